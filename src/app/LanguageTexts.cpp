@@ -1,0 +1,89 @@
+#include "app/LanguageTexts.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace mx {
+
+namespace {
+
+LanguageTexts MakeEnglish() {
+  LanguageTexts t;
+  t.ConnectCaption = "Connect";
+  t.UpdateCaption = "Update";
+  t.RestoreCaption = "Restore";
+  t.ClearMemoCaption = "Clear Memo";
+  t.PortCaption = "Port";
+  t.HelpCaption = "Help";
+  t.ShowMessageCaption = "Show Messag";
+  t.CodeReportCaption = "Code Report";
+  t.TitleText = "Mx7410 Bootloader System(2012.11)";
+  t.DisconnectCaption = "DisConnect";
+  t.WizardCaption = "Update Wizard";
+  t.AutoSelectCaption = "Auto select comport";
+  t.FinishUpdateText = "Finish Update";
+  t.WaitPowerText = "Waiting for Turn on(Restart) Mx7410 Power";
+  t.CommandReceivedText = "Command Received";
+  t.BootloaderVersionText = "Bootloader Version";
+  t.OldVersionText = "OldVersion";
+  t.RestorePointText = "RestorePoint";
+  t.ChecksumCheckedText = "Command checksum checked.";
+  t.WriteWaitingText = "Write Data Waiting...";
+  t.UpdateFileNameText = "Update FileName";
+  t.ConnectFailText = "May be Not on Bootloader Connect fail!";
+  t.NotConnectedText = "May be not connect Mx7410!";
+  return t;
+}
+
+LanguageTexts MakeChinese() {
+  LanguageTexts t;
+  t.ConnectCaption = "連線";
+  t.UpdateCaption = "更新";
+  t.RestoreCaption = "還原";
+  t.ClearMemoCaption = "清除訊息";
+  t.PortCaption = "埠號";
+  t.HelpCaption = "求助";
+  t.ShowMessageCaption = "顯示訊息";
+  t.CodeReportCaption = "編碼報表";
+  t.TitleText = "Mx7410 更新系統(2012.11)";
+  t.DisconnectCaption = "中斷連線";
+  t.WizardCaption = "更新精靈";
+  t.AutoSelectCaption = "自動選擇埠號";
+  t.FinishUpdateText = "更新完成";
+  t.WaitPowerText = "等待重啟動 Mx7410 ！";
+  t.CommandReceivedText = "指令就緒 ";
+  t.BootloaderVersionText = "Bootloader 版本";
+  t.OldVersionText = "目前版本";
+  t.RestorePointText = "還原點";
+  t.ChecksumCheckedText = "指令檢查就緒";
+  t.WriteWaitingText = "資料寫入中請等候...";
+  t.UpdateFileNameText = "更新檔案名稱";
+  t.ConnectFailText = "可能沒啟動Bootloader，連線失敗!";
+  t.NotConnectedText = "可能沒連線Mx7410!";
+  return t;
+}
+
+}  // namespace
+
+Language LanguageFromSetting(std::string_view value) {
+  std::string upper(value);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (upper == "CH") return Language::Chinese;
+  if (upper == "ENG") return Language::English;
+  return Language::None;
+}
+
+const LanguageTexts& TextsFor(Language language) {
+  static const LanguageTexts english = MakeEnglish();
+  static const LanguageTexts chinese = MakeChinese();
+  static const LanguageTexts none;
+  switch (language) {
+    case Language::English: return english;
+    case Language::Chinese: return chinese;
+    case Language::None: break;
+  }
+  return none;
+}
+
+}  // namespace mx

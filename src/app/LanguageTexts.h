@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mx {
+
+// The window's 23 language texts (UTF-8). Chosen once at start; a text the
+// chosen language leaves unset is empty.
+struct LanguageTexts {
+  std::string ConnectCaption;
+  std::string UpdateCaption;
+  std::string RestoreCaption;
+  std::string ClearMemoCaption;
+  std::string PortCaption;
+  std::string HelpCaption;
+  std::string ShowMessageCaption;
+  std::string CodeReportCaption;
+  std::string TitleText;
+  std::string DisconnectCaption;
+  std::string WizardCaption;
+  std::string AutoSelectCaption;
+  std::string FinishUpdateText;
+  std::string WaitPowerText;
+  std::string CommandReceivedText;
+  std::string BootloaderVersionText;
+  std::string OldVersionText;
+  std::string RestorePointText;
+  std::string ChecksumCheckedText;
+  std::string WriteWaitingText;
+  std::string UpdateFileNameText;
+  std::string ConnectFailText;
+  std::string NotConnectedText;
+};
+
+enum class Language { None, English, Chinese };
+
+// "ENG" and "CH", compared without regard to case; anything else is None.
+Language LanguageFromSetting(std::string_view value);
+
+const LanguageTexts& TextsFor(Language language);
+
+}  // namespace mx

@@ -1,0 +1,198 @@
+#pragma once
+
+// TComm: one serial port, configured from its properties, with a receive
+// thread and a transmit thread doing all I/O on it. Received bytes, line
+// errors and modem events come back as events on the owner's thread, in the
+// order they happened, through the owner's EventLoop.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "serial/EventLoop.h"
+
+namespace mx {
+
+// The only exception of the component; raised by OpenComm alone.
+class ECommsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
+enum class TRtsControl : std::uint8_t { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
+enum class TByteSize : std::uint8_t { _5, _6, _7, _8 };  // data bits = ordinal + 5
+enum class TParity : std::uint8_t { None, Odd, Even, Mark, Space };
+enum class TStopBits : std::uint8_t { _1, _1_5, _2 };
+
+// Line error bits of OnReceiveError (the values of the Win32 CE_* flags).
+inline constexpr std::uint32_t CE_RXOVER = 0x0001;
+inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
+inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
+inline constexpr std::uint32_t CE_FRAME = 0x0008;
+inline constexpr std::uint32_t CE_BREAK = 0x0010;
+
+// Modem bits of OnModemStateChange.
+inline constexpr std::uint32_t MODEM_RING = 4;  // ring indicator
+inline constexpr std::uint32_t MODEM_RLSD = 8;  // carrier detect changed
+
+class TComm;
+
+// `Buffer` holds `BufferLength` received bytes followed by one 0 byte. It is
+// valid only during the call: the handler must not keep the pointer.
+using TReceiveDataEvent = std::function<void(TComm& Sender, const std::uint8_t* Buffer, std::uint16_t BufferLength)>;
+using TReceiveErrorEvent = std::function<void(TComm& Sender, std::uint32_t EventMask)>;
+using TModemStateChangeEvent = std::function<void(TComm& Sender, std::uint32_t ModemEvent)>;
+using TNotifyEvent = std::function<void(TComm& Sender)>;
+using TSendDataEmptyEvent = TNotifyEvent;
+
+// Every member function runs on the owner thread (the thread of `owner`'s
+// event loop). Events are raised there too, from the owner's event handling.
+class TComm {
+ public:
+  // Chunk limit of the receive thread, in bytes.
+  static constexpr std::size_t kReadBufferSize = 2048;
+  // How long CloseComm waits for each thread to end.
+  static constexpr std::chrono::milliseconds kThreadStopTimeout{10000};
+
+  explicit TComm(EventLoop& owner);
+  // Closes the port if the owner has not; notifications still queued are
+  // dropped, never run on a destroyed component.
+  ~TComm();
+  TComm(const TComm&) = delete;
+  TComm& operator=(const TComm&) = delete;
+
+  // Opens `CommName` as it is (no prefix added) and starts both threads.
+  // Raises ECommsError with a fixed message on failure and then leaves the
+  // component closed, except for "This serial port already opened", which
+  // leaves the open port as it was.
+  void OpenComm();
+
+  // Stops the receive thread, then the transmit thread (at most
+  // kThreadStopTimeout each), discards queued send jobs and unsent bytes, and
+  // closes the port. Does nothing when closed. Never raises.
+  void CloseComm();
+
+  bool IsOpen() const;
+
+  // Copies `length` bytes and queues them for the transmit thread; returns at
+  // once. True means queued, not written. False when the port is closed, the
+  // transmit thread has ended, `length` is 0 or the job cannot be queued.
+  bool SendData(const std::uint8_t* buffer, std::uint16_t length);
+
+  // Properties. Setters of line settings and timeouts do nothing when the
+  // value is unchanged; otherwise they store it and, while open, re-apply the
+  // whole set it belongs to. CommName and Parity are only stored.
+  const std::string& CommName() const { return settings_.CommName; }
+  void SetCommName(std::string value) { settings_.CommName = std::move(value); }
+  std::uint32_t BaudRate() const { return settings_.BaudRate; }
+  void SetBaudRate(std::uint32_t value);
+  bool ParityCheck() const { return settings_.ParityCheck; }
+  void SetParityCheck(bool value);
+  bool Outx_CtsFlow() const { return settings_.Outx_CtsFlow; }
+  void SetOutx_CtsFlow(bool value);
+  bool Outx_DsrFlow() const { return settings_.Outx_DsrFlow; }
+  void SetOutx_DsrFlow(bool value);
+  TDtrControl DtrControl() const { return settings_.DtrControl; }
+  void SetDtrControl(TDtrControl value);
+  bool DsrSensitivity() const { return settings_.DsrSensitivity; }
+  void SetDsrSensitivity(bool value);
+  bool TxContinueOnXoff() const { return settings_.TxContinueOnXoff; }
+  void SetTxContinueOnXoff(bool value);
+  bool Outx_XonXoffFlow() const { return settings_.Outx_XonXoffFlow; }
+  void SetOutx_XonXoffFlow(bool value);
+  bool Inx_XonXoffFlow() const { return settings_.Inx_XonXoffFlow; }
+  void SetInx_XonXoffFlow(bool value);
+  bool ReplaceWhenParityError() const { return settings_.ReplaceWhenParityError; }
+  void SetReplaceWhenParityError(bool value);
+  bool IgnoreNullChar() const { return settings_.IgnoreNullChar; }
+  void SetIgnoreNullChar(bool value);
+  TRtsControl RtsControl() const { return settings_.RtsControl; }
+  void SetRtsControl(TRtsControl value);
+  std::uint16_t XonLimit() const { return settings_.XonLimit; }
+  void SetXonLimit(std::uint16_t value);
+  std::uint16_t XoffLimit() const { return settings_.XoffLimit; }
+  void SetXoffLimit(std::uint16_t value);
+  TByteSize ByteSize() const { return settings_.ByteSize; }
+  void SetByteSize(TByteSize value);
+  TParity Parity() const { return settings_.Parity; }
+  void SetParity(TParity value) { settings_.Parity = value; }
+  TStopBits StopBits() const { return settings_.StopBits; }
+  void SetStopBits(TStopBits value);
+  char XonChar() const { return settings_.XonChar; }
+  void SetXonChar(char value);
+  char XoffChar() const { return settings_.XoffChar; }
+  void SetXoffChar(char value);
+  char ReplacedChar() const { return settings_.ReplacedChar; }
+  void SetReplacedChar(char value);
+  std::uint32_t ReadIntervalTimeout() const { return settings_.ReadIntervalTimeout; }
+  void SetReadIntervalTimeout(std::uint32_t value);
+  std::uint32_t ReadTotalTimeoutMultiplier() const { return settings_.ReadTotalTimeoutMultiplier; }
+  void SetReadTotalTimeoutMultiplier(std::uint32_t value);
+  std::uint32_t ReadTotalTimeoutConstant() const { return settings_.ReadTotalTimeoutConstant; }
+  void SetReadTotalTimeoutConstant(std::uint32_t value);
+  std::uint32_t WriteTotalTimeoutMultiplier() const { return settings_.WriteTotalTimeoutMultiplier; }
+  void SetWriteTotalTimeoutMultiplier(std::uint32_t value);
+  std::uint32_t WriteTotalTimeoutConstant() const { return settings_.WriteTotalTimeoutConstant; }
+  void SetWriteTotalTimeoutConstant(std::uint32_t value);
+
+  // Events; unset events are skipped.
+  TReceiveDataEvent OnReceiveData;
+  TReceiveErrorEvent OnReceiveError;
+  TModemStateChangeEvent OnModemStateChange;
+  TNotifyEvent OnRequestHangup;
+  TSendDataEmptyEvent OnSendDataEmpty;
+
+  // The line settings, with the component's defaults.
+  struct Settings {
+    std::string CommName = "COM3";
+    std::uint32_t BaudRate = 38400;
+    bool ParityCheck = false;
+    bool Outx_CtsFlow = false;
+    bool Outx_DsrFlow = false;
+    TDtrControl DtrControl = TDtrControl::DtrEnable;
+    bool DsrSensitivity = false;
+    bool TxContinueOnXoff = true;
+    bool Outx_XonXoffFlow = true;
+    bool Inx_XonXoffFlow = true;
+    bool ReplaceWhenParityError = false;
+    bool IgnoreNullChar = false;
+    TRtsControl RtsControl = TRtsControl::RtsEnable;
+    std::uint16_t XonLimit = 500;
+    std::uint16_t XoffLimit = 500;
+    TByteSize ByteSize = TByteSize::_8;
+    TParity Parity = TParity::None;
+    TStopBits StopBits = TStopBits::_1;
+    char XonChar = 17;
+    char XoffChar = 19;
+    char ReplacedChar = 0;
+    std::uint32_t ReadIntervalTimeout = 100;  // ms of line silence that end a chunk
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+  };
+  const Settings& CurrentSettings() const { return settings_; }
+
+  // The operating-system side of one open port and its two threads; defined
+  // once per platform (SerialComm_posix.cpp, SerialComm_win.cpp).
+  class Port;
+
+ private:
+  template <typename T>
+  void SetLineSetting(T Settings::*field, T value);
+  template <typename T>
+  void SetTimeoutSetting(T Settings::*field, T value);
+
+  EventLoop& owner_;
+  Settings settings_;
+  std::unique_ptr<Port> port_;
+  // Shared with queued notifications, so that one still queued after the
+  // component is gone finds it cleared and does nothing.
+  std::shared_ptr<TComm*> self_;
+};
+
+}  // namespace mx

@@ -1,0 +1,72 @@
+#pragma once
+
+// Intel HEX firmware files: loading the text, checking every record up to the
+// end record, and reading single records for the transfer. Pure apart from
+// LoadHexText, which reads the file.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mx {
+
+// Refusal codes of a checked file; the last one met is reported, except that
+// a missing end record outranks all others.
+enum class HexRefusal : int {
+  None = 0,
+  AddressNotFromZero = 1,
+  AddressInconsistency = 2,
+  InvalidRecordType = 3,
+  ChecksumError = 4,
+  InvalidFileFormat = 5,
+  IncompleteFile = 6,
+};
+
+// "Address not starting from 0." ... "Incompleted file."; empty for None.
+std::string RefusalText(HexRefusal code);
+
+struct HexCheck {
+  HexRefusal refusal = HexRefusal::None;  // None: accepted
+  std::int32_t dataRecordCount = 0;       // type-00 records before the end record
+  std::size_t linesExamined = 0;          // the reader's line counter
+  // One line per address step that is not 16: "<full> - <previous full>",
+  // both in signed decimal (no line end).
+  std::vector<std::string> addressFaults;
+  // Set when a field could not be converted ("'$g0' is not a valid integer
+  // value"); the check stopped at that line and the file counts as refused.
+  std::optional<std::string> conversionError;
+
+  bool Accepted() const { return refusal == HexRefusal::None && !conversionError; }
+};
+
+// Splits file bytes into lines at CR, LF or CR LF; a NUL byte ends the text;
+// a final line break adds no empty line.
+std::vector<std::string> SplitHexLines(std::string_view text);
+
+// Checks the records of `lines` up to the end record.
+HexCheck CheckHexLines(const std::vector<std::string>& lines);
+
+struct HexText {
+  std::vector<std::string> lines;
+  // Empty on success; otherwise "Cannot open file \"<path>\". <reason>".
+  std::string error;
+};
+
+// Reads the whole file at `path` as 8-bit text and splits it into lines.
+HexText LoadHexText(const std::string& path);
+
+// One record as the transfer reads it.
+struct HexRecord {
+  std::uint8_t type = 0;
+  std::uint16_t address = 0;
+  std::vector<std::uint8_t> data;
+};
+
+// Reads the byte count, address, type and data bytes of `line`; nullopt for
+// an empty line, one without ":" or with fields that are not hexadecimal. The
+// checksum is not tested here.
+std::optional<HexRecord> ParseHexRecord(std::string_view line);
+
+}  // namespace mx
