@@ -178,12 +178,27 @@ class UpdaterForm {
   // ---- protocol helpers (protocol/*.cpp)
   void ShowRawChunk(const std::uint8_t* buffer, std::uint16_t length);
   bool RestartPatternInMemo() const;
-  void RunHandshake();
+  bool RunHandshake();
+  bool StartHandshakeOver();
   void SendFrame(std::span<const std::uint8_t> frame);
   void WaitUntilSent(std::chrono::milliseconds limit);
 
   // ---- update helpers (update/*.cpp)
   void BusyWait(double seconds);
+  enum class EraseEnd { Write, EraseOnly, TimedOut };
+  EraseEnd EraseBeforeWriting(bool testMode);
+  bool WriteImage(const std::vector<std::string>& image, bool testMode);  // false: cut short
+  bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst, bool testMode);  // false: time-out
+  void ShowRecordProgress(int records);
+  void EndTransfer(Clock::time_point start, bool testMode);
+  void FinishUpdate(Clock::time_point start);
+  bool RememberChosenFile(const std::string& path);
+  void StartTransfer();
+
+  // ---- device action helpers (protocol/DeviceActions.cpp)
+  bool OpenPortForWizard();
+  bool WaitForPowerOn();
+  void RaiseWaitTimeForErase();
 
   EventLoop& loop_;
   FormView& view_;
@@ -213,12 +228,14 @@ class UpdaterForm {
   std::string replyWord_;     // ReplyWord
   ReplyReceiver receiver_;    // RxFrame, RxLogCount, OldVersionHex, RestorePointHex
   std::optional<std::vector<std::string>> hexLines_;  // HexLines: the firmware image, when held
-  int handshakeRestarts_ = 0;
+  int handshakeRestarts_ = 0;    // restarts of the connect handshake in a row
+  bool handshakeGaveUp_ = false;  // the restarts reached their bound
   bool sendQueueEmpty_ = true;
   ActionResult lastResult_ = ActionResult::None;
 };
 
-// The text after the last "\" of `path` (only "\" separates).
+// The text after the last "\" or "/" of `path`: the whole text without one,
+// the empty text when it ends with one.
 std::string LastPathComponent(const std::string& path);
 
 }  // namespace mx
