@@ -1,1 +1,230 @@
-// placeholder
+#include "protocol/ReplyParser.h"
+
+#include <climits>
+
+#include "protocol/Frames.h"
+
+namespace mx {
+
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+constexpr std::uint8_t CODE_VERSION = 0x00;
+constexpr std::uint8_t CODE_WRITE = 0x02;
+constexpr std::uint8_t CODE_ERASE = 0x03;
+
+// Raw positions (1-based, sync bytes included) of the captured version bytes.
+constexpr std::size_t kOldVersionFirst = 7;
+constexpr std::size_t kOldVersionLast = 9;
+constexpr std::size_t kRestorePointFirst = 10;
+constexpr std::size_t kRestorePointLast = 12;
+
+const LanguageTexts& TextsOf(const ReceiveOptions& options) {
+  static const LanguageTexts kEmpty;
+  return options.texts != nullptr ? *options.texts : kEmpty;
+}
+
+void AppendHexByte(std::string& text, std::uint8_t byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  text += kDigits[byte >> 4];
+  text += kDigits[byte & 0x0F];
+}
+
+// The log counter saturates instead of wrapping back below 2, which would
+// switch verbose logging on again after 65,536 lines.
+void CountLogLine(std::uint16_t& count) {
+  if (count < UINT16_MAX) ++count;
+}
+
+// A decoded frame: body bytes followed by the checksum. A position beyond the
+// decoded bytes reads as 0, so short frames never read past their end.
+class DecodedBody {
+ public:
+  explicit DecodedBody(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  // `position` counts from 1, as body byte 1 is the reply type.
+  std::uint8_t At(std::size_t position) const { return position <= bytes_.size() ? bytes_[position - 1] : 0; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+}  // namespace
+
+void ReplyReceiver::Arm() {
+  buffer_.fill(0);
+  length_ = 0;
+  armed_ = true;
+  synced_ = false;
+  complete_ = false;
+  previousWasSync_ = false;
+  escapePending_ = false;
+}
+
+ReceiveResult ReplyReceiver::Feed(std::span<const std::uint8_t> chunk, const ReceiveOptions& options) {
+  ReceiveResult result;
+  for (const std::uint8_t byte : chunk) {
+    if (!armed_) continue;
+    if (length_ == kCapacity) MakeRoom(options, result);
+    Accumulate(byte);
+  }
+  if (armed_ && synced_ && complete_) Finish(options, result);
+  return result;
+}
+
+// The accumulator is full and another byte arrives. A completed frame is
+// handled now rather than lost; a run without an end byte is dropped. Either
+// way the byte then starts a fresh accumulation, so that it may be the first
+// sync byte of the next frame.
+void ReplyReceiver::MakeRoom(const ReceiveOptions& options, ReceiveResult& result) {
+  if (complete_) {
+    Finish(options, result);
+  } else {
+    Arm();
+  }
+}
+
+void ReplyReceiver::Accumulate(std::uint8_t byte) {
+  buffer_[length_] = byte;
+  if (synced_) {
+    if (byte == FRAME_END && !escapePending_) complete_ = true;
+    escapePending_ = byte == FRAME_ESC && !escapePending_;
+    ++length_;
+  } else if (byte == FRAME_SYNC) {
+    if (previousWasSync_) synced_ = true;
+    previousWasSync_ = true;
+    ++length_;
+  } else {
+    // Noise before sync: the next byte overwrites this one.
+    previousWasSync_ = false;
+    length_ = 0;
+  }
+}
+
+void ReplyReceiver::Finish(const ReceiveOptions& options, ReceiveResult& result) {
+  armed_ = false;
+  Log(options, result);
+  Decode(options, result);
+  Arm();
+}
+
+void ReplyReceiver::Log(const ReceiveOptions& options, ReceiveResult& result) {
+  if (!options.showMessages || rxLogCount >= 2) return;
+  const LanguageTexts& texts = TextsOf(options);
+  std::string line = options.restoreMode ? texts.RestoreCaption : texts.CommandReceivedText;
+  line += ':';
+  for (std::size_t index = 0; index < length_; ++index) {
+    const std::uint8_t byte = buffer_[index];
+    line += std::to_string(byte);
+    line += ',';
+    const std::size_t position = index + 1;
+    if (position >= kOldVersionFirst && position <= kOldVersionLast) AppendHexByte(oldVersionHex, byte);
+    if (position >= kRestorePointFirst && position <= kRestorePointLast) AppendHexByte(restorePointHex, byte);
+  }
+  if (options.wizardWaiting) line = texts.WizardCaption;
+  line += kLineEnd;
+  result.memoLines.push_back(std::move(line));
+  CountLogLine(rxLogCount);
+}
+
+// Walks the stored bytes: 55 starts a frame, 05 takes the next byte
+// literally, 04 ends a frame, which is valid when its bytes sum to 0.
+void ReplyReceiver::Decode(const ReceiveOptions& options, ReceiveResult& result) {
+  std::array<std::uint8_t, kCapacity> body{};
+  std::size_t bodyLength = 0;
+  std::uint8_t sum = 0;
+  for (std::size_t index = 0; index < length_; ++index) {
+    std::uint8_t byte = buffer_[index];
+    if (byte == FRAME_SYNC) {
+      sum = 0;
+      bodyLength = 0;
+      continue;
+    }
+    if (byte == FRAME_END) {
+      if (sum == 0) HandleFrame({body.data(), bodyLength}, options, result);
+      sum = 0;
+      bodyLength = 0;
+      continue;
+    }
+    if (byte == FRAME_ESC) {
+      // An escape prefix as the last stored byte has nothing to take.
+      if (++index == length_) break;
+      byte = buffer_[index];
+    }
+    sum = static_cast<std::uint8_t>(sum + byte);
+    body[bodyLength++] = byte;
+  }
+}
+
+void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const ReceiveOptions& options,
+                                ReceiveResult& result) {
+  const LanguageTexts& texts = TextsOf(options);
+  if (options.showMessages && !options.wizardWaiting && rxLogCount < 2) {
+    result.memoLines.push_back(texts.ChecksumCheckedText + kLineEnd);
+    CountLogLine(rxLogCount);
+  }
+  const DecodedBody body(bytes);
+  if (options.wizardWaiting || body.At(1) != REPLY_TYPE) return;
+  switch (body.At(2)) {
+    case CODE_VERSION:
+      HandleVersionReply(body.At(4), body.At(3), texts, result);
+      break;
+    case CODE_WRITE:
+      if (body.At(3) != 0) {
+        result.replyWord = "NO";
+        break;
+      }
+      if (options.showMessages && rxLogCount < 2) {
+        result.memoLines.emplace_back("Bootloader : Write command ACK received.\r\n");
+        CountLogLine(rxLogCount);
+      }
+      result.replyWord = "OK";
+      break;
+    case CODE_ERASE:
+      if (body.At(3) != 0) {
+        result.replyWord = "NO";
+        break;
+      }
+      if (rxLogCount < 2) {
+        result.memoLines.emplace_back("Bootloader : Erase command ACK received.\r\n");
+        CountLogLine(rxLogCount);
+      }
+      result.replyWord = "EraseOK";
+      break;
+    default:
+      break;
+  }
+}
+
+void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, const LanguageTexts& texts,
+                                       ReceiveResult& result) {
+  result.replyWord = "VerOK";
+  std::string caption = texts.BootloaderVersionText + ":" + std::to_string(major) + "." + std::to_string(minor);
+  result.memoLines.push_back(caption + kLineEnd);
+  result.memoLines.push_back(texts.OldVersionText + ":" + oldVersionHex + kLineEnd);
+  result.memoLines.push_back(texts.RestorePointText + ":" + restorePointHex + kLineEnd);
+  result.versionCaption = std::move(caption);
+  CountLogLine(rxLogCount);
+}
+
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+}  // namespace
+
+int DigitsToInt(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  long long value = 0;
+  for (std::size_t index = first; index < last; ++index) {
+    const char c = text[index];
+    const int digit = (c >= '0' && c <= '9') ? c - '0' : 0;
+    value = value * 10 + digit;
+    if (value > INT_MAX) return INT_MAX;
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace mx

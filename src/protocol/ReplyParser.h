@@ -42,11 +42,14 @@ class ReplyReceiver {
 
   // Accumulates one chunk; when a frame has been completed, logs, decodes and
   // re-arms. Bytes that would overflow the accumulator drop the accumulation
-  // and the receiver waits for the next sync.
+  // and the receiver waits for the next sync (the overflowing byte counts as
+  // the first byte of that wait); when the full accumulator already holds a
+  // completed frame, that frame is handled first instead of being dropped.
+  // Body bytes a short frame lacks read as 0. Ignores bytes while disarmed.
   ReceiveResult Feed(std::span<const std::uint8_t> chunk, const ReceiveOptions& options);
 
   // Receive log lines written since the last reset; verbose logging only
-  // while below 2.
+  // while below 2. Stops at 65535 instead of wrapping.
   std::uint16_t rxLogCount = 0;
   // Two upper-case hex digits per byte at raw positions 7..9 and 10..12 of a
   // logged frame.
@@ -54,9 +57,13 @@ class ReplyReceiver {
   std::string restorePointHex;
 
  private:
+  void Accumulate(std::uint8_t byte);
+  void MakeRoom(const ReceiveOptions& options, ReceiveResult& result);
+  void Finish(const ReceiveOptions& options, ReceiveResult& result);
   void Log(const ReceiveOptions& options, ReceiveResult& result);
   void Decode(const ReceiveOptions& options, ReceiveResult& result);
   void HandleFrame(std::span<const std::uint8_t> body, const ReceiveOptions& options, ReceiveResult& result);
+  void HandleVersionReply(std::uint8_t major, std::uint8_t minor, const LanguageTexts& texts, ReceiveResult& result);
 
   std::array<std::uint8_t, kCapacity> buffer_{};
   std::size_t length_ = 0;  // bytes stored
@@ -68,7 +75,8 @@ class ReplyReceiver {
 };
 
 // The reply wait's time-out text as an integer: trims blanks, an empty text is
-// 0, every non-digit counts as the digit 0 ("2.5" gives 205, "-1" gives 1).
+// 0, every non-digit byte counts as the digit 0 ("2.5" gives 205, "-1" gives
+// 1). Values beyond INT_MAX give INT_MAX.
 int DigitsToInt(const std::string& text);
 
 }  // namespace mx

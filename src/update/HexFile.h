@@ -30,7 +30,9 @@ std::string RefusalText(HexRefusal code);
 struct HexCheck {
   HexRefusal refusal = HexRefusal::None;  // None: accepted
   std::int32_t dataRecordCount = 0;       // type-00 records before the end record
-  std::size_t linesExamined = 0;          // the reader's line counter
+  // The reader's line counter: every line, also those after the end record;
+  // after a conversion stop, the lines before the one that stopped it.
+  std::size_t linesExamined = 0;
   // One line per address step that is not 16: "<full> - <previous full>",
   // both in signed decimal (no line end).
   std::vector<std::string> addressFaults;
@@ -45,7 +47,7 @@ struct HexCheck {
 // a final line break adds no empty line.
 std::vector<std::string> SplitHexLines(std::string_view text);
 
-// Checks the records of `lines` up to the end record.
+// Checks the records of `lines` up to the end record. Any number of lines.
 HexCheck CheckHexLines(const std::vector<std::string>& lines);
 
 struct HexText {
@@ -62,11 +64,15 @@ struct HexRecord {
   std::uint8_t type = 0;
   std::uint16_t address = 0;
   std::vector<std::uint8_t> data;
+  // Type 04: the byte at characters 12 to 13, which sets the upper address
+  // whatever the byte count says (the checker reads the same characters).
+  std::uint8_t upperByte = 0;
 };
 
-// Reads the byte count, address, type and data bytes of `line`; nullopt for
-// an empty line, one without ":" or with fields that are not hexadecimal. The
-// checksum is not tested here.
+// Reads the byte count, address, type and data bytes of `line` (and the
+// upper byte of a type-04 record); nullopt for an empty line, one without ":",
+// one too short for these fields or with fields that are not hexadecimal. The
+// checksum is neither read nor tested here.
 std::optional<HexRecord> ParseHexRecord(std::string_view line);
 
 }  // namespace mx

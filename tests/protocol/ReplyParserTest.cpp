@@ -1,0 +1,462 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "protocol/ReplyParser.h"
+
+namespace mx {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+const LanguageTexts& English() { return TextsFor(Language::English); }
+
+ReceiveOptions Options(bool showMessages, bool wizardWaiting = false, bool restoreMode = false) {
+  return ReceiveOptions{showMessages, wizardWaiting, restoreMode, &English()};
+}
+
+// A reply frame around `body`: checksum appended, body and checksum escaped.
+Bytes Frame(const Bytes& body) {
+  Bytes frame{0x55, 0x55};
+  std::uint8_t sum = 0;
+  auto put = [&frame](std::uint8_t byte) {
+    if (byte == 0x55 || byte == 0x04 || byte == 0x05) frame.push_back(0x05);
+    frame.push_back(byte);
+  };
+  for (std::uint8_t byte : body) {
+    put(byte);
+    sum = static_cast<std::uint8_t>(sum + byte);
+  }
+  put(static_cast<std::uint8_t>(0x100 - sum));
+  frame.push_back(0x04);
+  return frame;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+const Bytes kVersion11{0x55, 0x55, 0x01, 0x00, 0x01, 0x01, 0xFD, 0x04};
+const Bytes kWriteAccepted{0x55, 0x55, 0x01, 0x02, 0x00, 0xFD, 0x04};
+const Bytes kWriteRefused{0x55, 0x55, 0x01, 0x02, 0x01, 0xFC, 0x04};
+const Bytes kEraseAccepted{0x55, 0x55, 0x01, 0x03, 0x00, 0xFC, 0x04};
+
+// Feeds every chunk in order and collects what all of them produced.
+struct FeedResult {
+  ReceiveResult last;                             // the result of the last chunk
+  Lines memo;                                     // memo lines of all chunks
+  std::vector<std::optional<std::string>> words;  // reply word per chunk
+};
+
+FeedResult FeedAll(ReplyReceiver& receiver, const std::vector<Bytes>& chunks, const ReceiveOptions& options) {
+  FeedResult run;
+  for (const Bytes& chunk : chunks) {
+    run.last = receiver.Feed(chunk, options);
+    run.memo.insert(run.memo.end(), run.last.memoLines.begin(), run.last.memoLines.end());
+    run.words.push_back(run.last.replyWord);
+  }
+  return run;
+}
+
+std::vector<Bytes> ByteByByte(const Bytes& bytes) {
+  std::vector<Bytes> chunks;
+  for (std::uint8_t byte : bytes) chunks.push_back({byte});
+  return chunks;
+}
+
+// ---- Which reply a sequence of chunks yields ----
+
+struct ReplyCase {
+  const char* name;
+  std::vector<Bytes> chunks;
+  std::optional<std::string> word;  // reply word of the last chunk
+};
+
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+
+class ReplyWordTest : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(ReplyWordTest, LastChunkYields) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const FeedResult run = FeedAll(receiver, GetParam().chunks, Options(false));
+  EXPECT_EQ(run.last.replyWord, GetParam().word);
+  for (std::size_t i = 0; i + 1 < run.words.size(); ++i) EXPECT_FALSE(run.words[i]) << "chunk " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplyWordTest,
+    testing::Values(
+        ReplyCase{"VersionInOneChunk", {kVersion11}, "VerOK"},
+        ReplyCase{"VersionByteByByte", ByteByByte(kVersion11), "VerOK"},
+        ReplyCase{"WriteSplitInTwo", {{0x55, 0x55, 0x01}, {0x02, 0x00, 0xFD, 0x04}}, "OK"},
+        ReplyCase{"SyncSplitBetweenChunks", {{0x55}, {0x55, 0x01, 0x02, 0x00, 0xFD, 0x04}}, "OK"},
+        ReplyCase{"WriteStatus0", {kWriteAccepted}, "OK"}, ReplyCase{"WriteStatus1", {kWriteRefused}, "NO"},
+        ReplyCase{"EraseStatus0", {kEraseAccepted}, "EraseOK"},
+        ReplyCase{"EraseStatus1", {{0x55, 0x55, 0x01, 0x03, 0x01, 0xFB, 0x04}}, "NO"},
+        ReplyCase{"NoiseBeforeSync", {Concat({{0x00, 0x13, 0xFF, 0x04, 0x05}, kWriteAccepted})}, "OK"},
+        ReplyCase{"NoiseSplitAcrossChunks",
+                  {{0x13, 0x55}, {0x02, 0x55}, Bytes(kWriteAccepted.begin() + 1, kWriteAccepted.end())},
+                  "OK"},
+        ReplyCase{"ThreeSyncBytes", {Concat({{0x55}, kWriteAccepted})}, "OK"},
+        ReplyCase{"SingleSyncThenOtherByteDoesNotSync", {{0x55, 0x01, 0x02, 0x00, 0xFD, 0x04}}, std::nullopt},
+        // Checksum 05 travels as 05 05; the 04 behind it still ends the frame.
+        ReplyCase{"EscapedEscapeBeforeEnd", {{0x55, 0x55, 0x01, 0x02, 0x00, 0xF8, 0x05, 0x05, 0x04}}, "OK"},
+        // 05 04 is a data byte 04, not the end: status 0, then 04, checksum F8.
+        ReplyCase{"EscapedEndInside", {{0x55, 0x55, 0x01, 0x03, 0x00, 0x05, 0x04, 0xF8, 0x04}}, "EraseOK"},
+        ReplyCase{
+            "EscapedEndInsideSplitAfterIt", {{0x55, 0x55, 0x01, 0x03, 0x00, 0x05, 0x04}, {0xF8, 0x04}}, "EraseOK"},
+        ReplyCase{"BadChecksum", {{0x55, 0x55, 0x01, 0x02, 0x00, 0xFE, 0x04}}, std::nullopt},
+        ReplyCase{"NotAReply", {Frame({0x02, 0x02, 0x00})}, std::nullopt},
+        ReplyCase{"UnknownCode", {{0x55, 0x55, 0x01, 0x01, 0xFE, 0x04}}, std::nullopt},
+        ReplyCase{"EmptyBody", {{0x55, 0x55, 0x04}}, std::nullopt},
+        ReplyCase{"LastReplyWins", {Concat({kWriteAccepted, kWriteRefused})}, "NO"},
+        ReplyCase{
+            "BadFrameThenGoodFrame", {Concat({{0x55, 0x55, 0x01, 0x02, 0x00, 0x00, 0x04}, kEraseAccepted})}, "EraseOK"},
+        ReplyCase{
+            "TwoFramesVersionThenUnknown", {Concat({kVersion11, {0x55, 0x55, 0x01, 0x01, 0xFE, 0x04}})}, "VerOK"}),
+    [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.name; });
+
+// Bytes after the end byte are stored, but an unfinished second frame is
+// dropped when the receiver re-arms; its rest is noise afterwards.
+TEST(ReplyReceiverTest, UnfinishedTailIsDropped) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  EXPECT_EQ(receiver.Feed(Concat({kWriteAccepted, {0x55, 0x55, 0x01, 0x02}}), Options(false)).replyWord, "OK");
+  EXPECT_FALSE(receiver.Feed(Bytes{0x01, 0xFC, 0x04}, Options(false)).replyWord);
+  EXPECT_EQ(receiver.Feed(kWriteRefused, Options(false)).replyWord, "NO");
+}
+
+TEST(ReplyReceiverTest, IgnoresBytesUntilArmed) {
+  ReplyReceiver receiver;
+  EXPECT_FALSE(receiver.Armed());
+  EXPECT_FALSE(receiver.Feed(kWriteAccepted, Options(true)).replyWord);
+  receiver.Arm();
+  EXPECT_TRUE(receiver.Armed());
+  EXPECT_EQ(receiver.Feed(kWriteAccepted, Options(true)).replyWord, "OK");
+  EXPECT_TRUE(receiver.Armed());  // re-armed after the frame
+}
+
+TEST(ReplyReceiverTest, ArmDropsAHalfReceivedFrame) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.Feed(Bytes(kWriteAccepted.begin(), kWriteAccepted.begin() + 4), Options(false));
+  receiver.Arm();
+  EXPECT_FALSE(receiver.Feed(Bytes(kWriteAccepted.begin() + 4, kWriteAccepted.end()), Options(false)).replyWord);
+  EXPECT_EQ(receiver.Feed(kWriteAccepted, Options(false)).replyWord, "OK");
+}
+
+// ---- Memo lines ----
+
+TEST(ReplyLogTest, TwoFramesInOneChunk) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(Concat({kVersion11, {0x55, 0x55, 0x01, 0x01, 0xFE, 0x04}}), Options(true));
+  EXPECT_EQ(result.replyWord, "VerOK");
+  EXPECT_EQ(result.versionCaption, "Bootloader Version:1.1");
+  const Lines expected{
+      "Command Received:85,85,1,0,1,1,253,4,85,85,1,1,254,4,\r\n",
+      "Command checksum checked.\r\n",
+      "Bootloader Version:1.1\r\n",
+      "OldVersion:FD0455\r\n",  // raw positions 7..9 of what was received
+      "RestorePoint:550101\r\n",
+  };
+  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(receiver.rxLogCount, 3);
+}
+
+TEST(ReplyLogTest, LineListsRawBytesWithEscapePrefixes) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result =
+      receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x02, 0x00, 0xF8, 0x05, 0x05, 0x04}, Options(true));
+  const Lines expected{
+      "Command Received:85,85,1,2,0,248,5,5,4,\r\n",
+      "Command checksum checked.\r\n",
+  };
+  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(result.replyWord, "OK");
+}
+
+TEST(ReplyLogTest, NoisePrecedingTheFrameIsNotLogged) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(Concat({{0x01, 0x02, 0x55, 0x03}, kWriteRefused}), Options(true));
+  ASSERT_FALSE(result.memoLines.empty());
+  EXPECT_EQ(result.memoLines[0], "Command Received:85,85,1,2,1,252,4,\r\n");
+}
+
+TEST(ReplyLogTest, RestoreModePrefix) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(kEraseAccepted, Options(true, false, true));
+  const Lines expected{
+      "Restore:85,85,1,3,0,252,4,\r\n",
+      "Command checksum checked.\r\n",
+  };
+  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(result.replyWord, "EraseOK");
+}
+
+TEST(ReplyLogTest, WizardWaitingLogsCaptionOnlyAndRecognisesNothing) {
+  for (const Bytes& frame : {kVersion11, kWriteAccepted, Bytes{0x55, 0x55, 0x01, 0x02, 0x00, 0x00, 0x04}}) {
+    ReplyReceiver receiver;
+    receiver.Arm();
+    const ReceiveResult result = receiver.Feed(frame, Options(true, true));
+    EXPECT_EQ(result.memoLines, Lines{"Update Wizard\r\n"});
+    EXPECT_FALSE(result.replyWord);
+    EXPECT_FALSE(result.versionCaption);
+    EXPECT_EQ(receiver.rxLogCount, 1);
+  }
+}
+
+TEST(ReplyLogTest, WizardWaitingWithoutShowMessagesWritesNothing) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(kVersion11, Options(false, true));
+  EXPECT_TRUE(result.memoLines.empty());
+  EXPECT_FALSE(result.replyWord);
+  EXPECT_EQ(receiver.rxLogCount, 0);
+}
+
+TEST(ReplyLogTest, BadChecksumStillLogsTheFrame) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x02, 0x00, 0x00, 0x04}, Options(true));
+  EXPECT_EQ(result.memoLines, Lines{"Command Received:85,85,1,2,0,0,4,\r\n"});
+  EXPECT_EQ(receiver.rxLogCount, 1);
+}
+
+TEST(ReplyLogTest, WithoutTextsThePrefixesAreEmpty) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(kVersion11, ReceiveOptions{true, false, false, nullptr});
+  const Lines expected{":85,85,1,0,1,1,253,4,\r\n", "\r\n", ":1.1\r\n", ":FD04\r\n", ":\r\n"};
+  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(result.versionCaption, ":1.1");
+}
+
+struct LogLimitCase {
+  const char* name;
+  bool showMessages;
+  std::uint16_t countBefore;
+  Bytes frame;
+  Lines memo;
+  std::uint16_t countAfter;
+};
+
+void PrintTo(const LogLimitCase& c, std::ostream* os) { *os << c.name; }
+
+class LogLimitTest : public testing::TestWithParam<LogLimitCase> {};
+
+TEST_P(LogLimitTest, MemoAndCount) {
+  const LogLimitCase& c = GetParam();
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.rxLogCount = c.countBefore;
+  const ReceiveResult result = receiver.Feed(c.frame, Options(c.showMessages));
+  EXPECT_EQ(result.memoLines, c.memo);
+  EXPECT_EQ(receiver.rxLogCount, c.countAfter);
+}
+
+const char* const kEraseAck = "Bootloader : Erase command ACK received.\r\n";
+const char* const kChecked = "Command checksum checked.\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogLimitTest,
+    testing::Values(
+        // The frame line and the checksum line use up the count before the ACK.
+        LogLimitCase{"WriteFrameUsesUpTheCount",
+                     true,
+                     0,
+                     kWriteAccepted,
+                     {"Command Received:85,85,1,2,0,253,4,\r\n", kChecked},
+                     2},
+        LogLimitCase{"WriteAckAtCountOne", true, 1, kWriteAccepted, {"Command Received:85,85,1,2,0,253,4,\r\n"}, 2},
+        LogLimitCase{"WriteAckAfterOtherLines",
+                     true,
+                     0,
+                     Concat({kWriteRefused, kWriteAccepted}),
+                     {"Command Received:85,85,1,2,1,252,4,85,85,1,2,0,253,4,\r\n", kChecked},
+                     2},
+        LogLimitCase{"WriteAckNeedsShowMessages", false, 0, kWriteAccepted, {}, 0},
+        LogLimitCase{"EraseAckWithoutShowMessages", false, 0, kEraseAccepted, {kEraseAck}, 1},
+        LogLimitCase{"EraseAckAtCountOne", false, 1, kEraseAccepted, {kEraseAck}, 2},
+        LogLimitCase{"EraseAckAtCountTwo", false, 2, kEraseAccepted, {}, 2},
+        LogLimitCase{"EraseAckAfterFrameLineReachedLimit",
+                     true,
+                     1,
+                     kEraseAccepted,
+                     {"Command Received:85,85,1,3,0,252,4,\r\n"},
+                     2},
+        LogLimitCase{"VersionLinesAlways",
+                     false,
+                     2,
+                     kVersion11,
+                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
+                     3},
+        LogLimitCase{"VersionLinesAtLimit",
+                     true,
+                     5,
+                     kVersion11,
+                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
+                     6},
+        LogLimitCase{"CountSaturates",
+                     false,
+                     0xFFFF,
+                     kVersion11,
+                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
+                     0xFFFF},
+        LogLimitCase{"NothingAtLimit", true, 2, kWriteAccepted, {}, 2}),
+    [](const testing::TestParamInfo<LogLimitCase>& info) { return info.param.name; });
+
+TEST(ReplyLogTest, VersionDigitsCapturedFromLoggedFrame) {
+  // Raw positions 7..9 hold 12 34 AB, 10..12 hold 01 02 0C.
+  const Bytes frame = Frame({0x01, 0x00, 0x02, 0x03, 0x12, 0x34, 0xAB, 0x01, 0x02, 0x0C});
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(frame, Options(true));
+  EXPECT_EQ(receiver.oldVersionHex, "1234AB");
+  EXPECT_EQ(receiver.restorePointHex, "01020C");
+  EXPECT_EQ(result.versionCaption, "Bootloader Version:3.2");
+  ASSERT_EQ(result.memoLines.size(), 5u);
+  EXPECT_EQ(result.memoLines[3], "OldVersion:1234AB\r\n");
+  EXPECT_EQ(result.memoLines[4], "RestorePoint:01020C\r\n");
+}
+
+TEST(ReplyLogTest, VersionDigitsCountEscapePrefixes) {
+  // 05 55 at raw positions 7 and 8: the prefix is captured as a byte.
+  const Bytes frame = Frame({0x01, 0x00, 0x02, 0x03, 0x55, 0x34, 0x99, 0x10, 0x20, 0x30});
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.Feed(frame, Options(true));
+  EXPECT_EQ(receiver.oldVersionHex, "055534");
+  EXPECT_EQ(receiver.restorePointHex, "991020");
+}
+
+TEST(ReplyLogTest, VersionDigitsOnlyWhileLogging) {
+  const Bytes frame = Frame({0x01, 0x00, 0x02, 0x03, 0x12, 0x34, 0xAB, 0x01, 0x02, 0x0C});
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.Feed(frame, Options(false));
+  EXPECT_EQ(receiver.oldVersionHex, "");
+  receiver.rxLogCount = 2;
+  receiver.Feed(frame, Options(true));
+  EXPECT_EQ(receiver.oldVersionHex, "");
+  EXPECT_EQ(receiver.restorePointHex, "");
+  // Appended, not replaced, while logging goes on.
+  receiver.rxLogCount = 0;
+  receiver.oldVersionHex = "AA";
+  receiver.Feed(frame, Options(true));
+  EXPECT_EQ(receiver.oldVersionHex, "AA1234AB");
+}
+
+TEST(ReplyLogTest, WizardWaitingStillCapturesDigits) {
+  const Bytes frame = Frame({0x01, 0x00, 0x02, 0x03, 0x12, 0x34, 0xAB, 0x01, 0x02, 0x0C});
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.Feed(frame, Options(true, true));
+  EXPECT_EQ(receiver.oldVersionHex, "1234AB");
+  EXPECT_EQ(receiver.restorePointHex, "01020C");
+}
+
+TEST(ReplyLogTest, ShortVersionReplyReadsMissingMajorAsZero) {
+  // Body 01 00 with checksum FF: the checksum is body byte 3, byte 4 is absent.
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x00, 0xFF, 0x04}, Options(false));
+  EXPECT_EQ(result.replyWord, "VerOK");
+  EXPECT_EQ(result.versionCaption, "Bootloader Version:0.255");
+}
+
+TEST(ReplyLogTest, EmptyBodyPassesTheChecksum) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x04}, Options(true));
+  EXPECT_EQ(result.memoLines, (Lines{"Command Received:85,85,4,\r\n", kChecked}));
+  EXPECT_FALSE(result.replyWord);
+}
+
+// ---- The accumulator never overflows ----
+
+TEST(ReplyOverflowTest, RunWithoutEndIsDroppedAndNextFrameRecognised) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const Bytes run = Concat({{0x55, 0x55}, Bytes(100, 0x11)});
+  EXPECT_TRUE(receiver.Feed(run, Options(true)).memoLines.empty());
+  const ReceiveResult result = receiver.Feed(kWriteAccepted, Options(true));
+  EXPECT_EQ(result.replyWord, "OK");
+  EXPECT_EQ(result.memoLines.front(), "Command Received:85,85,1,2,0,253,4,\r\n");
+}
+
+TEST(ReplyOverflowTest, OverflowingByteMayStartTheNextFrame) {
+  // 50 bytes fill the accumulator; the frame's first sync byte is the 51st.
+  const Bytes fill = Concat({{0x55, 0x55}, Bytes(48, 0x11)});
+  for (std::size_t split = 0; split <= fill.size(); split += 7) {
+    ReplyReceiver receiver;
+    receiver.Arm();
+    const Bytes all = Concat({fill, kEraseAccepted});
+    receiver.Feed(Bytes(all.begin(), all.begin() + split), Options(false));
+    EXPECT_EQ(receiver.Feed(Bytes(all.begin() + split, all.end()), Options(false)).replyWord, "EraseOK") << split;
+  }
+}
+
+TEST(ReplyOverflowTest, FiftyBytesWithEndAtTheLastPositionAreAFrame) {
+  // Version reply padded with extra body bytes to exactly 50 raw bytes.
+  Bytes body{0x01, 0x00, 0x07, 0x02};
+  while (Frame(body).size() < ReplyReceiver::kCapacity) body.push_back(0x11);
+  const Bytes frame = Frame(body);
+  ASSERT_EQ(frame.size(), ReplyReceiver::kCapacity);
+  ReplyReceiver receiver;
+  receiver.Arm();
+  EXPECT_EQ(receiver.Feed(frame, Options(false)).versionCaption, "Bootloader Version:2.7");
+}
+
+TEST(ReplyOverflowTest, CompletedFrameIsHandledBeforeTheTailOverflows) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  const Bytes chunk = Concat({kWriteAccepted, Bytes(60, 0x11), kEraseAccepted});
+  const ReceiveResult result = receiver.Feed(chunk, Options(false));
+  EXPECT_EQ(result.replyWord, "EraseOK");
+  EXPECT_EQ(result.memoLines, Lines{kEraseAck});
+  EXPECT_TRUE(receiver.Armed());
+}
+
+TEST(ReplyOverflowTest, LongChunkOfSyncAndEscapeBytes) {
+  ReplyReceiver receiver;
+  receiver.Arm();
+  Bytes chunk{0x55, 0x55};
+  for (int i = 0; i < 1000; ++i) chunk.push_back(i % 3 == 0 ? 0x55 : 0x05);
+  receiver.Feed(chunk, Options(true));
+  EXPECT_EQ(receiver.Feed(kWriteRefused, Options(false)).replyWord, "NO");
+}
+
+// ---- DigitsToInt ----
+
+struct DigitsCase {
+  std::string text;
+  int value;
+};
+
+void PrintTo(const DigitsCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class DigitsToIntTest : public testing::TestWithParam<DigitsCase> {};
+
+TEST_P(DigitsToIntTest, Converts) { EXPECT_EQ(DigitsToInt(GetParam().text), GetParam().value) << GetParam().text; }
+
+INSTANTIATE_TEST_SUITE_P(Table, DigitsToIntTest,
+                         testing::Values(DigitsCase{"", 0}, DigitsCase{"3", 3}, DigitsCase{"5", 5},
+                                         DigitsCase{"2.5", 205}, DigitsCase{"-1", 1}, DigitsCase{" 4 ", 4},
+                                         DigitsCase{"   ", 0}, DigitsCase{"007", 7}, DigitsCase{"1 2", 102},
+                                         DigitsCase{"abc", 0}, DigitsCase{"2147483647", INT_MAX},
+                                         DigitsCase{"2147483648", INT_MAX},
+                                         DigitsCase{"99999999999999999999999", INT_MAX}));
+
+}  // namespace
+}  // namespace mx

@@ -1,0 +1,413 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "update/HexFile.h"
+
+namespace mx {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// One record with its checksum, upper-case digits.
+std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                                  static_cast<std::uint8_t>(address & 0xFF), type};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  std::uint8_t sum = 0;
+  for (std::uint8_t byte : bytes) sum = static_cast<std::uint8_t>(sum + byte);
+  bytes.push_back(static_cast<std::uint8_t>(0x100 - sum));
+  std::string line = ":";
+  char pair[3];
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(pair, sizeof pair, "%02X", byte);
+    line += pair;
+  }
+  return line;
+}
+
+std::string Data(std::uint16_t address, std::size_t count = 16) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(address + i);
+  return Record(0x00, address, bytes);
+}
+
+std::string Upper(std::uint16_t word) {
+  return Record(0x04, 0, {static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word & 0xFF)});
+}
+
+std::string WithBadChecksum(std::string line) {
+  char& last = line.back();
+  last = last == '0' ? '1' : '0';
+  return line;
+}
+
+const std::string kEnd = ":00000001FF";
+
+// ---- Checking a file ----
+
+struct CheckCase {
+  const char* name;
+  Lines lines;
+  HexRefusal refusal;
+  std::int32_t dataRecords;
+  Lines addressFaults;
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
+
+class HexCheckTest : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(HexCheckTest, Result) {
+  const CheckCase& c = GetParam();
+  const HexCheck check = CheckHexLines(c.lines);
+  EXPECT_FALSE(check.conversionError) << *check.conversionError;
+  EXPECT_EQ(check.refusal, c.refusal) << RefusalText(check.refusal);
+  EXPECT_EQ(check.Accepted(), c.refusal == HexRefusal::None);
+  EXPECT_EQ(check.dataRecordCount, c.dataRecords);
+  EXPECT_EQ(check.addressFaults, c.addressFaults);
+  EXPECT_EQ(check.linesExamined, c.lines.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HexCheckTest,
+    testing::Values(
+        CheckCase{"OnlyEndRecord", {kEnd}, HexRefusal::None, 0, {}},
+        CheckCase{"FirstDataAtZeroWithoutUpper", {Data(0x0000), kEnd}, HexRefusal::None, 1, {}},
+        CheckCase{"FirstDataAt0100WithoutUpper", {Data(0x0100), kEnd}, HexRefusal::AddressNotFromZero, 1, {}},
+        CheckCase{"Upper0ThenFirstDataAt0100", {":020000040000FA", Data(0x0100), kEnd}, HexRefusal::None, 1, {}},
+        CheckCase{"Upper1ThenFirstDataAt0000", {":020000040001F9", Data(0x0000), kEnd}, HexRefusal::None, 1, {}},
+        CheckCase{"Upper1ThenFirstDataAt0010",
+                  {":020000040001F9", Data(0x0010), kEnd},
+                  HexRefusal::AddressNotFromZero,
+                  1,
+                  {}},
+        CheckCase{"OnlySecondUpperByteCounts", {":020000040100F9", Data(0x0100), kEnd}, HexRefusal::None, 1, {}},
+        CheckCase{"SixteenByteSteps", {Data(0x0000), Data(0x0010), Data(0x0020, 5), kEnd}, HexRefusal::None, 3, {}},
+        CheckCase{"ThirtyTwoByteStepsWithoutUpper",
+                  {Data(0x0000, 32), Data(0x0020, 32), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  2,
+                  {"-65504 - -65536"}},
+        CheckCase{"ThirtyTwoByteStepsAfterUpper0",
+                  {":020000040000FA", Data(0x0000, 32), Data(0x0020, 32), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  2,
+                  {"32 - 0"}},
+        CheckCase{"EightByteRecordThenNextStep", {Data(0x0000, 8), Data(0x0010), kEnd}, HexRefusal::None, 2, {}},
+        CheckCase{"ThirtyTwoByteRecordThenNextStep", {Data(0x0000, 32), Data(0x0010), kEnd}, HexRefusal::None, 2, {}},
+        CheckCase{"StepIntoNextUpperWord",
+                  {":020000040000FA", Data(0xFFF0), ":020000040001F9", Data(0x0000), kEnd},
+                  HexRefusal::None,
+                  2,
+                  {}},
+        CheckCase{"UpperWordJumpsTooFar",
+                  {":020000040000FA", Data(0xFFF0), ":020000040002F8", Data(0x0000), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  2,
+                  {"131072 - 65520"}},
+        CheckCase{"SameAddressTwice",
+                  {Data(0x0000), Data(0x0000), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  2,
+                  {"-65536 - -65536"}},
+        CheckCase{"RefusedRecordsStillCount",
+                  {Data(0x0000), Data(0x0030), Data(0x0040), Data(0x0080), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  4,
+                  {"-65488 - -65536", "-65408 - -65472"}},
+        CheckCase{"LinesAfterEndNotExamined",
+                  {Data(0x0000), kEnd, "", "garbage", ":zz", ":02000002FFFFFE"},
+                  HexRefusal::None,
+                  1,
+                  {}},
+        CheckCase{"DataAfterEndNotCounted", {kEnd, Data(0x0100)}, HexRefusal::None, 0, {}},
+        CheckCase{"EmptyFile", {}, HexRefusal::IncompleteFile, 0, {}},
+        CheckCase{"NoEndRecord", {Data(0x0000), Data(0x0010)}, HexRefusal::IncompleteFile, 2, {}},
+        CheckCase{"NoEndRecordOutranksOtherFaults",
+                  {"", Data(0x0100), WithBadChecksum(Data(0x0200))},
+                  HexRefusal::IncompleteFile,
+                  2,
+                  {"-65024 - -65280"}},
+        CheckCase{"BlankLineBeforeEnd", {Data(0x0000), "", kEnd}, HexRefusal::InvalidFileFormat, 1, {}},
+        CheckCase{"NoColonBeforeEnd", {"00000001FF", kEnd}, HexRefusal::InvalidFileFormat, 0, {}},
+        CheckCase{"Type02", {Record(0x02, 0, {0x10, 0x00}), kEnd}, HexRefusal::InvalidRecordType, 0, {}},
+        CheckCase{"Type03", {Record(0x03, 0, {0, 0, 0, 0}), kEnd}, HexRefusal::InvalidRecordType, 0, {}},
+        CheckCase{"Type05", {Record(0x05, 0, {0, 0, 0, 0}), kEnd}, HexRefusal::InvalidRecordType, 0, {}},
+        CheckCase{"BadTypeAndChecksum",
+                  {WithBadChecksum(Record(0x05, 0, {0, 0, 0, 0})), kEnd},
+                  HexRefusal::ChecksumError,
+                  0,
+                  {}},
+        CheckCase{"AddressFaultThenChecksumFault",
+                  {Data(0x0000), Data(0x0020), WithBadChecksum(Data(0x0030)), kEnd},
+                  HexRefusal::ChecksumError,
+                  3,
+                  {"-65504 - -65536"}},
+        CheckCase{"ChecksumFaultThenAddressFault",
+                  {WithBadChecksum(Data(0x0000)), Data(0x0010), Data(0x0030), kEnd},
+                  HexRefusal::AddressInconsistency,
+                  3,
+                  {"-65488 - -65520"}},
+        CheckCase{"BadChecksumOnEndRecord", {":00000001FE"}, HexRefusal::ChecksumError, 0, {}},
+        CheckCase{
+            "BadChecksumOnUpperRecord", {":020000040000FB", Data(0x0100), kEnd}, HexRefusal::ChecksumError, 1, {}},
+        CheckCase{
+            "LowerCaseDigits", {":10000000000102030405060708090a0b0c0d0e0f78", ":00000001ff"}, HexRefusal::None, 1, {}},
+        CheckCase{"TrailingCharactersIgnored", {Data(0x0000) + "   ; comment", kEnd + " \t"}, HexRefusal::None, 1, {}},
+        CheckCase{"ByteCountAndAddressOfEndNotTested", {":0212340100FFB8"}, HexRefusal::None, 0, {}},
+        CheckCase{"EndRecordSumCoversItsData", {":0212340100FFB6"}, HexRefusal::ChecksumError, 0, {}},
+        // A type-04 record's byte count is not looked at: the byte at
+        // characters 12-13 (here the checksum FB) becomes the upper address.
+        CheckCase{"UpperByteBeyondTheByteCount",
+                  {":0100000400FB", Data(0x0100), kEnd},
+                  HexRefusal::AddressNotFromZero,
+                  1,
+                  {}}),
+    [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
+
+TEST(HexCheckTest, LinesExaminedCountsEveryLineAfterTheEnd) {
+  const Lines lines{Data(0x0000), kEnd, "", "", "not a record"};
+  EXPECT_EQ(CheckHexLines(lines).linesExamined, 5u);
+}
+
+TEST(HexCheckTest, MoreThan65535LinesAreRead) {
+  // 70,000 data records of 16 bytes, an upper address record every 4,096.
+  Lines lines;
+  const std::size_t records = 70'000;
+  lines.reserve(records + records / 4096 + 2);
+  for (std::size_t i = 0; i < records; ++i) {
+    if (i % 4096 == 0) lines.push_back(Upper(static_cast<std::uint16_t>(i / 4096)));
+    lines.push_back(Data(static_cast<std::uint16_t>((i % 4096) * 16)));
+  }
+  lines.push_back(kEnd);
+  const HexCheck check = CheckHexLines(lines);
+  EXPECT_TRUE(check.Accepted()) << RefusalText(check.refusal);
+  EXPECT_EQ(check.dataRecordCount, 70'000);
+  EXPECT_EQ(check.linesExamined, lines.size());
+}
+
+// ---- Fields that cannot be converted stop the check ----
+
+struct ConversionCase {
+  const char* name;
+  Lines lines;
+  std::string error;
+  std::size_t linesExamined;
+  HexRefusal refusalSoFar;
+};
+
+void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.name; }
+
+class HexConversionTest : public testing::TestWithParam<ConversionCase> {};
+
+TEST_P(HexConversionTest, StopsWithText) {
+  const ConversionCase& c = GetParam();
+  const HexCheck check = CheckHexLines(c.lines);
+  ASSERT_TRUE(check.conversionError);
+  EXPECT_EQ(*check.conversionError, c.error);
+  EXPECT_EQ(check.linesExamined, c.linesExamined);
+  EXPECT_EQ(check.refusal, c.refusalSoFar);
+  EXPECT_FALSE(check.Accepted());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HexConversionTest,
+    testing::Values(
+        ConversionCase{"DataByteG0",
+                       {Data(0x0000), ":10001000g0112233445566778899AABBCCDDEEFF00", kEnd},
+                       "'$g0' is not a valid integer value",
+                       1,
+                       HexRefusal::None},
+        ConversionCase{"ByteCount", {":g0000001FF"}, "'$g0' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"TypeField", {":000000g1FF"}, "'$g1' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "ByteCountReadFirst", {":0z0000g1FF"}, "'$0z' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "TypeReadBeforeAddress", {":1000g0x0"}, "'$x0' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "DataAddressAsOneField", {":1000g00000"}, "'$00g0' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "EndRecordAddressInChecksum", {":00zz0001FF"}, "'$zz' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "UpperByteBeforeChecksum", {":020000040g0hF9"}, "'$0h' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "UpperFirstByteInChecksum", {":020000040g00F9"}, "'$0g' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"OnlyColon", {":"}, "'$' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"HalfByteCount", {":1"}, "'$1' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"LineEndsBeforeType", {":100000"}, "'$' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"LineEndsInsideType", {":1000000"}, "'$0' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"LineEndsAfterByteCount", {":10"}, "'$' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{
+            "RecordShorterThanByteCount", {":10000000000102"}, "'$' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"ChecksumCutInHalf", {":000000010"}, "'$0' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"UpperRecordTooShort", {":02000004"}, "'$' is not a valid integer value", 0, HexRefusal::None},
+        ConversionCase{"BadTypeRecordStillConvertsChecksum",
+                       {":00000002xx"},
+                       "'$xx' is not a valid integer value",
+                       0,
+                       HexRefusal::InvalidRecordType},
+        ConversionCase{"EarlierRefusalKept",
+                       {"", Data(0x0100), ":0q"},
+                       "'$0q' is not a valid integer value",
+                       2,
+                       HexRefusal::AddressNotFromZero}),
+    [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
+TEST(HexConversionTest, NoIncompleteFileAfterAStop) {
+  const HexCheck check = CheckHexLines({":0g"});
+  EXPECT_EQ(check.refusal, HexRefusal::None);
+  EXPECT_TRUE(check.conversionError);
+}
+
+TEST(RefusalTextTest, Texts) {
+  EXPECT_EQ(RefusalText(HexRefusal::None), "");
+  EXPECT_EQ(RefusalText(HexRefusal::AddressNotFromZero), "Address not starting from 0.");
+  EXPECT_EQ(RefusalText(HexRefusal::AddressInconsistency), "Address inconsistency.");
+  EXPECT_EQ(RefusalText(HexRefusal::InvalidRecordType), "Invalid record type.");
+  EXPECT_EQ(RefusalText(HexRefusal::ChecksumError), "Checksum error.");
+  EXPECT_EQ(RefusalText(HexRefusal::InvalidFileFormat), "Invalid file format.");
+  EXPECT_EQ(RefusalText(HexRefusal::IncompleteFile), "Incompleted file.");
+}
+
+// ---- Splitting the text into lines ----
+
+struct SplitCase {
+  const char* name;
+  std::string text;
+  Lines lines;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
+class SplitHexLinesTest : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitHexLinesTest, Lines) { EXPECT_EQ(SplitHexLines(GetParam().text), GetParam().lines); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitHexLinesTest,
+    testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"OneLineNoBreak", "a", {"a"}},
+                    SplitCase{"TrailingLf", "a\n", {"a"}}, SplitCase{"TrailingCrLf", "a\r\n", {"a"}},
+                    SplitCase{"TrailingCr", "a\r", {"a"}}, SplitCase{"Lf", "a\nb", {"a", "b"}},
+                    SplitCase{"Cr", "a\rb", {"a", "b"}}, SplitCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
+                    SplitCase{"Mixed", "a\rb\nc\r\nd", {"a", "b", "c", "d"}},
+                    SplitCase{"BlankLineKept", "a\n\nb", {"a", "", "b"}},
+                    SplitCase{"LfCrIsTwoBreaks", "a\n\r", {"a", ""}}, SplitCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
+                    SplitCase{"OnlyBreak", "\n", {""}}, SplitCase{"TwoBreaks", "\r\n\r\n", {"", ""}},
+                    SplitCase{"NulEndsText", std::string("a\nb\0c\nd", 7), {"a", "b"}},
+                    SplitCase{"NulFirst", std::string("\0a", 2), {}},
+                    SplitCase{"EightBitKept", "\xff\x80 x\n", {"\xff\x80 x"}},
+                    SplitCase{"SpacesKept", "  :00000001FF  \r\n", {"  :00000001FF  "}}),
+    [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
+
+// ---- Loading the file ----
+
+class LoadHexTextTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ =
+        std::filesystem::temp_directory_path() / ("mx_hex_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                                  "_" + testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(LoadHexTextTest, ReadsAndSplits) {
+  const std::string path = Write("image.hex", ":020000040000FA\r\n" + Data(0) + "\r\n" + kEnd + "\r\n");
+  const HexText text = LoadHexText(path);
+  EXPECT_EQ(text.error, "");
+  EXPECT_EQ(text.lines, (Lines{":020000040000FA", Data(0), kEnd}));
+  EXPECT_TRUE(CheckHexLines(text.lines).Accepted());
+}
+
+TEST_F(LoadHexTextTest, EmptyFile) {
+  const HexText text = LoadHexText(Write("empty.hex", ""));
+  EXPECT_EQ(text.error, "");
+  EXPECT_TRUE(text.lines.empty());
+}
+
+TEST_F(LoadHexTextTest, MissingFileMessage) {
+  const std::string path = (dir_ / "missing.hex").string();
+  const HexText text = LoadHexText(path);
+  EXPECT_EQ(text.error, "Cannot open file \"" + path + "\". " + std::strerror(ENOENT));
+  EXPECT_TRUE(text.lines.empty());
+}
+
+TEST_F(LoadHexTextTest, DirectoryCannotBeRead) {
+  const std::string path = dir_.string();
+  const HexText text = LoadHexText(path);
+  EXPECT_EQ(text.error.rfind("Cannot open file \"" + path + "\". ", 0), 0u) << text.error;
+  EXPECT_GT(text.error.size(), ("Cannot open file \"" + path + "\". ").size());
+}
+
+// ---- Reading single records for the transfer ----
+
+TEST(ParseHexRecordTest, DataRecord) {
+  const auto record = ParseHexRecord(":0401F000DEadBEef9C  trailing");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->type, 0x00);
+  EXPECT_EQ(record->address, 0x01F0);
+  EXPECT_EQ(record->data, (std::vector<std::uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+}
+
+TEST(ParseHexRecordTest, UpperAddressRecord) {
+  const auto record = ParseHexRecord(":020000040123D6");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->type, 0x04);
+  EXPECT_EQ(record->upperByte, 0x23);
+  EXPECT_EQ(record->data, (std::vector<std::uint8_t>{0x01, 0x23}));
+}
+
+TEST(ParseHexRecordTest, UpperByteReadWhateverTheByteCount) {
+  const auto record = ParseHexRecord(":0100000400FB");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->upperByte, 0xFB);
+}
+
+TEST(ParseHexRecordTest, EndRecord) {
+  const auto record = ParseHexRecord(kEnd);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->type, 0x01);
+  EXPECT_TRUE(record->data.empty());
+}
+
+TEST(ParseHexRecordTest, ChecksumNeitherReadNorTested) {
+  EXPECT_TRUE(ParseHexRecord(":0100000011"));
+  EXPECT_TRUE(ParseHexRecord(":0100000011zz"));
+  EXPECT_TRUE(ParseHexRecord(":010000001100"));
+}
+
+TEST(ParseHexRecordTest, Unreadable) {
+  for (const char* line :
+       {"", " :00000001FF", "00000001FF", ":", ":0", ":000000", ":0000000", ":0g000001FF", ":00g00001FF", ":000000g1FF",
+        ":0100000", ":01000000", ":010000001", ":01000000g1", ":02000004", ":0200000401", ":020000040g01"}) {
+    EXPECT_FALSE(ParseHexRecord(line)) << '"' << line << '"';
+  }
+}
+
+// Whatever an accepted check let through, the transfer can read.
+TEST(ParseHexRecordTest, EveryLineOfAnAcceptedFileUpToTheEndParses) {
+  const Lines lines{":020000040000FA", Data(0x0000), ":10001000000102030405060708090a0b0c0d0e0f68", ":0100000400FB",
+                    kEnd};
+  ASSERT_TRUE(CheckHexLines({lines[0], lines[1], lines[2], kEnd}).Accepted());
+  for (const std::string& line : lines) EXPECT_TRUE(ParseHexRecord(line)) << line;
+}
+
+}  // namespace
+}  // namespace mx
