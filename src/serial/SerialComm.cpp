@@ -1,1 +1,356 @@
-// placeholder
+// TComm's platform-independent side: properties and setters, open/close/send
+// bookkeeping, the notices that carry the worker threads' results to the
+// owner thread, and the pure helpers of the platform files.
+
+#include "serial/SerialComm.h"
+
+#include <algorithm>
+#include <new>
+
+#include "serial/SerialPort_p.h"
+
+namespace mx {
+
+// ---------------------------------------------------------------------------
+// TComm
+
+TComm::TComm(EventLoop& owner) : owner_(owner), self_(std::make_shared<TComm*>(this)) {}
+
+TComm::~TComm() {
+  CloseComm();
+  *self_ = nullptr;  // notices still queued find the component gone
+}
+
+void TComm::OpenComm() {
+  if (port_) throw ECommsError("This serial port already opened");
+  port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_));
+}
+
+void TComm::CloseComm() { port_.reset(); }
+
+bool TComm::IsOpen() const { return port_ != nullptr; }
+
+bool TComm::SendData(const std::uint8_t* buffer, std::uint16_t length) {
+  if (!port_ || length == 0 || buffer == nullptr) return false;
+  try {
+    return port_->Send(serial::Bytes(buffer, buffer + length));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+template <typename T>
+void TComm::SetLineSetting(T Settings::*field, T value) {
+  if (settings_.*field == value) return;
+  settings_.*field = value;
+  if (port_) port_->ApplyCommState(settings_);  // a refused setting is not reported
+}
+
+template <typename T>
+void TComm::SetTimeoutSetting(T Settings::*field, T value) {
+  if (settings_.*field == value) return;
+  settings_.*field = value;
+  if (port_) port_->ApplyCommTimeouts(settings_);
+}
+
+void TComm::SetBaudRate(std::uint32_t value) { SetLineSetting(&Settings::BaudRate, value); }
+void TComm::SetParityCheck(bool value) { SetLineSetting(&Settings::ParityCheck, value); }
+void TComm::SetOutx_CtsFlow(bool value) { SetLineSetting(&Settings::Outx_CtsFlow, value); }
+void TComm::SetOutx_DsrFlow(bool value) { SetLineSetting(&Settings::Outx_DsrFlow, value); }
+void TComm::SetDtrControl(TDtrControl value) { SetLineSetting(&Settings::DtrControl, value); }
+void TComm::SetDsrSensitivity(bool value) { SetLineSetting(&Settings::DsrSensitivity, value); }
+void TComm::SetTxContinueOnXoff(bool value) { SetLineSetting(&Settings::TxContinueOnXoff, value); }
+void TComm::SetOutx_XonXoffFlow(bool value) { SetLineSetting(&Settings::Outx_XonXoffFlow, value); }
+void TComm::SetInx_XonXoffFlow(bool value) { SetLineSetting(&Settings::Inx_XonXoffFlow, value); }
+void TComm::SetReplaceWhenParityError(bool value) { SetLineSetting(&Settings::ReplaceWhenParityError, value); }
+void TComm::SetIgnoreNullChar(bool value) { SetLineSetting(&Settings::IgnoreNullChar, value); }
+void TComm::SetRtsControl(TRtsControl value) { SetLineSetting(&Settings::RtsControl, value); }
+void TComm::SetXonLimit(std::uint16_t value) { SetLineSetting(&Settings::XonLimit, value); }
+void TComm::SetXoffLimit(std::uint16_t value) { SetLineSetting(&Settings::XoffLimit, value); }
+void TComm::SetByteSize(TByteSize value) { SetLineSetting(&Settings::ByteSize, value); }
+void TComm::SetStopBits(TStopBits value) { SetLineSetting(&Settings::StopBits, value); }
+void TComm::SetXonChar(char value) { SetLineSetting(&Settings::XonChar, value); }
+void TComm::SetXoffChar(char value) { SetLineSetting(&Settings::XoffChar, value); }
+void TComm::SetReplacedChar(char value) { SetLineSetting(&Settings::ReplacedChar, value); }
+
+void TComm::SetReadIntervalTimeout(std::uint32_t value) { SetTimeoutSetting(&Settings::ReadIntervalTimeout, value); }
+void TComm::SetReadTotalTimeoutMultiplier(std::uint32_t value) {
+  SetTimeoutSetting(&Settings::ReadTotalTimeoutMultiplier, value);
+}
+void TComm::SetReadTotalTimeoutConstant(std::uint32_t value) {
+  SetTimeoutSetting(&Settings::ReadTotalTimeoutConstant, value);
+}
+void TComm::SetWriteTotalTimeoutMultiplier(std::uint32_t value) {
+  SetTimeoutSetting(&Settings::WriteTotalTimeoutMultiplier, value);
+}
+void TComm::SetWriteTotalTimeoutConstant(std::uint32_t value) {
+  SetTimeoutSetting(&Settings::WriteTotalTimeoutConstant, value);
+}
+
+namespace serial {
+
+// ---------------------------------------------------------------------------
+// CommNotices
+
+bool CommNotices::Post(std::function<void(TComm&)> raise) const {
+  try {
+    owner_.Post([component = component_, raise = std::move(raise)] {
+      const std::shared_ptr<TComm*> alive = component.lock();
+      if (alive && *alive) raise(**alive);
+    });
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// Each event is copied before the call, so a handler may reassign it.
+bool CommNotices::PostReceiveData(const std::uint8_t* bytes, std::size_t count) const {
+  try {
+    Bytes block(count + 1, 0);  // the extra byte stays 0
+    std::copy_n(bytes, count, block.begin());
+    return Post([block = std::move(block)](TComm& comm) {
+      if (TReceiveDataEvent handler = comm.OnReceiveData)
+        handler(comm, block.data(), static_cast<std::uint16_t>(block.size() - 1));
+    });
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool CommNotices::PostReceiveError(std::uint32_t errorBits) const {
+  return Post([errorBits](TComm& comm) {
+    if (TReceiveErrorEvent handler = comm.OnReceiveError) handler(comm, errorBits);
+  });
+}
+
+bool CommNotices::PostRequestHangup() const {
+  return Post([](TComm& comm) {
+    if (TNotifyEvent handler = comm.OnRequestHangup) handler(comm);
+  });
+}
+
+bool CommNotices::PostModemStateChange(std::uint32_t modemBits) const {
+  return Post([modemBits](TComm& comm) {
+    if (TModemStateChangeEvent handler = comm.OnModemStateChange) handler(comm, modemBits);
+  });
+}
+
+bool CommNotices::PostSendDataEmpty() const {
+  return Post([](TComm& comm) {
+    if (TSendDataEmptyEvent handler = comm.OnSendDataEmpty) handler(comm);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// SendQueue
+
+bool SendQueue::Push(Bytes job) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    jobs_.push_back(std::move(job));
+  }
+  changed_.notify_all();
+  return true;
+}
+
+std::optional<Bytes> SendQueue::TryTake() {
+  std::lock_guard lock(mutex_);
+  if (jobs_.empty()) return std::nullopt;
+  Bytes job = std::move(jobs_.front());
+  jobs_.pop_front();
+  return job;
+}
+
+bool SendQueue::WaitForJob() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return closed_ || !jobs_.empty(); });
+  return !closed_;
+}
+
+void SendQueue::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    jobs_.clear();
+  }
+  changed_.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+// WorkerThread
+
+WorkerThread::WorkerThread(std::function<void()> body) : thread_([this, body = std::move(body)] { Run(body); }) {}
+
+WorkerThread::~WorkerThread() {
+  Discard();
+  Join();
+}
+
+void WorkerThread::Run(const std::function<void()>& body) {
+  bool start = false;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return gate_ != Gate::Held; });
+    start = gate_ == Gate::Open;
+  }
+  if (start) body();
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+}
+
+void WorkerThread::Start() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gate_ == Gate::Held) gate_ = Gate::Open;
+  }
+  changed_.notify_all();
+}
+
+void WorkerThread::Discard() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gate_ == Gate::Held) gate_ = Gate::Discarded;
+  }
+  changed_.notify_all();
+}
+
+bool WorkerThread::WaitForEnd(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_until(lock, Clock::now() + limit, [this] { return ended_; });
+}
+
+void WorkerThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+// ---------------------------------------------------------------------------
+// Pure helpers
+
+namespace {
+
+constexpr std::uint32_t DtrControlBits(TDtrControl control) {
+  switch (control) {
+    case TDtrControl::DtrEnable:
+      return 0x0010;
+    case TDtrControl::DtrDisable:
+      return 0;
+    case TDtrControl::DtrHandshake:
+      return 0x0020;
+  }
+  return 0;
+}
+
+constexpr std::uint32_t RtsControlBits(TRtsControl control) {
+  switch (control) {
+    case TRtsControl::RtsEnable:
+      return 0x1000;
+    case TRtsControl::RtsDisable:
+      return 0;
+    case TRtsControl::RtsHandshake:
+      return 0x2000;
+    case TRtsControl::RtsTransmissionAvailable:
+      return 0x3000;
+  }
+  return 0;
+}
+
+constexpr std::uint32_t FlagIf(bool on, std::uint32_t flag) { return on ? flag : 0; }
+
+constexpr std::uint32_t kMaxDword = 0xFFFFFFFF;
+
+bool Grew(std::uint32_t before, std::uint32_t after) { return after != before; }
+
+}  // namespace
+
+std::uint32_t DcbFlagWord(const TComm::Settings& s) {
+  return 0x0001  // fBinary
+         | FlagIf(s.ParityCheck, 0x0002) | FlagIf(s.Outx_CtsFlow, 0x0004) | FlagIf(s.Outx_DsrFlow, 0x0008) |
+         DtrControlBits(s.DtrControl) | FlagIf(s.DsrSensitivity, 0x0040) | FlagIf(s.TxContinueOnXoff, 0x0080) |
+         FlagIf(s.Outx_XonXoffFlow, 0x0100) | FlagIf(s.Inx_XonXoffFlow, 0x0200) |
+         FlagIf(s.ReplaceWhenParityError, 0x0400) | FlagIf(s.IgnoreNullChar, 0x0800) | RtsControlBits(s.RtsControl);
+}
+
+std::optional<Clock::time_point> ChunkEnd(const ReadTimeouts& timeouts, Clock::time_point first,
+                                          Clock::time_point last) {
+  using std::chrono::milliseconds;
+  std::optional<Clock::time_point> end;
+  if (timeouts.interval == kMaxDword) {
+    end = last;
+  } else if (timeouts.interval != 0) {
+    end = last + milliseconds(timeouts.interval);
+  }
+  const std::uint64_t total =
+      std::uint64_t{timeouts.multiplier} * TComm::kReadBufferSize + std::uint64_t{timeouts.constant};
+  if (total != 0) {
+    const Clock::time_point totalEnd = first + milliseconds(static_cast<milliseconds::rep>(total));
+    end = end ? std::min(*end, totalEnd) : totalEnd;
+  }
+  return end;
+}
+
+std::uint32_t LineErrorBits(const LineCounters& before, const LineCounters& after) {
+  return FlagIf(Grew(before.bufOverrun, after.bufOverrun), CE_RXOVER) |
+         FlagIf(Grew(before.overrun, after.overrun), CE_OVERRUN) |
+         FlagIf(Grew(before.parity, after.parity), CE_RXPARITY) | FlagIf(Grew(before.frame, after.frame), CE_FRAME) |
+         FlagIf(Grew(before.brk, after.brk), CE_BREAK);
+}
+
+std::uint32_t ModemEventBits(const LineCounters& before, const LineCounters& after) {
+  return FlagIf(Grew(before.dcd, after.dcd), MODEM_RLSD) | FlagIf(Grew(before.rng, after.rng), MODEM_RING);
+}
+
+// ---------------------------------------------------------------------------
+// ReceivedByteFilter
+
+void ReceivedByteFilter::SetOptions(const Options& options) {
+  if (!options.markedErrors) state_ = State::Plain;  // no markers to finish any more
+  options_ = options;
+}
+
+void ReceivedByteFilter::Emit(std::uint8_t byte, std::uint8_t* out, std::size_t& written) const {
+  if (byte == 0 && options_.stripNulls) return;
+  out[written++] = byte;
+}
+
+std::size_t ReceivedByteFilter::Filter(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t byte = in[i];
+    if (!options_.markedErrors) {
+      Emit(byte, out, written);
+      continue;
+    }
+    switch (state_) {
+      case State::Plain:
+        if (byte == 0xFF) {
+          state_ = State::SawFF;
+        } else {
+          Emit(byte, out, written);
+        }
+        break;
+      case State::SawFF:
+        if (byte == 0x00) {
+          state_ = State::SawFF00;
+          break;
+        }
+        // 0xFF 0xFF is one real 0xFF. Anything else cannot follow a lone
+        // 0xFF; keeping just the byte holds one output byte per input byte.
+        Emit(byte, out, written);
+        state_ = State::Plain;
+        break;
+      case State::SawFF00:
+        Emit(options_.replaceErrors ? options_.replacement : byte, out, written);
+        state_ = State::Plain;
+        break;
+    }
+  }
+  return written;
+}
+
+}  // namespace serial
+}  // namespace mx
