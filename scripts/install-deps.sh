@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev googletest
-  qt6-base-dev
+  qt6-base-dev fonts-arphic-uming
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine64 wine
 )

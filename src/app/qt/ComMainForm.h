@@ -1,0 +1,115 @@
+#pragma once
+
+// The main window FVantroUpdate with Qt widgets. All behaviour lives in
+// UpdaterForm: the window shows the form's state and forwards the user's
+// input to it.
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/FormView.h"
+#include "app/UpdaterForm.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolButton;
+
+namespace mx {
+
+class FileCopyAnimation;
+
+// The application's title: the text of its taskbar entry and the title of
+// every message box.
+inline constexpr char kApplicationTitle[] = "Vantro Update System";
+
+class TFVantroUpdate final : public QWidget, public FormView {
+ public:
+  static constexpr int kMinimumWidth = 650;
+  static constexpr int kMinimumHeight = 190;
+  static constexpr int kCommandPanelHeight = 81;  // Panel3
+  static constexpr int kStatusPanelHeight = 83;   // Panel1
+
+  // Builds the widgets, then the form on top of them. Call Form().FormCreate()
+  // before the window is first shown.
+  TFVantroUpdate(EventLoop& loop, FormServices services, QWidget* parent = nullptr);
+  ~TFVantroUpdate() override;
+
+  UpdaterForm& Form() { return *form_; }
+  // Shows the window centred on its screen.
+  void ShowCentred();
+
+  // Answers for the dialogs, for tests: a set function replaces the modal box.
+  struct DialogAnswers {
+    std::function<void(std::string_view text)> showMessage;
+    std::function<bool(std::string_view text, ConfirmButtons buttons)> confirm;
+    std::function<std::optional<std::string>(std::string_view filter)> chooseFile;
+  };
+  DialogAnswers dialogAnswers;
+
+  // FormView
+  void ControlChanged(Control control) override;
+  void MemoAppended(std::string_view line) override;
+  void MemoReset() override;
+  void ProgressChanged() override;
+  void MessagePanelToggled(bool shown) override;
+  void ShowMessage(std::string_view text) override;
+  bool Confirm(std::string_view text, ConfirmButtons buttons) override;
+  std::optional<std::string> ChooseFile(std::string_view filter) override;
+  void Beep() override;
+  void ShowHelp() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // ---- building (ComMainForm.cpp)
+  void BuildCommandPanel();
+  void BuildMessagePanel();
+  void BuildStatusPanel();
+  void BuildPopupMenu(QToolButton* button);
+  template <class Widget>
+  Widget* Register(Control control, Widget* object);
+  QToolButton* AddButton(Control control, QWidget* parent);
+  QCheckBox* AddCheckBox(Control control, QWidget* parent);
+  QLabel* AddLabel(Control control, QWidget* parent);
+  QLineEdit* AddCharacterEdit(Control control, QWidget* parent);
+  void ApplyFonts();
+
+  // ---- showing the form's state
+  void LayOutPanels();
+  void ApplyAll();
+  void ApplyControl(Control control);
+  void ApplyCaption(Control control, const ControlState& state);
+  void FollowMemoEnd();
+
+  // ---- input
+  // Runs a form handler as the application's top level would: the silent
+  // abort is dropped, any other error is shown in a message box.
+  void RunGuarded(const std::function<void()>& handler);
+
+  std::array<QObject*, static_cast<std::size_t>(Control::Count)> controls_{};
+  QFrame* panel3_ = nullptr;
+  QFrame* panel8_ = nullptr;
+  QFrame* panel1_ = nullptr;
+  QComboBox* comboBox1_ = nullptr;
+  QPlainTextEdit* memo_ = nullptr;
+  QProgressBar* progressBar1_ = nullptr;
+  FileCopyAnimation* animate1_ = nullptr;
+  QMenu* popupMenu1_ = nullptr;
+  Language fontLanguage_ = Language::None;
+  std::unique_ptr<UpdaterForm> form_;
+};
+
+}  // namespace mx

@@ -1,0 +1,27 @@
+#pragma once
+
+// Text conversions between the form and Qt. The form keeps UTF-8 text, memo
+// lines ending in CR LF and file filters as "name|pattern|name|pattern".
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace mx {
+
+QString ToQString(std::string_view text);
+std::string ToStdString(const QString& text);
+
+// The memo's text as a text edit shows it: CR LF becomes LF.
+QString MemoDisplayText(std::string_view formText);
+// The other way: what the user typed, with CR LF line ends again.
+std::string MemoFormText(const QString& displayed);
+
+// "hex Files|*.hex|All Files|*.*" -> "hex Files (*.hex);;All Files (*.*)".
+// Several patterns of one entry ("*.hex;*.a90") are separated by blanks.
+QString QtFileFilter(std::string_view filter);
+
+// A button or menu caption with its '&' shown as is, not as a shortcut mark.
+QString PlainCaption(std::string_view caption);
+
+}  // namespace mx

@@ -1,0 +1,13 @@
+// Entry of the GUI test programs: one QApplication on the offscreen platform
+// for all cases, so no display is needed.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}

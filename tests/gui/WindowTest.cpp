@@ -1,0 +1,253 @@
+// The window's start-up, language, message panel, connection states, close
+// guard, help window and memo.
+
+#include "WindowFixture.h"
+
+namespace mx::test {
+namespace {
+
+TEST_F(WindowTest, FirstStartStoresDefaultsAndOpensInEnglishWithThePanelHidden) {
+  Start();
+
+  EXPECT_EQ(Setting("Showmag"), "0");
+  EXPECT_EQ(Setting("language"), "ENG");
+  EXPECT_TRUE(Find<QFrame>("Panel8")->isHidden());
+  EXPECT_FALSE(Find<QCheckBox>("CBShowmag")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>("cbAuto_select")->isChecked());
+  EXPECT_EQ(window->windowTitle(), QString::fromLatin1(kEnglishTitle));
+  ExpectCaptions(*window, {{"Button_Open", "Connect"},
+                           {"BtnFileOpen", "Update"},
+                           {"BtnRestore", "Restore"},
+                           {"BtnClearMemo", "Clear Memo"},
+                           {"Portlb", "Port"},
+                           {"BtnHelp", "Help"},
+                           {"CBShowmag", "Show Messag"},
+                           {"TestData_CB", "Code Report"},
+                           {"LaTitle", kEnglishTitle},
+                           {"cbAuto_select", "Auto select comport"},
+                           {"SetBootloader1", "Update Wizard"},
+                           {"DisConnect1", "DisConnect"},
+                           {"Restore1", "Restore"},
+                           {"Label12", "Message"},
+                           {"Label7", ""},
+                           {"LabelTimeout", ""}});
+  EXPECT_TRUE(Find<QToolButton>("Button_Open")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("BtnRestore")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("DisConnect1")->isEnabled());
+  EXPECT_EQ(Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("ttyMX9"));
+  EXPECT_EQ(Find<QComboBox>("ComboBox1")->count(), 2);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, DesignedHiddenControlsExistHidden) {
+  Start();
+  for (const char* name : {"Button_Send", "BtnErase", "Set_Bootloader", "EditXoff", "EditXon", "Label3", "Label4",
+                           "Label5", "Label6", "Label10", "Label8", "ComboBoxwWait", "Animate1"}) {
+    auto* control = Find<QWidget>(name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(control->isHidden()) << name;
+  }
+  EXPECT_EQ(Find<QComboBox>("ComboBoxwWait")->currentText(), QStringLiteral("3"));
+  EXPECT_LE(Find<FileCopyAnimation>("Animate1")->height(), 50);
+}
+
+TEST_F(WindowTest, ChineseSettingGivesChineseCaptions) {
+  Store("language", "CH");
+  Start();
+
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Mx7410 更新系統(2012.11)"));
+  ExpectCaptions(*window, {{"Button_Open", "連線"},
+                           {"BtnFileOpen", "更新"},
+                           {"BtnRestore", "還原"},
+                           {"BtnClearMemo", "清除訊息"},
+                           {"Portlb", "埠號"},
+                           {"BtnHelp", "求助"},
+                           {"CBShowmag", "顯示訊息"},
+                           {"TestData_CB", "編碼報表"},
+                           {"cbAuto_select", "自動選擇埠號"},
+                           {"SetBootloader1", "更新精靈"},
+                           {"DisConnect1", "中斷連線"}});
+}
+
+TEST_F(WindowTest, ShowMessageGrowsTheWindowBy400AndUncheckingShrinksItAgain) {
+  Start();
+  auto* showMessages = Find<QCheckBox>("CBShowmag");
+  auto* panel = Find<QFrame>("Panel8");
+  const int closedHeight = window->height();
+
+  showMessages->click();
+  EXPECT_TRUE(Form().State(Control::CBShowmag).checked);
+  EXPECT_EQ(window->height(), closedHeight + UpdaterForm::kMessagePanelGrowth);
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_TRUE(Find<QPlainTextEdit>("Memo")->isVisible());
+  EXPECT_EQ(Setting("Showmag"), "1");
+
+  showMessages->click();
+  EXPECT_EQ(window->height(), closedHeight);
+  EXPECT_TRUE(panel->isHidden());
+  EXPECT_EQ(Setting("Showmag"), "0");
+  EXPECT_GE(window->height(), TFVantroUpdate::kMinimumHeight);
+}
+
+TEST_F(WindowTest, StoredShowmagOneOpensWithThePanelShown) {
+  Store("Showmag", "1");
+  Start();
+  EXPECT_TRUE(Find<QCheckBox>("CBShowmag")->isChecked());
+  EXPECT_TRUE(Find<QFrame>("Panel8")->isVisible());
+  EXPECT_EQ(window->height(), UpdaterForm::kDesignedHeight + UpdaterForm::kMessagePanelGrowth);
+}
+
+TEST_F(WindowTest, ConnectedAndDisconnectedStatesAreShownByTheWidgets) {
+  Pty pty;
+  Start();
+  ChoosePortByHand(pty.SlavePath());
+
+  Form().SetConnectState(true);
+  ASSERT_TRUE(Form().FConnected()) << (messages.empty() ? "" : messages.front());
+  ExpectCaptions(*window, {{"Button_Open", "DisConnect"}});
+  EXPECT_TRUE(Find<QToolButton>("BtnFileOpen")->isEnabled());
+  EXPECT_TRUE(Find<QToolButton>("BtnRestore")->isEnabled());
+  EXPECT_FALSE(Find<QCheckBox>("TestData_CB")->isEnabled());
+  EXPECT_TRUE(Find<QAction>("DisConnect1")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("SetBootloader1")->isEnabled());
+
+  Form().SetConnectState(false);
+  ExpectCaptions(*window, {{"Button_Open", "Connect"}});
+  EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("BtnRestore")->isEnabled());
+  EXPECT_TRUE(Find<QCheckBox>("TestData_CB")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("DisConnect1")->isEnabled());
+  EXPECT_TRUE(Find<QAction>("SetBootloader1")->isEnabled());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, PopupMenuOfConnectHoldsItsEntriesAndDisconnectsWithoutAsking) {
+  Pty pty;
+  Start();
+  auto* open = Find<QToolButton>("Button_Open");
+  ASSERT_NE(open->menu(), nullptr);
+  QStringList entries;
+  for (QAction* action : open->menu()->actions()) entries << action->objectName();
+  EXPECT_EQ(entries, (QStringList{"SetBootloader1", "DisConnect1", "Restore1"}));
+  EXPECT_EQ(open->contextMenuPolicy(), Qt::CustomContextMenu);
+
+  ChoosePortByHand(pty.SlavePath());
+  Form().SetConnectState(true);
+  ASSERT_TRUE(Form().FConnected());
+  Find<QAction>("DisConnect1")->trigger();
+  EXPECT_FALSE(Form().FConnected());
+  EXPECT_TRUE(confirmations.empty());
+  EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
+}
+
+TEST_F(WindowTest, CodeReportOpensThePortDisablesItselfAndSetsTheMemoFont) {
+  Pty pty;
+  Start();
+  ChoosePortByHand(pty.SlavePath());
+  auto* codeReport = Find<QCheckBox>("TestData_CB");
+  auto* memo = Find<QPlainTextEdit>("Memo");
+
+  codeReport->click();
+  EXPECT_TRUE(Form().FConnected());
+  EXPECT_TRUE(codeReport->isChecked());
+  EXPECT_FALSE(codeReport->isEnabled());
+  EXPECT_EQ(memo->font().pointSize(), 10);
+
+  Find<QToolButton>("Button_Open")->click();  // disconnects
+  EXPECT_FALSE(Form().FConnected());
+  EXPECT_TRUE(codeReport->isEnabled());
+  EXPECT_TRUE(codeReport->isChecked());
+
+  codeReport->click();
+  EXPECT_FALSE(codeReport->isChecked());
+  EXPECT_EQ(memo->font().pointSize(), 12);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, ClosingWhileDisconnectedAsksNothing) {
+  Start();
+  EXPECT_TRUE(window->close());
+  EXPECT_TRUE(confirmations.empty());
+}
+
+TEST_F(WindowTest, ClosingWhileConnectedAsksAndCancelKeepsWindowAndPort) {
+  Pty pty;
+  Start();
+  ChoosePortByHand(pty.SlavePath());
+  Form().SetConnectState(true);
+  ASSERT_TRUE(Form().FConnected());
+
+  confirmAnswer = false;
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(Form().FConnected());
+  EXPECT_EQ(confirmations, (std::vector<std::string>{"Will Stop Bootloader，Stop!"}));
+
+  confirmAnswer = true;
+  EXPECT_TRUE(window->close());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(Form().FConnected());
+}
+
+TEST_F(WindowTest, HelpWindowIsANewModalWindowEachTimeAndGoesWhenClosed) {
+  Start();
+  for (int round = 0; round < 2; ++round) {
+    QPointer<ThelpFrm> shown;
+    QString caption;
+    QSize size;
+    QStringList lines;
+    bool readOnly = false;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      auto* help = qobject_cast<ThelpFrm*>(QApplication::activeModalWidget());
+      if (help == nullptr) return;
+      closer.stop();
+      shown = help;
+      caption = help->windowTitle();
+      size = help->size();
+      lines = help->Memo1()->toPlainText().split(QLatin1Char('\n'));
+      readOnly = help->Memo1()->isReadOnly();
+      help->close();
+    });
+    closer.start();
+
+    Find<QToolButton>("BtnHelp")->click();  // returns when the help window has closed
+
+    EXPECT_FALSE(closer.isActive()) << "the help window was not shown, round " << round;
+    EXPECT_TRUE(shown.isNull()) << "the help window outlived its showing";
+    EXPECT_EQ(caption, QStringLiteral("helpFrm"));
+    EXPECT_EQ(size, QSize(ThelpFrm::kWidth, ThelpFrm::kHeight));
+    EXPECT_TRUE(readOnly);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.mid(lines.size() - 3), (QStringList{"Mx7410 Bootloader System(New)", "", " "}));
+  }
+}
+
+TEST_F(WindowTest, UserEditsReachTheMemoTextAndClearMemoEmptiesTheWidget) {
+  Start();
+  auto* memo = Find<QPlainTextEdit>("Memo");
+  ASSERT_FALSE(memo->isReadOnly());
+  memo->setPlainText(QStringLiteral("first\nsecond"));
+  EXPECT_EQ(Form().MemoText(), "first\r\nsecond");
+
+  Find<QToolButton>("BtnClearMemo")->click();
+  EXPECT_TRUE(memo->toPlainText().isEmpty());
+  EXPECT_TRUE(Form().MemoText().empty());
+}
+
+TEST_F(WindowTest, AppendedLinesKeepTheMemoScrolledToTheEnd) {
+  Start();
+  Find<QCheckBox>("CBShowmag")->click();
+  auto* memo = Find<QPlainTextEdit>("Memo");
+  for (int i = 0; i < 200; ++i) window->MemoAppended("line " + std::to_string(i) + "\r\n");
+
+  EXPECT_TRUE(memo->toPlainText().endsWith(QStringLiteral("line 198\nline 199\n")));
+  QScrollBar* bar = memo->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+}  // namespace
+}  // namespace mx::test
