@@ -1,0 +1,263 @@
+#include "sim/SimCommandLine.h"
+
+#include <charconv>
+#include <cstdint>
+#include <functional>
+
+namespace mx::sim {
+
+namespace {
+
+using Setter = std::function<std::string(CommandLine&, const std::string&)>;  // returns an error text
+
+struct OptionSpec {
+  const char* name;
+  const char* value;  // nullptr: a flag without a value
+  const char* help;
+  Setter set;
+};
+
+std::optional<long long> ParseNumber(const std::string& text, long long min, long long max) {
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || text.empty() || value < min || value > max) return std::nullopt;
+  return value;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Hex digits in pairs; blanks, ':', '-' and ',' between pairs are allowed.
+std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  int high = -1;
+  for (char c : text) {
+    if (high < 0 && (c == ' ' || c == ':' || c == '-' || c == ',')) continue;
+    const int digit = HexDigit(c);
+    if (digit < 0) return std::nullopt;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+      high = -1;
+    }
+  }
+  if (high >= 0 || bytes.empty()) return std::nullopt;
+  return bytes;
+}
+
+// "K:N" with K >= 1 and N >= 0.
+std::optional<std::pair<int, int>> ParsePair(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const auto first = ParseNumber(text.substr(0, colon), 1, 1'000'000);
+  const auto second = ParseNumber(text.substr(colon + 1), 0, 1'000'000'000);
+  if (!first || !second) return std::nullopt;
+  return std::pair<int, int>(static_cast<int>(*first), static_cast<int>(*second));
+}
+
+std::string Bad(const std::string& option, const std::string& value, const char* expected) {
+  return "bad value '" + value + "' for " + option + " (expected " + expected + ")";
+}
+
+// A setter for an integer option in [min, max].
+Setter Number(const char* option, long long min, long long max, std::function<void(CommandLine&, long long)> apply) {
+  return [=](CommandLine& line, const std::string& value) -> std::string {
+    const auto number = ParseNumber(value, min, max);
+    if (!number)
+      return Bad(option, value, ("a number from " + std::to_string(min) + " to " + std::to_string(max)).c_str());
+    apply(line, *number);
+    return {};
+  };
+}
+
+Setter Text(std::function<void(CommandLine&, const std::string&)> apply) {
+  return [=](CommandLine& line, const std::string& value) -> std::string {
+    if (value.empty()) return "empty value";
+    apply(line, value);
+    return {};
+  };
+}
+
+Setter Flag(std::function<void(CommandLine&)> apply) {
+  return [=](CommandLine& line, const std::string&) -> std::string {
+    apply(line);
+    return {};
+  };
+}
+
+std::chrono::milliseconds Ms(long long value) { return std::chrono::milliseconds(value); }
+
+constexpr long long kMaxMs = 3'600'000;
+constexpr long long kMaxBlock = 1'000'000;
+constexpr long long kMaxCount = 1'000'000'000;
+
+const std::vector<OptionSpec>& Options() {
+  static const std::vector<OptionSpec> options{
+      {"--version-major", "N", "major version in the version reply (0..255, default 1)",
+       Number("--version-major", 0, 255,
+              [](CommandLine& l, long long v) { l.options.major = static_cast<std::uint8_t>(v); })},
+      {"--version-minor", "N", "minor version in the version reply (0..255, default 1)",
+       Number("--version-minor", 0, 255,
+              [](CommandLine& l, long long v) { l.options.minor = static_cast<std::uint8_t>(v); })},
+      {"--version-bytes", "HEX12",
+       "the six bytes after the version, shown by the host as OldVersion (first three) and RestorePoint (last "
+       "three); default 010203010200",
+       [](CommandLine& l, const std::string& v) -> std::string {
+         const auto bytes = ParseHexBytes(v);
+         if (!bytes || bytes->size() != 6) return Bad("--version-bytes", v, "12 hex digits");
+         std::copy(bytes->begin(), bytes->end(), l.options.versionBytes.begin());
+         return {};
+       }},
+      {"--baud", "N", "emulate a line at N baud (10 bits per byte) both ways; 0 = off (default)",
+       Number("--baud", 0, 10'000'000,
+              [](CommandLine& l, long long v) { l.options.baud = static_cast<std::uint32_t>(v); })},
+      {"--flash-ms", "N", "take N ms to write each accepted block before replying",
+       Number("--flash-ms", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.flashWriteTime = Ms(v); })},
+      {"--refuse-block", "K:N",
+       "refuse write block K (counted from 1 after each erase) the first N times it arrives; repeatable",
+       [](CommandLine& l, const std::string& v) -> std::string {
+         const auto pair = ParsePair(v);
+         if (!pair) return Bad("--refuse-block", v, "K:N, block K >= 1, N >= 0");
+         l.options.refuseBlock[pair->first] = pair->second;
+         return {};
+       }},
+      {"--drop-reply", "K", "send no reply to write block K, the first time only",
+       Number("--drop-reply", 1, kMaxBlock,
+              [](CommandLine& l, long long v) { l.options.dropReplyToBlock = static_cast<int>(v); })},
+      {"--refuse-erase", "N", "refuse the first N erase commands",
+       Number("--refuse-erase", 0, kMaxCount,
+              [](CommandLine& l, long long v) { l.options.refuseErase = static_cast<int>(v); })},
+      {"--noise", "HEX", "send these bytes before every reply frame (not 7D or 7E)",
+       [](CommandLine& l, const std::string& v) -> std::string {
+         const auto bytes = ParseHexBytes(v);
+         if (!bytes) return Bad("--noise", v, "hex bytes");
+         l.options.noiseBeforeReplies = *bytes;
+         return {};
+       }},
+      {"--split-gap", "MS", "send replies one byte per write, MS ms apart",
+       Number("--split-gap", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.splitReplyGap = Ms(v); })},
+      {"--xoff-after", "K:MS", "after accepting write block K send XOFF (7D), then XON (7E) MS ms later",
+       [](CommandLine& l, const std::string& v) -> std::string {
+         const auto pair = ParsePair(v);
+         if (!pair || pair->second > kMaxMs) return Bad("--xoff-after", v, "K:MS, block K >= 1");
+         l.options.xoffAfterBlock = pair->first;
+         l.options.xoffHold = Ms(pair->second);
+         return {};
+       }},
+      {"--silent", nullptr, "never answer", Flag([](CommandLine& l) { l.options.silent = true; })},
+      {"--double-version", "N",
+       "answer the first N version requests with 55 55 01 00 01 01 FD 04 55 55 01 01 FE 04 in one write",
+       Number("--double-version", 0, kMaxCount,
+              [](CommandLine& l, long long v) { l.options.doubleVersionReplies = static_cast<int>(v); })},
+      {"--power-on-after", "MS", "\"power on\": send the version reply frame once, MS ms after start",
+       Number("--power-on-after", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.powerOnAfter = Ms(v); })},
+      {"--power-on-bad-checksum", nullptr, "send the power-on frame with a wrong checksum",
+       Flag([](CommandLine& l) { l.options.powerOnBadChecksum = true; })},
+      {"--hang-up-after", "K",
+       "vanish after write block K (an unplugged device): its reply goes out, then the pseudo-terminal "
+       "closes as soon as the host writes again, at the latest 0.5 s later",
+       Number("--hang-up-after", 1, kMaxBlock,
+              [](CommandLine& l, long long v) { l.options.hangUpAfterBlock = static_cast<int>(v); })},
+      {"--log", nullptr, "log every frame in both directions on stderr",
+       Flag([](CommandLine& l) { l.options.logFrames = true; })},
+      {"--port-dir", "DIR",
+       "publish the port in DIR (default: $MX7410_PORT_DIR, else $XDG_RUNTIME_DIR/mx7410, else /tmp/mx7410-<uid>)",
+       Text([](CommandLine& l, const std::string& v) { l.portDirectory = v; })},
+      {"--name", "NAME", "name of the published port (default: the first free simN)",
+       Text([](CommandLine& l, const std::string& v) { l.name = v; })},
+      {"--dump-hex", "FILE", "write the flash memory as Intel HEX to FILE on exit",
+       Text([](CommandLine& l, const std::string& v) { l.dumpHex = v; })},
+      {"--dump-bin", "FILE", "write the flash memory as raw binary (gaps FF) to FILE on exit",
+       Text([](CommandLine& l, const std::string& v) { l.dumpBinary = v; })},
+      {"--verify", "FILE",
+       "on exit compare the flash memory with the Intel HEX FILE, print the result; exit status 0 if they match, 1 if "
+       "not",
+       Text([](CommandLine& l, const std::string& v) { l.verify = v; })},
+      {"--exit-after-end", nullptr, "exit 0.5 s after an end-of-image frame has been received",
+       Flag([](CommandLine& l) { l.exitAfterEnd = true; })},
+      {"--help", nullptr, "show this help and exit", Flag([](CommandLine& l) { l.help = true; })},
+  };
+  return options;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : Options()) {
+    if (name == spec.name) return &spec;
+  }
+  return name == "-h" ? FindOption("--help") : nullptr;
+}
+
+std::string CheckCombination(const CommandLine& line) {
+  if (line.options.powerOnBadChecksum && !line.options.powerOnAfter) {
+    return "--power-on-bad-checksum needs --power-on-after";
+  }
+  return CheckOptions(line.options);
+}
+
+}  // namespace
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
+  CommandLine line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    const OptionSpec* spec = FindOption(name);
+    if (!spec) {
+      *error = "unknown option '" + args[i] + "'";
+      return std::nullopt;
+    }
+    if (spec->value && !value) {
+      if (i + 1 == args.size()) {
+        *error = name + " needs a value (" + spec->value + ")";
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (!spec->value && value) {
+      *error = name + " takes no value";
+      return std::nullopt;
+    }
+    if (std::string problem = spec->set(line, value.value_or("")); !problem.empty()) {
+      *error = name + ": " + problem;
+      return std::nullopt;
+    }
+  }
+  if (line.help) return line;
+  if (std::string problem = CheckCombination(line); !problem.empty()) {
+    *error = problem;
+    return std::nullopt;
+  }
+  return line;
+}
+
+std::string HelpText() {
+  std::string text =
+      "Usage: mx7410-sim [OPTION]...\n"
+      "A simulated Mx7410 bootloader on a pseudo-terminal. Prints the port it serves and publishes it for the\n"
+      "updater's port discovery; runs until SIGINT or SIGTERM, then removes what it published.\n\n";
+  for (const OptionSpec& spec : Options()) {
+    std::string left = std::string("  ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+    if (left.size() < 28)
+      left.resize(28, ' ');
+    else
+      left += "\n" + std::string(28, ' ');
+    text += left + spec.help + "\n";
+  }
+  text +=
+      "\nWrite blocks are counted from 1 in the order received, starting again at every erase; a block sent again\n"
+      "at the same address keeps its number.\n"
+      "Exit status: 0; 1 when --verify finds a difference; 2 on a bad option or another error.\n";
+  return text;
+}
+
+}  // namespace mx::sim
