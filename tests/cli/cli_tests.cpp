@@ -1,0 +1,373 @@
+// mx7410-flash end to end: the built program runs as a child process against
+// simulated bootloaders on real pseudo-terminals in this process.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/ChildProcess.h"
+#include "cli/HexImage.h"
+#include "sim/SimulatedBootloader.h"
+#include "support/TempDir.h"
+
+namespace mx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kFlash = MX7410_FLASH_PATH;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// A simulated device, started, optionally published for the automatic choice.
+struct Device {
+  sim::SimulatedBootloader sim;
+  explicit Device(sim::SimOptions options = {}) : sim(std::move(options)) { sim.Start(); }
+  std::string Port() const { return sim.PortPath(); }
+
+  // The bytes received once everything sent before the child ended is in.
+  std::vector<std::uint8_t> ReceivedAfter(std::size_t frames) {
+    sim.WaitForFrames(frames, 5s);
+    return sim.ReceivedBytes();
+  }
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    // The command line never writes the window's settings file, anywhere.
+    EXPECT_TRUE(fs::is_empty(home.Path()));
+    EXPECT_FALSE(fs::exists(fs::path(kFlash).parent_path() / "Comport.ini"));
+  }
+
+  ChildSpec Spec(std::vector<std::string> args) const {
+    ChildSpec spec;
+    spec.args = {kFlash};
+    spec.args.insert(spec.args.end(), args.begin(), args.end());
+    spec.env = {{"HOME", home.Path().string()},
+                {"XDG_CONFIG_HOME", home.Path().string()},
+                {"MX7410_PORT_DIR", portDirectory().string()}};
+    return spec;
+  }
+
+  ChildResult Flash(std::vector<std::string> args) const { return RunChild(Spec(std::move(args))); }
+
+  fs::path portDirectory() const { return files.Path() / "ports"; }
+
+  std::string WriteImage(const HexImage& image, const std::string& name = "image.hex") const {
+    return files.Write(name, image.Text()).string();
+  }
+
+  TempDir home;
+  TempDir files;
+};
+
+// ---- Usage ---------------------------------------------------------------------
+
+struct UsageCase {
+  std::vector<std::string> args;
+  std::string complaint;
+};
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << (c.args.empty() ? "no-arguments" : Joined(c.args)); }
+
+class CliUsage : public Cli, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsage, ExitsWithStatus2AndTheSynopsis) {
+  const ChildResult run = Flash(GetParam().args);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(Contains(run.err, GetParam().complaint)) << run.err;
+  EXPECT_TRUE(Contains(run.err, "usage: mx7410-flash")) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, CliUsage,
+                         ::testing::Values(UsageCase{{}, "no command given"},
+                                           UsageCase{{"flash"}, "unknown command \"flash\""},
+                                           UsageCase{{"update"}, "update wants a firmware FILE"},
+                                           UsageCase{{"wizard"}, "wizard wants a firmware FILE"},
+                                           UsageCase{{"connect", "extra"}, "unexpected argument \"extra\""},
+                                           UsageCase{{"--lang", "FR", "connect"}, "--lang wants ENG or CH"},
+                                           UsageCase{{"--wait", "0", "connect"}, "--wait wants a whole number"},
+                                           UsageCase{{"--wait", "2.5", "connect"}, "--wait wants a whole number"},
+                                           UsageCase{{"--read-gap=-1", "connect"}, "--read-gap wants a whole number"},
+                                           UsageCase{{"--speed", "9600", "connect"}, "unknown option --speed"},
+                                           UsageCase{{"connect", "--port"}, "--port wants a value"}));
+
+TEST_F(Cli, HelpDocumentsTheCommandsAndExitStatuses) {
+  const ChildResult run = Flash({"--help"});
+  EXPECT_EQ(run.exitStatus, 0);
+  for (const char* part : {"ports", "connect", "update FILE", "restore FILE", "erase", "wizard FILE", "--max-wait",
+                           "--read-gap", "Exit status", "xargs -P4"}) {
+    EXPECT_TRUE(Contains(run.out, part)) << part;
+  }
+}
+
+TEST_F(Cli, VersionPrintsTheProjectVersion) {
+  const ChildResult run = Flash({"--version"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, std::string("mx7410-flash ") + MX_PROJECT_VERSION + "\n");
+}
+
+// ---- ports and connect -------------------------------------------------------
+
+TEST_F(Cli, PortsListsAPublishedSimulatorLast) {
+  Device device;
+  device.sim.Publish(portDirectory().string(), "mx7410-a");
+  const ChildResult run = Flash({"ports"});
+  EXPECT_EQ(run.exitStatus, 0);
+  const auto lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), (portDirectory() / "mx7410-a").string());
+}
+
+struct ConnectCase {
+  std::vector<std::string> options;
+  std::vector<std::string> lines;
+};
+void PrintTo(const ConnectCase& c, std::ostream* os) { *os << (c.options.empty() ? "default" : Joined(c.options)); }
+
+class CliConnect : public Cli, public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(CliConnect, PrintsTheVersionAndDisconnects) {
+  Device device;
+  std::vector<std::string> args = GetParam().options;
+  args.insert(args.end(), {"--port", device.Port(), "connect"});
+  const ChildResult run = Flash(args);
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), GetParam().lines);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(device.ReceivedAfter(2), kWakeAndVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, CliConnect,
+    ::testing::Values(ConnectCase{{},
+                                  {"Command Received:85,85,1,0,1,1,1,2,3,1,2,0,244,4,", "Command checksum checked.",
+                                   "Bootloader Version:1.1", "OldVersion:010203", "RestorePoint:010200"}},
+                      ConnectCase{{"--quiet"}, {"Bootloader Version:1.1", "OldVersion:010203", "RestorePoint:010200"}},
+                      ConnectCase{{"--lang", "ch"},
+                                  {"指令就緒 :85,85,1,0,1,1,1,2,3,1,2,0,244,4,", "指令檢查就緒", "Bootloader 版本:1.1",
+                                   "目前版本:010203", "還原點:010200"}}));
+
+// ---- Update and restore ----------------------------------------------------------
+
+TEST_F(Cli, UpdateSendsExactlyTheFramesOfTheFile) {
+  Device device;
+  device.sim.Publish(portDirectory().string(), "mx7410-a");  // taken by the automatic choice
+  const HexImage image(320, 0x0001);                         // one full block and one of 64 bytes
+  const std::string file = WriteImage(image);
+
+  const ChildResult run = Flash({"update", file});
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Finish Update");
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(Finish Update! [0-9.]+Sec\.)"))) << lines.back();
+  EXPECT_EQ(run.err, "");  // not a terminal: no progress bar
+
+  const auto expected = Concat({kWakeAndVersion, UpdateStream(image)});
+  const auto received = device.ReceivedAfter(7);
+  EXPECT_EQ(received.size(), expected.size());
+  for (std::size_t i = 0; i < std::min(received.size(), expected.size()); ++i) {
+    if (received[i] != expected[i]) {
+      ADD_FAILURE() << "first difference at byte " << i;
+      break;
+    }
+  }
+  std::string why;
+  EXPECT_TRUE(device.sim.MatchesHexFile(file, &why)) << why;
+}
+
+TEST_F(Cli, RestoreSendsTheRestoreFrameBeforeTheTransfer) {
+  Device device;
+  const HexImage image(48, 0);
+  const std::string file = WriteImage(image);
+  const ChildResult run = Flash({"--port", device.Port(), "restore", file});
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(device.ReceivedAfter(7), Concat({kWakeAndVersion, kRestore, UpdateStream(image)}));
+}
+
+TEST_F(Cli, ProgressBarIsDrawnOnlyOnATerminal) {
+  Device device;
+  const std::string file = WriteImage(HexImage(320, 0));
+  ChildSpec spec = Spec({"--port", device.Port(), "update", file});
+  spec.stderrIsTerminal = true;
+  const ChildResult run = RunChild(spec);
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "100%")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "320 B / 320 B")) << run.err;
+  EXPECT_FALSE(Contains(run.out, "%"));
+  EXPECT_FALSE(Contains(run.out, "\x1b"));
+}
+
+// ---- Erase -------------------------------------------------------------------------
+
+struct EraseCase {
+  int refusals;
+  int exitStatus;
+  std::string message;
+};
+void PrintTo(const EraseCase& c, std::ostream* os) { *os << c.message; }
+
+class CliErase : public Cli, public ::testing::WithParamInterface<EraseCase> {};
+
+TEST_P(CliErase, ReportsTheDevicesAnswer) {
+  sim::SimOptions options;
+  options.refuseErase = GetParam().refusals;
+  Device device(options);
+  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "erase"});
+  EXPECT_EQ(run.exitStatus, GetParam().exitStatus) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), std::vector<std::string>{GetParam().message});
+  EXPECT_EQ(device.ReceivedAfter(3), Concat({kWakeAndVersion, kErase}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CliErase,
+                         ::testing::Values(EraseCase{0, 0, "Erase successful!(EraseOK)"},
+                                           EraseCase{1, 1, "Erase fail!(NO)"}));
+
+// ---- Failures ----------------------------------------------------------------------
+
+struct RefusedFileCase {
+  std::string content;  // nothing: the file does not exist
+  std::string message;
+};
+void PrintTo(const RefusedFileCase& c, std::ostream* os) { *os << c.message; }
+
+class CliRefusedFile : public Cli, public ::testing::WithParamInterface<RefusedFileCase> {};
+
+TEST_P(CliRefusedFile, Exits3AndSendsNothingAfterTheHandshake) {
+  Device device;
+  const fs::path file = files.Path() / "firmware.hex";
+  if (!GetParam().content.empty()) files.Write("firmware.hex", GetParam().content);
+  const ChildResult run = Flash({"--port", device.Port(), "update", file.string()});
+  EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, GetParam().message)) << run.out;
+  EXPECT_EQ(device.ReceivedAfter(2), kWakeAndVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliRefusedFile,
+    ::testing::Values(RefusedFileCase{":10000000000102030405060708090A0B0C0D0E0F00\r\n:00000001FF\r\n",
+                                      "File import failure : Checksum error."},
+                      RefusedFileCase{":10000000000102030405060708090A0B0C0D0E0F78\r\n",
+                                      "File import failure : Incompleted file."},
+                      RefusedFileCase{"", "Cannot open file \""}));
+
+TEST_F(Cli, MissingPortExits4) {
+  const ChildResult run = Flash({"--port", (files.Path() / "no-such-port").string(), "--wait", "1", "connect"});
+  EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, "Error opening serial port,Is not connect Mx7410 !")) << run.out;
+}
+
+TEST_F(Cli, SilentDeviceExits1WithTheConnectFailure) {
+  sim::SimOptions options;
+  options.silent = true;
+  Device device(options);
+  const ChildResult run = Flash({"--port", device.Port(), "--wait", "1", "update", WriteImage(HexImage(32, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), std::vector<std::string>{"May be Not on Bootloader Connect fail!"});
+  EXPECT_EQ(device.ReceivedAfter(2), kWakeAndVersion);
+}
+
+TEST_F(Cli, LostReplyEndsWithTimeOut) {
+  sim::SimOptions options;
+  options.dropReplyToBlock = 2;
+  Device device(options);
+  const ChildResult run =
+      Flash({"--port", device.Port(), "--wait", "1", "--quiet", "update", WriteImage(HexImage(1024, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"Time Out!", "Program Stop Update!"}));
+}
+
+// ---- Update Wizard -------------------------------------------------------------------
+
+TEST_F(Cli, WizardWaitsForThePowerOnThenUpdates) {
+  sim::SimOptions options;
+  options.powerOnAfter = 1500ms;  // time for the child to start and open the port
+  Device device(options);
+  const std::string file = WriteImage(HexImage(300, 0));
+  const ChildResult run = Flash({"--port", device.Port(), "--max-wait", "20", "wizard", file});
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "Waiting for Turn on(Restart) Mx7410 Power");
+  EXPECT_EQ(lines[1], "Update Wizard");
+  EXPECT_EQ(lines[lines.size() - 2], "Finish Update");
+  std::string why;
+  EXPECT_TRUE(device.sim.MatchesHexFile(file, &why)) << why;
+}
+
+TEST_F(Cli, WizardGivesUpAfterMaxWait) {
+  Device device;  // never switched on
+  const ChildResult run = Flash({"--port", device.Port(), "--max-wait", "1", "wizard", WriteImage(HexImage(32, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Waiting for Turn on(Restart) Mx7410 Power"});
+  EXPECT_TRUE(Contains(run.err, "no device seen within 1 s")) << run.err;
+  EXPECT_TRUE(device.sim.ReceivedBytes().empty());
+}
+
+TEST_F(Cli, InterruptClosesThePortAndEnds) {
+  Device device;  // never switched on: the wizard would wait for ever
+  ChildProcess child(Spec({"--port", device.Port(), "wizard", WriteImage(HexImage(32, 0))}));
+  ASSERT_TRUE(child.WaitForOutput("Waiting for Turn on", 10s)) << child.OutputSoFar();
+  ::kill(child.Pid(), SIGINT);
+  const ChildResult run = child.Finish(10s);
+  EXPECT_FALSE(run.killed);
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "interrupted, closing the port")) << run.err;
+  EXPECT_TRUE(device.sim.ReceivedBytes().empty());
+}
+
+// ---- Several boards --------------------------------------------------------------------
+
+TEST_F(Cli, TwoBoardsFlashInParallelInAboutTheTimeOfOne) {
+  Device first;
+  Device second;
+  const std::string file = WriteImage(HexImage(2048, 0));  // 8 acknowledged blocks
+
+  const ChildResult alone = Flash({"--port", first.Port(), "--quiet", "update", file});
+  ASSERT_EQ(alone.exitStatus, 0) << alone.out << alone.err;
+
+  const auto start = std::chrono::steady_clock::now();
+  ChildProcess one(Spec({"--port", first.Port(), "--quiet", "update", file}));
+  ChildProcess two(Spec({"--port", second.Port(), "--quiet", "update", file}));
+  const ChildResult runOne = one.Finish();
+  const ChildResult runTwo = two.Finish();
+  const std::chrono::duration<double> together = std::chrono::steady_clock::now() - start;
+
+  EXPECT_EQ(runOne.exitStatus, 0) << runOne.out << runOne.err;
+  EXPECT_EQ(runTwo.exitStatus, 0) << runTwo.out << runTwo.err;
+  std::string why;
+  EXPECT_TRUE(first.sim.MatchesHexFile(file, &why)) << why;
+  EXPECT_TRUE(second.sim.MatchesHexFile(file, &why)) << why;
+  // One after the other would take twice as long; the runs wait on their lines, not on each other.
+  EXPECT_LT(together.count(), 1.6 * alone.wall.count()) << "alone " << alone.wall.count() << " s";
+}
+
+}  // namespace
+}  // namespace mx::test

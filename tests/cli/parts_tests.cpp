@@ -1,0 +1,199 @@
+// The parts of mx7410-flash that need no device: the command line, the
+// progress line and the terminal view's text output.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "CommandLine.h"
+#include "ProgressBar.h"
+#include "TerminalView.h"
+#include "support/TempDir.h"
+
+namespace mx::flash {
+namespace {
+
+using Action = ParsedCommandLine::Action;
+using namespace std::chrono_literals;
+
+TEST(CommandLine, DefaultsFollowTheWindow) {
+  const ParsedCommandLine parsed = ParseCommandLine({"connect"});
+  ASSERT_EQ(parsed.action, Action::Run);
+  EXPECT_EQ(parsed.options.command, Command::Connect);
+  EXPECT_FALSE(parsed.options.port);
+  EXPECT_EQ(parsed.options.waitSeconds, 3);
+  EXPECT_EQ(parsed.options.language, "ENG");
+  EXPECT_EQ(parsed.options.readGapMs, 100u);
+  EXPECT_FALSE(parsed.options.maxWaitSeconds);
+  EXPECT_FALSE(parsed.options.quiet);
+}
+
+TEST(CommandLine, OptionsTakeTheirValuesInEitherForm) {
+  const ParsedCommandLine parsed = ParseCommandLine(
+      {"--port", "ttyUSB1", "--wait=5", "wizard", "--lang", "ch", "-q", "--read-gap", "20", "--max-wait=30", "fw.hex"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.command, Command::Wizard);
+  EXPECT_EQ(parsed.options.file, "fw.hex");
+  EXPECT_EQ(parsed.options.port, "ttyUSB1");
+  EXPECT_EQ(parsed.options.waitSeconds, 5);
+  EXPECT_EQ(parsed.options.language, "CH");
+  EXPECT_TRUE(parsed.options.quiet);
+  EXPECT_EQ(parsed.options.readGapMs, 20u);
+  EXPECT_EQ(parsed.options.maxWaitSeconds, 30);
+}
+
+TEST(CommandLine, DoubleDashEndsTheOptions) {
+  const ParsedCommandLine parsed = ParseCommandLine({"update", "--", "--odd-name.hex"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.file, "--odd-name.hex");
+}
+
+TEST(CommandLine, HelpAndVersionWinOverEverythingElse) {
+  EXPECT_EQ(ParseCommandLine({"update", "--help"}).action, Action::ShowHelp);
+  EXPECT_EQ(ParseCommandLine({"-h"}).action, Action::ShowHelp);
+  EXPECT_EQ(ParseCommandLine({"--version", "bogus"}).action, Action::ShowVersion);
+}
+
+TEST(CommandLine, EachCommandTakesItsArguments) {
+  struct Case {
+    std::vector<std::string> args;
+    bool accepted;
+  } cases[] = {
+      {{"ports"}, true},
+      {{"ports", "x"}, false},
+      {{"connect"}, true},
+      {{"erase"}, true},
+      {{"erase", "fw.hex"}, false},
+      {{"update", "a"}, true},
+      {{"update"}, false},
+      {{"restore", "a"}, true},
+      {{"restore", "a", "b"}, false},
+      {{"wizard", "a"}, true},
+      {{"update", ""}, false},
+      {{"--max-wait", "0", "ports"}, false},
+      {{"--wait", "3601", "ports"}, false},
+      {{"--wait", "3600", "ports"}, true},
+      {{"--read-gap", "0", "ports"}, false},
+      {{"--port", "", "ports"}, false},
+  };
+  for (const Case& c : cases) {
+    const ParsedCommandLine parsed = ParseCommandLine(c.args);
+    EXPECT_EQ(parsed.action == Action::Run, c.accepted) << ::testing::PrintToString(c.args) << ": " << parsed.error;
+    if (!c.accepted) {
+      EXPECT_FALSE(parsed.error.empty());
+    }
+  }
+}
+
+// ---- progress ------------------------------------------------------------------
+
+TEST(ProgressLine, ShowsPercentBytesRateAndTimeLeft) {
+  ProgressSample sample;
+  sample.records = 512;
+  sample.maxRecords = 1024;
+  sample.bytesDone = 8192;
+  sample.bytesTotal = 16384;
+  sample.elapsed = 4s;
+  EXPECT_EQ(FormatProgressLine(sample, 80),
+            " 50% [############------------]  8.0 KiB / 16.0 KiB  2.0 KiB/s  0:04 left");
+  EXPECT_LT(FormatProgressLine(sample, 80).size(), 80u);
+}
+
+TEST(ProgressLine, KeepsTheBarsWidthWhileTheDetailsGrow) {
+  ProgressSample early;
+  early.records = 1;
+  early.maxRecords = 1024;
+  early.bytesDone = 16;
+  early.bytesTotal = 16384;
+  ProgressSample later = early;
+  later.records = 1000;
+  later.bytesDone = 16000;
+  later.elapsed = 10s;
+  EXPECT_EQ(FormatProgressLine(early, 100).find(']'), FormatProgressLine(later, 100).find(']'));
+}
+
+TEST(ProgressLine, FitsANarrowTerminalAndCountsRecordsWithoutByteTotals) {
+  ProgressSample sample;
+  sample.records = 3;
+  sample.maxRecords = 30;
+  EXPECT_EQ(FormatProgressLine(sample, 80).substr(0, 5), " 10% ");
+  EXPECT_NE(FormatProgressLine(sample, 80).find("3 / 30 records"), std::string::npos);
+  EXPECT_LT(FormatProgressLine(sample, 20).size(), 20u);
+  EXPECT_EQ(FormatProgressLine(sample, 20).find('['), std::string::npos);  // no room for a bar
+}
+
+TEST(ProgressLine, RateAppearsOnlyAfterHalfASecond) {
+  ProgressSample sample;
+  sample.records = 1;
+  sample.maxRecords = 2;
+  sample.bytesDone = 16;
+  sample.bytesTotal = 20;
+  sample.elapsed = 100ms;
+  EXPECT_EQ(FormatProgressLine(sample, 200).find("/s"), std::string::npos);
+}
+
+TEST(ProgressBytes, UsesTheRecordsOwnLengths) {
+  test::TempDir dir;
+  // 16 + 4 data bytes; the short last record must not count as 16.
+  const auto file = dir.Write("short.hex",
+                              ":020000040000FA\n"
+                              ":10000000000102030405060708090A0B0C0D0E0F78\n"
+                              ":0400100010111213A6\n"
+                              ":00000001FF\n");
+  EXPECT_EQ(CumulativeRecordBytes(file.string()), (std::vector<std::uint64_t>{0, 16, 20}));
+  EXPECT_TRUE(CumulativeRecordBytes((dir.Path() / "missing.hex").string()).empty());
+
+  ProgressTracker tracker(CumulativeRecordBytes(file.string()));
+  const auto start = ProgressTracker::Clock::now();
+  ASSERT_TRUE(tracker.Update(0, 2, start));
+  const auto last = tracker.Update(2, 2, start + 10ms);  // the end is always drawn
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->bytesDone, 20u);
+  EXPECT_EQ(last->bytesTotal, 20u);
+}
+
+TEST(ProgressTracker, DrawsAtMostEveryTenthOfASecond) {
+  ProgressTracker tracker({});
+  const auto start = ProgressTracker::Clock::now();
+  EXPECT_TRUE(tracker.Update(1, 100, start));
+  EXPECT_FALSE(tracker.Update(2, 100, start + 50ms));
+  EXPECT_TRUE(tracker.Update(3, 100, start + 150ms));
+  EXPECT_TRUE(tracker.Update(100, 100, start + 160ms));
+}
+
+// ---- the view's text -----------------------------------------------------------
+
+TEST(TerminalView, PrintsEachMemoLineAndMessageOnItsOwnLine) {
+  std::ostringstream out, err;
+  TerminalView view(out, err, TerminalSettings{});
+  view.MemoAppended("OldVersion:010203\r\nRestorePoint:010200\r\n");
+  view.ShowMessage("Finish Update");
+  view.Beep();  // not a terminal: silent
+  EXPECT_EQ(out.str(), "OldVersion:010203\nRestorePoint:010200\nFinish Update\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST(TerminalView, QuietKeepsOnlyMessagesAndResults) {
+  std::ostringstream out, err;
+  TerminalSettings settings;
+  settings.quiet = true;
+  TerminalView view(out, err, settings);
+  view.MemoAppended("Command checksum checked.\r\n");
+  view.ShowMessage("Erase fail!(QUIT)");
+  view.PrintResultLine("Time Out!");
+  EXPECT_EQ(out.str(), "Erase fail!(QUIT)\nTime Out!\n");
+}
+
+TEST(TerminalView, AnswersTheDialogsFromTheCommandLine) {
+  std::ostringstream out, err;
+  TerminalSettings settings;
+  settings.file = "/abs/fw.hex";
+  TerminalView view(out, err, settings);
+  EXPECT_TRUE(view.Confirm("Erase Data!", ConfirmButtons::YesNo));
+  EXPECT_EQ(view.ChooseFile("hex Files|*U.*.hex|All Files|*.*"), "/abs/fw.hex");
+  EXPECT_EQ(view.Confirmations(), 1);
+  EXPECT_EQ(view.FilesChosen(), 1);
+}
+
+}  // namespace
+}  // namespace mx::flash

@@ -1,0 +1,235 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <map>
+#include <string_view>
+
+namespace mx::flash {
+
+namespace {
+
+constexpr int kMaxWaitSeconds = 3600;
+constexpr std::uint32_t kMaxReadGapMs = 60000;
+
+const std::map<std::string_view, Command>& CommandNames() {
+  static const std::map<std::string_view, Command> names{
+      {"ports", Command::Ports},     {"connect", Command::Connect}, {"update", Command::Update},
+      {"restore", Command::Restore}, {"erase", Command::Erase},     {"wizard", Command::Wizard},
+  };
+  return names;
+}
+
+// A whole number in [low, high] written with decimal digits only.
+std::optional<long> WholeNumber(std::string_view text, long low, long high) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || text.front() == '-' || error != std::errc{} || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::string UpperCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); });
+  return text;
+}
+
+// Applies one option's value; returns an error text, empty when accepted.
+using ValueSetter = std::function<std::string(Options&, const std::string&)>;
+
+std::string SetWholeNumber(const std::string& name, const std::string& value, long low, long high, long& out) {
+  const auto number = WholeNumber(value, low, high);
+  if (!number) {
+    return name + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+           value + "\"";
+  }
+  out = *number;
+  return {};
+}
+
+const std::map<std::string_view, ValueSetter>& ValueOptions() {
+  static const std::map<std::string_view, ValueSetter> options{
+      {"--port",
+       [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--port wants a port name";
+         o.port = v;
+         return {};
+       }},
+      {"--wait",
+       [](Options& o, const std::string& v) {
+         long n = 0;
+         std::string error = SetWholeNumber("--wait", v, 1, kMaxWaitSeconds, n);
+         if (error.empty()) o.waitSeconds = static_cast<int>(n);
+         return error;
+       }},
+      {"--lang",
+       [](Options& o, const std::string& v) -> std::string {
+         const std::string upper = UpperCase(v);
+         if (upper != "ENG" && upper != "CH") return "--lang wants ENG or CH, not \"" + v + "\"";
+         o.language = upper;
+         return {};
+       }},
+      {"--read-gap",
+       [](Options& o, const std::string& v) {
+         long n = 0;
+         std::string error = SetWholeNumber("--read-gap", v, 1, kMaxReadGapMs, n);
+         if (error.empty()) o.readGapMs = static_cast<std::uint32_t>(n);
+         return error;
+       }},
+      {"--max-wait",
+       [](Options& o, const std::string& v) {
+         long n = 0;
+         std::string error = SetWholeNumber("--max-wait", v, 1, 24L * 3600, n);
+         if (error.empty()) o.maxWaitSeconds = static_cast<int>(n);
+         return error;
+       }},
+  };
+  return options;
+}
+
+ParsedCommandLine Usage(std::string error) {
+  ParsedCommandLine parsed;
+  parsed.action = ParsedCommandLine::Action::UsageError;
+  parsed.error = std::move(error);
+  return parsed;
+}
+
+}  // namespace
+
+bool CommandTakesFile(Command command) {
+  return command == Command::Update || command == Command::Restore || command == Command::Wizard;
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  ParsedCommandLine parsed;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
+      positional.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help" || argument == "-h") {
+      parsed.action = ParsedCommandLine::Action::ShowHelp;
+      return parsed;
+    } else if (argument == "--version") {
+      parsed.action = ParsedCommandLine::Action::ShowVersion;
+      return parsed;
+    } else if (argument == "--quiet" || argument == "-q") {
+      parsed.options.quiet = true;
+    } else {
+      const std::size_t equals = argument.find('=');
+      const std::string name = argument.substr(0, equals);
+      const auto option = ValueOptions().find(name);
+      if (option == ValueOptions().end()) return Usage("unknown option " + name);
+      std::string value;
+      if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      } else {
+        return Usage(name + " wants a value");
+      }
+      if (std::string error = option->second(parsed.options, value); !error.empty()) return Usage(error);
+    }
+  }
+
+  if (positional.empty()) return Usage("no command given");
+  const auto command = CommandNames().find(positional.front());
+  if (command == CommandNames().end()) return Usage("unknown command \"" + positional.front() + "\"");
+  parsed.options.command = command->second;
+
+  const std::size_t wanted = CommandTakesFile(parsed.options.command) ? 2 : 1;
+  if (positional.size() < wanted) return Usage(positional.front() + " wants a firmware FILE");
+  if (positional.size() > wanted) return Usage("unexpected argument \"" + positional[wanted] + "\"");
+  if (wanted == 2) {
+    if (positional[1].empty()) return Usage(positional.front() + " wants a firmware FILE");
+    parsed.options.file = positional[1];
+  }
+  parsed.action = ParsedCommandLine::Action::Run;
+  return parsed;
+}
+
+std::string UsageText() {
+  return "usage: mx7410-flash [--port NAME] [--wait SECONDS] [--lang ENG|CH] [--quiet] [--read-gap MS]\n"
+         "                    [--max-wait SECONDS] COMMAND [FILE]\n"
+         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE\n"
+         "Try 'mx7410-flash --help' for more.\n";
+}
+
+std::string HelpText() {
+  return R"(mx7410-flash: flashes Intel HEX firmware into an Mx7410 through its serial
+bootloader, for scripts and production lines. It does what the updater window
+does, with the same bytes on the wire, texts and time-outs.
+
+usage: mx7410-flash [OPTIONS] COMMAND [FILE]
+
+Commands:
+  ports           list the serial ports, one a line; the last one is the
+                  automatic choice
+  connect         greet the bootloader; print its version and the
+                  OldVersion and RestorePoint lines; then disconnect
+  update FILE     connect, then write FILE into the device (erase, blocks,
+                  end) as the Update button does
+  restore FILE    connect, then write FILE in restore mode, as the Restore
+                  button does
+  erase           connect, then erase the device only (the command itself
+                  is the confirmation)
+  wizard FILE     the Update Wizard: open the port, wait until the device is
+                  switched on (or restarted), then connect and update
+
+Options:
+  --port NAME        the port: a name from 'ports' or a device path. Without
+                     it the last listed port is taken at every connect.
+  --wait SECONDS     reply time-out in whole seconds (1 to 3600, default 3;
+                     an erase raises it to at least 5, as the window does)
+  --lang ENG|CH      language of the texts (default ENG)
+  --quiet, -q        print only message texts and the final status lines
+                     (for connect also the version lines); no progress bar
+  --read-gap MS      line silence in milliseconds that ends a received chunk
+                     (1 to 60000, default 100, as in the window)
+  --max-wait SECONDS wizard only: stop waiting for the device after this long
+                     (default: wait until interrupted)
+  --help, -h         this text
+  --version          the program's version
+
+Output:
+  Standard output gets every line of the window's message memo (the
+  bootloader's replies and versions), the text of every message box (for
+  example "Finish Update" or "File import failure : Checksum error."), and the
+  status lines a run ends with: "Time Out!" and "Program Stop Update!" after a
+  time-out, and "Finish Update! 12.516Sec." after a successful update.
+  Standard error gets a progress bar (percent, bytes, rate, time left) and the
+  wizard's waiting counter, only while it is a terminal, and the program's
+  own complaints. Nothing is written to the window's settings file.
+
+Exit status:
+  0  success: connected, image written, erase accepted, ports listed
+  1  the device failed: no answer, refused, handshake failed, time-out,
+     no device seen within --max-wait, or interrupted
+  2  usage error
+  3  the firmware file was refused or could not be read
+  4  the port could not be opened, or no serial port is listed
+
+Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run; a
+transfer in progress then ends with its time-out. A second Ctrl-C ends the
+program at once.
+
+Several boards at once: one process serves one port, so run one per port:
+  mx7410-flash ports | xargs -P4 -I{} mx7410-flash --quiet --port {} update fw.hex
+
+Environment:
+  MX7410_PORT_DIR  where a simulated bootloader publishes its ports; they are
+                   listed after the host's serial ports
+)";
+}
+
+}  // namespace mx::flash

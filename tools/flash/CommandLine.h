@@ -1,0 +1,53 @@
+#pragma once
+
+// The command line of mx7410-flash: options, commands and exit statuses.
+// Pure: parsing touches no file, port or terminal.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mx::flash {
+
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard };
+
+// Exit statuses of the program.
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitDeviceFailed = 1,  // no answer, refused, handshake failed, time-out, interrupted
+  kExitUsage = 2,
+  kExitFileRefused = 3,  // the firmware file was refused or could not be read
+  kExitPortFailed = 4,   // the port could not be opened, or no port is listed
+};
+
+struct Options {
+  Command command = Command::Ports;
+  std::string file;                 // update, restore, wizard: the firmware file as given
+  std::optional<std::string> port;  // a listed name or a device path; none: automatic choice
+  int waitSeconds = 3;              // reply time-out, whole seconds
+  std::string language = "ENG";     // "ENG" or "CH"
+  bool quiet = false;
+  std::uint32_t readGapMs = 100;      // line silence that ends a received chunk
+  std::optional<int> maxWaitSeconds;  // wizard: how long to wait for the device
+};
+
+struct ParsedCommandLine {
+  enum class Action { Run, ShowHelp, ShowVersion, UsageError };
+  Action action = Action::UsageError;
+  Options options;
+  std::string error;  // UsageError: what is wrong, one line
+};
+
+// `arguments` without the program name. Options may stand before or after
+// the command; "--" ends the options. "--name=value" and "--name value" both work.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+bool CommandTakesFile(Command command);
+
+// The synopsis, for usage errors.
+std::string UsageText();
+// The whole --help text.
+std::string HelpText();
+
+}  // namespace mx::flash

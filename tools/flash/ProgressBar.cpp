@@ -1,0 +1,106 @@
+#include "ProgressBar.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "update/HexFile.h"
+
+namespace mx::flash {
+
+namespace {
+
+constexpr std::uint8_t kDataRecord = 0x00;
+constexpr std::uint8_t kEndRecord = 0x01;
+constexpr int kMinBarWidth = 10;
+constexpr int kMaxBarWidth = 40;
+// Room kept for the details, so that the bar keeps its width while they grow.
+constexpr int kDetailsWidth = 48;
+// Rates measured over less than this are too noisy to show.
+constexpr std::chrono::duration<double> kMinRateTime{0.5};
+
+std::string Printf(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string FormatDuration(double seconds) {
+  const long total = std::lround(seconds);
+  return std::to_string(total / 60) + ":" + (total % 60 < 10 ? "0" : "") + std::to_string(total % 60);
+}
+
+std::string Bar(double fraction, int width) {
+  const int filled = static_cast<int>(std::floor(fraction * width));
+  return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> CumulativeRecordBytes(const std::string& path) {
+  const HexText text = LoadHexText(path);
+  if (!text.error.empty() || !CheckHexLines(text.lines).Accepted()) return {};
+  std::vector<std::uint64_t> cumulative{0};
+  for (const std::string& line : text.lines) {
+    const std::optional<HexRecord> record = ParseHexRecord(line);
+    if (!record) continue;
+    if (record->type == kEndRecord) break;
+    if (record->type == kDataRecord) cumulative.push_back(cumulative.back() + record->data.size());
+  }
+  return cumulative;
+}
+
+std::string FormatBytes(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  if (bytes < 1024 * 1024) return Printf("%.1f KiB", static_cast<double>(bytes) / 1024);
+  return Printf("%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+}
+
+std::string FormatProgressLine(const ProgressSample& sample, int columns) {
+  const double fraction =
+      sample.maxRecords > 0 ? std::clamp(static_cast<double>(sample.records) / sample.maxRecords, 0.0, 1.0) : 1.0;
+  const std::string percent = Printf("%3.0f%%", std::floor(fraction * 100));
+
+  std::string details;
+  if (sample.bytesDone && sample.bytesTotal) {
+    details = "  " + FormatBytes(*sample.bytesDone) + " / " + FormatBytes(*sample.bytesTotal);
+    if (sample.elapsed >= kMinRateTime && *sample.bytesDone > 0) {
+      const double rate = static_cast<double>(*sample.bytesDone) / sample.elapsed.count();
+      details += "  " + FormatBytes(static_cast<std::uint64_t>(rate)) + "/s";
+      const double left =
+          static_cast<double>(*sample.bytesTotal - std::min(*sample.bytesDone, *sample.bytesTotal)) / rate;
+      details += "  " + FormatDuration(left) + " left";
+    }
+  } else {
+    details = "  " + std::to_string(sample.records) + " / " + std::to_string(sample.maxRecords) + " records";
+  }
+
+  const int detailsWidth = std::max(kDetailsWidth, static_cast<int>(details.size()));
+  const int room = columns - 1 - static_cast<int>(percent.size() + 1) - detailsWidth - 2;
+  std::string line = percent;
+  if (room >= kMinBarWidth) line += " " + Bar(fraction, std::min(room, kMaxBarWidth));
+  line += details;
+  if (static_cast<int>(line.size()) >= columns) line.resize(std::max(columns - 1, 0));
+  return line;
+}
+
+std::optional<ProgressSample> ProgressTracker::Update(int position, int maximum, Clock::time_point now) {
+  if (position <= 0 || !start_) start_ = now;  // position 0: a (new) transfer starts
+  const bool atEdge = position <= 0 || position >= maximum;
+  if (!atEdge && lastDrawn_ && now - *lastDrawn_ < kRedrawInterval) return std::nullopt;
+  lastDrawn_ = now;
+
+  ProgressSample sample;
+  sample.records = std::max(position, 0);
+  sample.maxRecords = maximum;
+  sample.elapsed = now - *start_;
+  if (!cumulative_.empty() && static_cast<std::size_t>(maximum) + 1 == cumulative_.size()) {
+    // Records after the end record count on in the form; the image ends there.
+    const std::size_t done = std::min<std::size_t>(sample.records, cumulative_.size() - 1);
+    sample.bytesDone = cumulative_[done];
+    sample.bytesTotal = cumulative_.back();
+  }
+  return sample;
+}
+
+}  // namespace mx::flash

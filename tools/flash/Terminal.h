@@ -1,0 +1,40 @@
+#pragma once
+
+// What the command line needs of the host's terminal and signals. One
+// implementation per platform (Terminal_posix.cpp, Terminal_win.cpp).
+
+#include <functional>
+#include <memory>
+
+namespace mx::flash {
+
+enum class Stream { Output, Error };
+
+// True when the stream is an interactive terminal.
+bool IsTerminal(Stream stream);
+
+// The width of the terminal behind standard error; 80 when unknown.
+int TerminalColumns();
+
+// Call first in main, before any thread exists: the interrupt signals are
+// then received only by InterruptWatcher's thread (POSIX), and a closed
+// output pipe fails writes instead of ending the program mid-update.
+void PrepareProcessSignals();
+
+// Watches for Ctrl-C and termination requests on a thread of its own (or
+// the system's handler thread) and calls `onInterrupt` there with the number
+// of requests so far. The callback must only hand work to the event loop.
+class InterruptWatcher {
+ public:
+  explicit InterruptWatcher(std::function<void(int count)> onInterrupt);
+  ~InterruptWatcher();  // stops watching; the callback is not called after it returns
+  InterruptWatcher(const InterruptWatcher&) = delete;
+  InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace mx::flash
