@@ -24,6 +24,7 @@ TComm::~TComm() {
 void TComm::OpenComm() {
   if (port_) throw ECommsError("This serial port already opened");
   port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_));
+  jobsQueued_ = 0;
 }
 
 void TComm::CloseComm() { port_.reset(); }
@@ -33,7 +34,9 @@ bool TComm::IsOpen() const { return port_ != nullptr; }
 bool TComm::SendData(const std::uint8_t* buffer, std::uint16_t length) {
   if (!port_ || length == 0 || buffer == nullptr) return false;
   try {
-    return port_->Send(serial::Bytes(buffer, buffer + length));
+    if (!port_->Send(serial::Bytes(buffer, buffer + length))) return false;
+    ++jobsQueued_;
+    return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -136,8 +139,11 @@ bool CommNotices::PostModemStateChange(std::uint32_t modemBits) const {
   });
 }
 
-bool CommNotices::PostSendDataEmpty() const {
-  return Post([](TComm& comm) {
+// A notice posted just before the owner queued another job is stale: the
+// queue is not empty any more, and the owner must not hear that it is.
+bool CommNotices::PostSendDataEmpty(std::uint64_t jobsWritten) const {
+  return Post([jobsWritten](TComm& comm) {
+    if (jobsWritten != comm.jobsQueued_) return;
     if (TSendDataEmptyEvent handler = comm.OnSendDataEmpty) handler(comm);
   });
 }

@@ -40,6 +40,9 @@ inline constexpr std::uint32_t MODEM_RING = 4;  // ring indicator
 inline constexpr std::uint32_t MODEM_RLSD = 8;  // carrier detect changed
 
 class TComm;
+namespace serial {
+class CommNotices;
+}
 
 // `Buffer` holds `BufferLength` received bytes followed by one 0 byte. It is
 // valid only during the call: the handler must not keep the pointer.
@@ -79,7 +82,8 @@ class TComm {
   bool IsOpen() const;
 
   // Copies `length` bytes and queues them for the transmit thread; returns at
-  // once. True means queued, not written. False when the port is closed, the
+  // once. True means queued, not written: OnSendDataEmpty follows once every
+  // queued job has been written and the driver has sent it. False when the port is closed, the
   // transmit thread has ended, `length` is 0 or the job cannot be queued.
   bool SendData(const std::uint8_t* buffer, std::uint16_t length);
 
@@ -187,8 +191,13 @@ class TComm {
   template <typename T>
   void SetTimeoutSetting(T Settings::*field, T value);
 
+  friend class serial::CommNotices;
+
   EventLoop& owner_;
   Settings settings_;
+  // Jobs queued since the port was opened; an empty-queue notice counts only
+  // when the transmit thread has written this many.
+  std::uint64_t jobsQueued_ = 0;
   std::unique_ptr<Port> port_;
   // Shared with queued notifications, so that one still queued after the
   // component is gone finds it cleared and does nothing.

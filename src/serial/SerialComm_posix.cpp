@@ -276,6 +276,9 @@ struct PortLink {
   serial::SendQueue Jobs;
   ReceiveSettings Receive;
   std::atomic<bool> hangupPosted{false};
+  // The transmit thread has written and drained every job it took and waits
+  // for the next: closing now discards nothing that was written.
+  std::atomic<bool> WriterIdle{false};
 };
 
 // ---------------------------------------------------------------------------
@@ -432,20 +435,32 @@ class TWriteThread {
 
 void TWriteThread::Execute() {
   bool notifyEmpty = true;
+  std::uint64_t jobsWritten = 0;
   for (;;) {
     if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
-      if (link_.CloseEvent.IsSignalled() || !Write(*job)) break;
+      link_.WriterIdle = false;
+      if (link_.CloseEvent.IsSignalled() || !Write(*job)) {
+        // Cut short: what this job left in the driver is discarded.
+        ::tcflush(link_.CommHandle, TCOFLUSH);
+        break;
+      }
+      ++jobsWritten;
       notifyEmpty = true;
       continue;
     }
-    if (notifyEmpty && !link_.Notices.PostSendDataEmpty()) {
-      Fail();
-      break;
+    if (notifyEmpty) {
+      // "Empty" means on the line: a close after it loses nothing. A close
+      // during the drain flushes the output, which ends the drain.
+      ::tcdrain(link_.CommHandle);
+      if (!link_.Notices.PostSendDataEmpty(jobsWritten)) {
+        Fail();
+        break;
+      }
     }
     notifyEmpty = false;
+    link_.WriterIdle = true;
     if (!link_.Jobs.WaitForJob()) break;
   }
-  ::tcflush(link_.CommHandle, TCOFLUSH);
   link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
 }
 
@@ -579,7 +594,7 @@ struct TComm::Port::Impl {
   bool ApplyCommState(const Settings& settings);
   bool ApplyCommTimeouts(const Settings& settings);
   void StartThreads();
-  void StopThread(serial::WorkerThread& thread, int flushQueue);
+  void StopThread(serial::WorkerThread& thread, std::optional<int> flushQueue);
 
   Tty tty;
   PortLink link;
@@ -615,14 +630,18 @@ void TComm::Port::Impl::StartThreads() {
 TComm::Port::Impl::~Impl() {
   StopThread(*readThread, TCIFLUSH);
   link.Jobs.Close();  // jobs not yet taken are discarded
-  StopThread(*writeThread, TCOFLUSH);
+  // Bytes still on their way are discarded, but an idle transmit thread has
+  // nothing on its way: flushing then would only throw away what the other
+  // end has not read yet (a pseudo-terminal keeps written bytes there).
+  StopThread(*writeThread, link.WriterIdle ? std::nullopt : std::optional<int>(TCOFLUSH));
 }
 
-// A thread waits only in poll() or on the job queue, and the stop request
-// wakes both, so it ends well within the limit; the join then returns at once.
-void TComm::Port::Impl::StopThread(serial::WorkerThread& thread, int flushQueue) {
+// A thread waits only in poll(), on the job queue or in a drain, and the stop
+// request (with the flush) wakes each, so it ends well within the limit; the
+// join then returns at once.
+void TComm::Port::Impl::StopThread(serial::WorkerThread& thread, std::optional<int> flushQueue) {
   link.CloseEvent.Signal();
-  ::tcflush(tty.Fd(), flushQueue);  // bytes not yet read, or not yet sent, are discarded
+  if (flushQueue) ::tcflush(tty.Fd(), *flushQueue);  // bytes not yet read, or not yet sent, are discarded
   thread.WaitForEnd(kThreadStopTimeout);
   thread.Join();
 }

@@ -131,6 +131,9 @@ class PortLink {
   const HANDLE CommHandle;
   const serial::CommNotices Notices;
   serial::SendQueue Jobs;
+  // The transmit thread has written every job it took and waits for the
+  // next: closing now discards nothing that was written.
+  std::atomic<bool> WriterIdle{false};
 
  private:
   UniqueHandle closeEvent_;  // manual reset: once set, every later look sees it
@@ -322,24 +325,29 @@ void TWriteThread::Execute() {
   } else {
     link_.RequestHangup();
   }
-  ::PurgeComm(link_.CommHandle, PURGE_TXABORT | PURGE_TXCLEAR);
+  // A job cut short leaves bytes in the driver; they are discarded.
+  if (!link_.WriterIdle) ::PurgeComm(link_.CommHandle, PURGE_TXABORT | PURGE_TXCLEAR);
   link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
 }
 
 void TWriteThread::Serve() {
   const HANDLE waitSet[] = {link_.CloseEvent(), link_.JobEvent()};
   bool notifyEmpty = true;
+  std::uint64_t jobsWritten = 0;
   for (;;) {
     if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
+      link_.WriterIdle = false;
       if (IsSignalled(link_.CloseEvent()) || !Write(*job)) return;
+      ++jobsWritten;
       notifyEmpty = true;
       continue;
     }
-    if (notifyEmpty && !link_.Notices.PostSendDataEmpty()) {
+    if (notifyEmpty && !link_.Notices.PostSendDataEmpty(jobsWritten)) {
       link_.RequestHangup();
       return;
     }
     notifyEmpty = false;
+    link_.WriterIdle = true;
     const DWORD woken = ::WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0) return;
     if (woken != WAIT_OBJECT_0 + 1) {
@@ -431,14 +439,15 @@ void TComm::Port::Impl::StartThreads() {
 TComm::Port::Impl::~Impl() {
   StopThread(*readThread, PURGE_RXABORT | PURGE_RXCLEAR);   // a pending read completes
   link.Jobs.Close();                                        // jobs not yet taken are discarded
-  StopThread(*writeThread, PURGE_TXABORT | PURGE_TXCLEAR);  // unsent bytes are discarded
+  // Unsent bytes are discarded; an idle transmit thread has none.
+  StopThread(*writeThread, link.WriterIdle ? 0 : PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 // A thread waits only on sets that hold the stop event, so it ends well
 // within the limit; the join then returns at once.
 void TComm::Port::Impl::StopThread(serial::WorkerThread& thread, DWORD purgeFlags) {
   ::SetEvent(link.CloseEvent());
-  ::PurgeComm(comm.Get(), purgeFlags);
+  if (purgeFlags != 0) ::PurgeComm(comm.Get(), purgeFlags);
   thread.WaitForEnd(kThreadStopTimeout);
   thread.Join();
 }

@@ -40,7 +40,9 @@ class CommNotices {
   bool PostReceiveError(std::uint32_t errorBits) const;      // OnReceiveError, CE_* bits
   bool PostRequestHangup() const;                            // OnRequestHangup
   bool PostModemStateChange(std::uint32_t modemBits) const;  // OnModemStateChange, MODEM_* bits
-  bool PostSendDataEmpty() const;                            // OnSendDataEmpty
+  // OnSendDataEmpty, raised only if no job has been queued beyond the
+  // `jobsWritten` that the transmit thread has finished.
+  bool PostSendDataEmpty(std::uint64_t jobsWritten) const;
 
  private:
   bool Post(std::function<void(TComm&)> raise) const;

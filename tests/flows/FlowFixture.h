@@ -1,0 +1,181 @@
+#pragma once
+
+// Whole device actions of the window against the simulated bootloader on a
+// real pseudo-terminal: a form on a plain event queue, a view that records
+// control changes, a temporary directory for the settings and firmware
+// files, and a writer for Intel HEX files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/UpdaterForm.h"
+#include "protocol/Frames.h"
+#include "serial/EventLoop.h"
+#include "sim/SimulatedBootloader.h"
+#include "support/ScriptedView.h"
+#include "support/TempDir.h"
+
+namespace mx::test {
+
+// A scripted view that also reports every control change.
+class WatchingView : public ScriptedView {
+ public:
+  std::function<void(Control)> onControlChanged;
+  void ControlChanged(Control control) override {
+    if (onControlChanged) onControlChanged(control);
+  }
+};
+
+// One Intel HEX record line, upper-case, with its checksum.
+inline std::string HexRecordLine(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                                  static_cast<std::uint8_t>(address), type};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  std::uint8_t sum = 0;
+  for (const std::uint8_t byte : bytes) sum = static_cast<std::uint8_t>(sum + byte);
+  bytes.push_back(static_cast<std::uint8_t>(0x100 - sum));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string line = ":";
+  for (const std::uint8_t byte : bytes) {
+    line += kDigits[byte >> 4];
+    line += kDigits[byte & 0x0F];
+  }
+  return line;
+}
+
+// Builds the text of an Intel HEX file line by line.
+class HexImage {
+ public:
+  HexImage& Data(std::uint16_t address, const std::vector<std::uint8_t>& bytes) {
+    return Line(HexRecordLine(0x00, address, bytes));
+  }
+  HexImage& Upper(std::uint16_t upper) {
+    upper_ = upper;
+    return Line(HexRecordLine(0x04, 0, {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}));
+  }
+  HexImage& End() { return Line(":00000001FF"); }
+  HexImage& Line(std::string line) {
+    lines_.push_back(std::move(line));
+    return *this;
+  }
+  // `bytes` from the full address `start` on, in records of `recordSize`
+  // bytes, with an extended address record wherever the upper word changes.
+  HexImage& Bytes(std::uint32_t start, const std::vector<std::uint8_t>& bytes, std::size_t recordSize = 16) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += recordSize) {
+      const std::uint32_t address = start + static_cast<std::uint32_t>(offset);
+      const auto upper = static_cast<std::uint16_t>(address >> 16);
+      if (upper_ ? *upper_ != upper : upper != 0) Upper(upper);
+      const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), offset + recordSize));
+      Data(static_cast<std::uint16_t>(address), {bytes.begin() + static_cast<std::ptrdiff_t>(offset), end});
+    }
+    return *this;
+  }
+  std::string Text() const {
+    std::string text;
+    for (const std::string& line : lines_) text += line + "\r\n";
+    return text;
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  std::optional<std::uint16_t> upper_;
+};
+
+// `count` bytes of a varied pattern.
+inline std::vector<std::uint8_t> Pattern(std::size_t count, std::uint8_t seed = 0) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + (i >> 8));
+  return bytes;
+}
+
+// The write frames (command 02) among what the device received.
+inline std::vector<sim::ReceivedFrame> WriteFrames(const std::vector<sim::ReceivedFrame>& frames) {
+  std::vector<sim::ReceivedFrame> writes;
+  for (const auto& frame : frames) {
+    if (!frame.body.empty() && frame.body[0] == CMD_WRITE) writes.push_back(frame);
+  }
+  return writes;
+}
+
+inline bool IsFrame(const sim::ReceivedFrame& frame, std::span<const std::uint8_t> bytes) {
+  return std::equal(frame.raw.begin(), frame.raw.end(), bytes.begin(), bytes.end());
+}
+
+// Index of the first received frame equal to `bytes`, if any.
+inline std::optional<std::size_t> FindFrame(const std::vector<sim::ReceivedFrame>& frames,
+                                            std::span<const std::uint8_t> bytes, std::size_t from = 0) {
+  for (std::size_t i = from; i < frames.size(); ++i) {
+    if (IsFrame(frames[i], bytes)) return i;
+  }
+  return std::nullopt;
+}
+
+class FlowTest : public ::testing::Test {
+ protected:
+  ~FlowTest() override { form.reset(); }
+
+  // Starts the simulated device and creates the form on its port, with
+  // "Show Message" as given in the settings file and short reply waits.
+  void StartDevice(sim::SimOptions options = {}, bool showMessages = true) {
+    device = std::make_unique<sim::SimulatedBootloader>(options);
+    device->Start();
+    dir.Write("Comport.ini",
+              std::string("[ComPort]\r\nShowmag=") + (showMessages ? "1" : "0") + "\r\nlanguage=ENG\r\n");
+    FormServices services;
+    services.settingsDirectory = dir.WithSeparator();
+    services.listSerialPorts = [port = device->PortPath()] { return std::vector<std::string>{port}; };
+    services.portDevicePath = [](const std::string& name) { return name; };
+    services.killProcessByName = [](const std::string&) { return false; };
+    form = std::make_unique<UpdaterForm>(loop, view, std::move(services));
+    form->FormCreate();
+    form->SetTextByUser(Control::ComboBoxwWait, "1");
+  }
+
+  void Connect() {
+    form->Click(Control::Button_Open);
+    ASSERT_TRUE(form->FConnected()) << Messages();
+    ASSERT_EQ(form->ReplyWord(), "VerOK");
+  }
+
+  std::string WriteHex(const std::string& name, const std::string& text) { return dir.Write(name, text).string(); }
+
+  // The Update button with `path` chosen in the file dialog.
+  void Update(const std::string& path) {
+    view.fileAnswers.push_back(path);
+    form->Click(Control::BtnFileOpen);
+  }
+
+  // Waits for the device to have received `count` frames in all.
+  std::vector<sim::ReceivedFrame> FramesAfterWaitingFor(std::size_t count) {
+    device->WaitForFrames(count, std::chrono::seconds(5));
+    return device->Frames();
+  }
+
+  bool MessageShown(const std::string& text) const {
+    return std::find(view.messages.begin(), view.messages.end(), text) != view.messages.end();
+  }
+  std::string Messages() const {
+    std::string all;
+    for (const std::string& message : view.messages) all += "[" + message + "] ";
+    return all;
+  }
+  const std::string& Caption(Control control) const { return form->State(control).caption; }
+  std::string SettingsText() const { return ReadFile(dir.Path() / "Comport.ini"); }
+
+  TempDir dir;
+  EventQueue loop;
+  WatchingView view;
+  std::unique_ptr<sim::SimulatedBootloader> device;
+  std::unique_ptr<UpdaterForm> form;
+};
+
+}  // namespace mx::test
