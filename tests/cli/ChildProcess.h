@@ -34,7 +34,7 @@ struct ChildResult {
   bool killed = false;                   // did not end in time
 };
 
-struct ChildSpec {
+struct ChildLaunch {
   std::vector<std::string> args;           // args[0] is the program's path
   std::map<std::string, std::string> env;  // added to (or replacing in) the test's environment
   bool stderrIsTerminal = false;           // standard error on a pseudo-terminal
@@ -42,13 +42,13 @@ struct ChildSpec {
 
 class ChildProcess {
  public:
-  explicit ChildProcess(const ChildSpec& spec) : start_(std::chrono::steady_clock::now()) {
+  explicit ChildProcess(const ChildLaunch& launch) : start_(std::chrono::steady_clock::now()) {
     int outPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     outRead_ = outPipe[0];
     int errWrite = -1;
     std::string terminalPath;
-    if (spec.stderrIsTerminal) {
+    if (launch.stderrIsTerminal) {
       errRead_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
       if (errRead_ < 0 || ::grantpt(errRead_) != 0 || ::unlockpt(errRead_) != 0) throw std::runtime_error("no pty");
       terminalPath = ::ptsname(errRead_);
@@ -65,7 +65,7 @@ class ChildProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    if (spec.stderrIsTerminal) {
+    if (launch.stderrIsTerminal) {
       posix_spawn_file_actions_addopen(&actions, 2, terminalPath.c_str(), O_RDWR | O_NOCTTY, 0);
     } else {
       posix_spawn_file_actions_adddup2(&actions, errWrite, 2);
@@ -81,8 +81,8 @@ class ChildProcess {
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<std::string> environment = Environment(spec.env);
-    std::vector<char*> argv = Pointers(spec.args);
+    std::vector<std::string> environment = Environment(launch.env);
+    std::vector<char*> argv = Pointers(launch.args);
     std::vector<char*> envp = Pointers(environment);
     const int error = ::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -91,7 +91,7 @@ class ChildProcess {
     if (errWrite >= 0) ::close(errWrite);
     if (error != 0) {
       Close();
-      throw std::runtime_error("cannot start " + spec.args.front());
+      throw std::runtime_error("cannot start " + launch.args.front());
     }
   }
 
@@ -217,8 +217,8 @@ class ChildProcess {
   ChildResult result_;
 };
 
-inline ChildResult RunChild(const ChildSpec& spec, std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
-  return ChildProcess(spec).Finish(timeout);
+inline ChildResult RunChild(const ChildLaunch& launch, std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+  return ChildProcess(launch).Finish(timeout);
 }
 
 }  // namespace mx::test

@@ -65,17 +65,17 @@ class Cli : public ::testing::Test {
     EXPECT_FALSE(fs::exists(fs::path(kFlash).parent_path() / "Comport.ini"));
   }
 
-  ChildSpec Spec(std::vector<std::string> args) const {
-    ChildSpec spec;
-    spec.args = {kFlash};
-    spec.args.insert(spec.args.end(), args.begin(), args.end());
-    spec.env = {{"HOME", home.Path().string()},
+  ChildLaunch Launch(std::vector<std::string> args) const {
+    ChildLaunch launch;
+    launch.args = {kFlash};
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.env = {{"HOME", home.Path().string()},
                 {"XDG_CONFIG_HOME", home.Path().string()},
                 {"MX7410_PORT_DIR", portDirectory().string()}};
-    return spec;
+    return launch;
   }
 
-  ChildResult Flash(std::vector<std::string> args) const { return RunChild(Spec(std::move(args))); }
+  ChildResult Flash(std::vector<std::string> args) const { return RunChild(Launch(std::move(args))); }
 
   fs::path portDirectory() const { return files.Path() / "ports"; }
 
@@ -215,9 +215,9 @@ TEST_F(Cli, RestoreSendsTheRestoreFrameBeforeTheTransfer) {
 TEST_F(Cli, ProgressBarIsDrawnOnlyOnATerminal) {
   Device device;
   const std::string file = WriteImage(HexImage(320, 0));
-  ChildSpec spec = Spec({"--port", device.Port(), "update", file});
-  spec.stderrIsTerminal = true;
-  const ChildResult run = RunChild(spec);
+  ChildLaunch launch = Launch({"--port", device.Port(), "update", file});
+  launch.stderrIsTerminal = true;
+  const ChildResult run = RunChild(launch);
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
   EXPECT_TRUE(Contains(run.err, "100%")) << run.err;
   EXPECT_TRUE(Contains(run.err, "320 B / 320 B")) << run.err;
@@ -333,7 +333,7 @@ TEST_F(Cli, WizardGivesUpAfterMaxWait) {
 
 TEST_F(Cli, InterruptClosesThePortAndEnds) {
   Device device;  // never switched on: the wizard would wait for ever
-  ChildProcess child(Spec({"--port", device.Port(), "wizard", WriteImage(HexImage(32, 0))}));
+  ChildProcess child(Launch({"--port", device.Port(), "wizard", WriteImage(HexImage(32, 0))}));
   ASSERT_TRUE(child.WaitForOutput("Waiting for Turn on", 10s)) << child.OutputSoFar();
   ::kill(child.Pid(), SIGINT);
   const ChildResult run = child.Finish(10s);
@@ -354,8 +354,8 @@ TEST_F(Cli, TwoBoardsFlashInParallelInAboutTheTimeOfOne) {
   ASSERT_EQ(alone.exitStatus, 0) << alone.out << alone.err;
 
   const auto start = std::chrono::steady_clock::now();
-  ChildProcess one(Spec({"--port", first.Port(), "--quiet", "update", file}));
-  ChildProcess two(Spec({"--port", second.Port(), "--quiet", "update", file}));
+  ChildProcess one(Launch({"--port", first.Port(), "--quiet", "update", file}));
+  ChildProcess two(Launch({"--port", second.Port(), "--quiet", "update", file}));
   const ChildResult runOne = one.Finish();
   const ChildResult runTwo = two.Finish();
   const std::chrono::duration<double> together = std::chrono::steady_clock::now() - start;
