@@ -1,0 +1,131 @@
+// The Windows host layer: the executable's directory, where the settings
+// live, the registry's serial port list, device paths, ending processes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "WinTestSupport.h"
+#include "app/HostSystem.h"
+#include "app/HostSystem_p.h"
+
+namespace mx::test {
+namespace {
+
+TEST(HostWin, ExecutableDirectoryHoldsThisProgram) {
+  const std::string directory = ExecutableDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_EQ(directory.back(), '\\');
+  EXPECT_TRUE(FileExists(directory + "host_win_test.exe")) << directory;
+}
+
+TEST(HostWin, SettingsStayBesideAWritableExecutable) {
+  EXPECT_EQ(SettingsDirectory(), ExecutableDirectory());
+}
+
+TEST(HostWin, WritableDirectoryIsChosenAndLeftClean) {
+  WinTempDir dir;
+  EXPECT_EQ(host::ChooseSettingsDirectory(dir.Path(), dir / "fallback\\"), dir.Path());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << "the probe must not stay behind";
+}
+
+TEST(HostWin, MissingDirectoryFallsBackAndCreatesTheFallback) {
+  WinTempDir dir;
+  const std::string fallback = dir / "config\\mx7410\\";
+  EXPECT_EQ(host::ChooseSettingsDirectory(dir / "missing\\", fallback), fallback);
+  EXPECT_TRUE(std::filesystem::is_directory(fallback));
+}
+
+// (A read-only settings file cannot stand in here: Wine runs as root in CI,
+// and root opens it for writing all the same.)
+TEST(HostWin, SettingsNameTakenByADirectoryIsNotTaken) {
+  WinTempDir dir;
+  ASSERT_TRUE(CreateDirectoryA((dir / host::kSettingsFileName).c_str(), nullptr));
+  EXPECT_FALSE(host::DirectoryTakesSettings(dir.Path()));
+}
+
+TEST(HostWin, UserConfigDirectoryIsUnderAppData) {
+  const char* appData = std::getenv("APPDATA");
+  ASSERT_NE(appData, nullptr);
+  EXPECT_EQ(host::UserConfigDirectory(), std::string(appData) + "\\mx7410\\");
+}
+
+TEST(HostWin, PortNamesBecomeDevicePaths) {
+  EXPECT_EQ(PortDevicePath("COM1"), "\\\\.\\COM1");
+  EXPECT_EQ(PortDevicePath("COM12"), "\\\\.\\COM12");
+}
+
+// The ports that the test script maps all appear, once each.
+TEST(HostWin, RegistryListsTheMappedPorts) {
+  std::vector<std::string> mapped = EnvironmentWords(kSimulatorPortVariable);
+  const std::vector<std::string> pair = EnvironmentWords(kNullModemVariable);
+  mapped.insert(mapped.end(), pair.begin(), pair.end());
+  ASSERT_EQ(mapped.size(), 3u) << kSimulatorPortVariable << " or " << kNullModemVariable << kPortsMissing;
+
+  const std::vector<std::string> listed = ListSerialPortNames();
+  for (const std::string& port : mapped) {
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), port), 1) << port;
+  }
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size());
+}
+
+// ---- Ending processes -------------------------------------------------------
+
+class Sleeper {
+ public:
+  // Starts the sleeper program and waits until it runs.
+  Sleeper() {
+    const std::string eventName = "mx7410-sleeper-" + std::to_string(GetCurrentProcessId());
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    std::string commandLine = "\"";
+    commandLine += OwnDirectory();
+    commandLine += "mx_win_sleeper.exe\" ";
+    commandLine += eventName;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    started_ = ready != nullptr && CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                  nullptr, &startup, &info_) != FALSE;
+    started_ = started_ && WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0;
+    if (ready != nullptr) CloseHandle(ready);
+  }
+  ~Sleeper() {
+    if (info_.hProcess != nullptr) {
+      TerminateProcess(info_.hProcess, 9);
+      CloseHandle(info_.hProcess);
+      CloseHandle(info_.hThread);
+    }
+  }
+  Sleeper(const Sleeper&) = delete;
+  Sleeper& operator=(const Sleeper&) = delete;
+
+  bool Started() const { return started_; }
+  // The exit code once the program has ended within 10 s; else STILL_ACTIVE.
+  DWORD ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(info_.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+  bool started_ = false;
+};
+
+TEST(HostWin, KillProcessByNameEndsProcessesOfThatNameWhateverTheCase) {
+  Sleeper sleeper;
+  ASSERT_TRUE(sleeper.Started());
+  EXPECT_FALSE(KillProcessByName("mx_win_sleeper_not.exe"));
+  EXPECT_TRUE(KillProcessByName("MX_Win_Sleeper.EXE"));
+  EXPECT_EQ(sleeper.ExitCode(), 0u);
+  EXPECT_FALSE(KillProcessByName("mx_win_sleeper.exe")) << "nothing of that name is left";
+}
+
+TEST(HostWin, KillProcessByNameWithUnknownNameEndsNothing) {
+  EXPECT_FALSE(KillProcessByName("mx7410-no-such-program.exe"));
+}
+
+}  // namespace
+}  // namespace mx::test
