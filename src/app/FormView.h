@@ -15,15 +15,45 @@ namespace mx {
 enum class Control {
   Window,  // caption = window title
   // command panel
-  LaTitle, CBShowmag, TestData_CB, Button_Open, BtnFileOpen, BtnRestore, BtnClearMemo, Button_Send, BtnErase,
-  Label11, Portlb, ComboBox1, cbAuto_select, BtnHelp, Set_Bootloader, EditXoff, EditXon, Label3, Label4, Label5,
+  LaTitle,
+  CBShowmag,
+  TestData_CB,
+  Button_Open,
+  BtnFileOpen,
+  BtnRestore,
+  BtnClearMemo,
+  Button_Send,
+  BtnErase,
+  Label11,
+  Portlb,
+  ComboBox1,
+  cbAuto_select,
+  BtnHelp,
+  Set_Bootloader,
+  EditXoff,
+  EditXon,
+  Label3,
+  Label4,
+  Label5,
   Label6,
   // message panel
-  Panel8, Label12, Memo,
+  Panel8,
+  Label12,
+  Memo,
   // status panel
-  Label10, Label8, ComboBoxwWait, Label_Percent, LabelTimeout, Label7, Label1, ProgressBar1, Animate1,
+  Label10,
+  Label8,
+  ComboBoxwWait,
+  Label_Percent,
+  LabelTimeout,
+  Label7,
+  Label1,
+  ProgressBar1,
+  Animate1,
   // pop-up menu of Button_Open
-  SetBootloader1, DisConnect1, Restore1,
+  SetBootloader1,
+  DisConnect1,
+  Restore1,
   Count
 };
 

@@ -79,9 +79,12 @@ const LanguageTexts& TextsFor(Language language) {
   static const LanguageTexts chinese = MakeChinese();
   static const LanguageTexts none;
   switch (language) {
-    case Language::English: return english;
-    case Language::Chinese: return chinese;
-    case Language::None: break;
+    case Language::English:
+      return english;
+    case Language::Chinese:
+      return chinese;
+    case Language::None:
+      break;
   }
   return none;
 }

@@ -188,18 +188,41 @@ void UpdaterForm::ClickInCode(Control control) {
   // in a message box; the silent abort is not shown.
   try {
     switch (control) {
-      case Control::Button_Open: Button_OpenClick(); break;
-      case Control::BtnFileOpen: BtnFileOpenClick(); break;
-      case Control::BtnRestore: BtnRestoreClick(); break;
-      case Control::BtnClearMemo: BtnClearMemoClick(); break;
-      case Control::Button_Send: Button_SendClick(); break;
-      case Control::BtnErase: BtnEraseClick(); break;
-      case Control::BtnHelp: BtnHelpClick(); break;
-      case Control::Set_Bootloader: Set_BootloaderClick(); break;
-      case Control::SetBootloader1: SetBootloader1Click(); break;
-      case Control::DisConnect1: DisConnect1Click(); break;
-      case Control::Restore1: Restore1Click(); break;
-      default: break;
+      case Control::Button_Open:
+        Button_OpenClick();
+        break;
+      case Control::BtnFileOpen:
+        BtnFileOpenClick();
+        break;
+      case Control::BtnRestore:
+        BtnRestoreClick();
+        break;
+      case Control::BtnClearMemo:
+        BtnClearMemoClick();
+        break;
+      case Control::Button_Send:
+        Button_SendClick();
+        break;
+      case Control::BtnErase:
+        BtnEraseClick();
+        break;
+      case Control::BtnHelp:
+        BtnHelpClick();
+        break;
+      case Control::Set_Bootloader:
+        Set_BootloaderClick();
+        break;
+      case Control::SetBootloader1:
+        SetBootloader1Click();
+        break;
+      case Control::DisConnect1:
+        DisConnect1Click();
+        break;
+      case Control::Restore1:
+        Restore1Click();
+        break;
+      default:
+        break;
     }
   } catch (const OperationAborted&) {
   } catch (const std::exception& error) {
@@ -227,19 +250,31 @@ void UpdaterForm::SetChecked(Control control, bool checked) {
 
 void UpdaterForm::RunCheckBoxHandler(Control control) {
   switch (control) {
-    case Control::CBShowmag: CBShowmagClick(); break;
-    case Control::TestData_CB: TestData_CBClick(); break;
-    default: break;  // "Auto select comport" is read at the next connect
+    case Control::CBShowmag:
+      CBShowmagClick();
+      break;
+    case Control::TestData_CB:
+      TestData_CBClick();
+      break;
+    default:
+      break;  // "Auto select comport" is read at the next connect
   }
 }
 
 void UpdaterForm::SetTextByUser(Control control, std::string text) {
   Mutable(control).caption = std::move(text);
   switch (control) {
-    case Control::ComboBox1: ComboBox1Change(); break;
-    case Control::EditXoff: EditXoffChange(); break;
-    case Control::EditXon: EditXonChange(); break;
-    default: break;  // ComboBoxwWait is read at the next wait
+    case Control::ComboBox1:
+      ComboBox1Change();
+      break;
+    case Control::EditXoff:
+      EditXoffChange();
+      break;
+    case Control::EditXon:
+      EditXonChange();
+      break;
+    default:
+      break;  // ComboBoxwWait is read at the next wait
   }
 }
 

@@ -41,7 +41,7 @@ struct FormServices {
   std::string language = "ENG";
   bool showMessages = true;
 
-  std::function<std::vector<std::string>()> listSerialPorts;     // default: ListSerialPortNames
+  std::function<std::vector<std::string>()> listSerialPorts;      // default: ListSerialPortNames
   std::function<std::string(const std::string&)> portDevicePath;  // default: PortDevicePath
   // Called by the connect step's fatal error handler with the program's own
   // executable name; the default ends every process of that name.
@@ -187,7 +187,7 @@ class UpdaterForm {
   void BusyWait(double seconds);
   enum class EraseEnd { Write, EraseOnly, TimedOut };
   EraseEnd EraseBeforeWriting(bool testMode);
-  bool WriteImage(const std::vector<std::string>& image, bool testMode);  // false: cut short
+  bool WriteImage(const std::vector<std::string>& image, bool testMode);              // false: cut short
   bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst, bool testMode);  // false: time-out
   void ShowRecordProgress(int records);
   void EndTransfer(Clock::time_point start, bool testMode);
@@ -219,17 +219,17 @@ class UpdaterForm {
   bool inFormCreateStep1_ = false;
 
   // program-wide state of the window's thread
-  bool connected_ = false;    // FConnected
-  bool portClosed_ = false;   // PortClosed
-  bool updating_ = false;     // Updating
+  bool connected_ = false;   // FConnected
+  bool portClosed_ = false;  // PortClosed
+  bool updating_ = false;    // Updating
   bool wizardWaiting_ = false;
   bool restoreMode_ = false;
   bool eraseOnly_ = false;
-  std::string replyWord_;     // ReplyWord
-  ReplyReceiver receiver_;    // RxFrame, RxLogCount, OldVersionHex, RestorePointHex
+  std::string replyWord_;                             // ReplyWord
+  ReplyReceiver receiver_;                            // RxFrame, RxLogCount, OldVersionHex, RestorePointHex
   std::optional<std::vector<std::string>> hexLines_;  // HexLines: the firmware image, when held
-  int handshakeRestarts_ = 0;    // restarts of the connect handshake in a row
-  bool handshakeGaveUp_ = false;  // the restarts reached their bound
+  int handshakeRestarts_ = 0;                         // restarts of the connect handshake in a row
+  bool handshakeGaveUp_ = false;                      // the restarts reached their bound
   bool sendQueueEmpty_ = true;
   ActionResult lastResult_ = ActionResult::None;
 };

@@ -32,9 +32,7 @@ inline constexpr std::array<std::uint8_t, 10> kEraseFrame{0x55, 0x55, 0x03, 0x05
 inline constexpr std::array<std::uint8_t, 5> kRestoreFrame{0x55, 0x55, 0x09, 0xF7, 0x04};
 
 // True for the three values that need an escape prefix in escapable fields.
-constexpr bool NeedsEscape(std::uint8_t byte) {
-  return byte == FRAME_SYNC || byte == FRAME_END || byte == FRAME_ESC;
-}
+constexpr bool NeedsEscape(std::uint8_t byte) { return byte == FRAME_SYNC || byte == FRAME_END || byte == FRAME_ESC; }
 
 // Builds one CMD_WRITE frame in place:
 //   55 55 02 LEN A0 A1 A2 DATA... CK 04

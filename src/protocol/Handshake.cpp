@@ -21,8 +21,8 @@ constexpr std::size_t kEnglishLogBytesStart = 17;
 }  // namespace
 
 bool UpdaterForm::RestartPatternInMemo() const {
-  const std::size_t start = language_ == Language::Chinese ? texts_.CommandReceivedText.size() + 1
-                                                           : kEnglishLogBytesStart;
+  const std::size_t start =
+      language_ == Language::Chinese ? texts_.CommandReceivedText.size() + 1 : kEnglishLogBytesStart;
   if (memoText_.size() < start) return false;
   return std::string_view(memoText_).substr(start, kRestartPattern.size()) == kRestartPattern;
 }

@@ -26,8 +26,8 @@ struct ReceiveOptions {
 
 // What one chunk produced, in the order it happened.
 struct ReceiveResult {
-  std::vector<std::string> memoLines;       // each ends with CR LF
-  std::optional<std::string> replyWord;     // "OK", "NO", "VerOK" or "EraseOK"; last recognised wins
+  std::vector<std::string> memoLines;         // each ends with CR LF
+  std::optional<std::string> replyWord;       // "OK", "NO", "VerOK" or "EraseOK"; last recognised wins
   std::optional<std::string> versionCaption;  // "Bootloader Version:1.1", for Label1
 };
 

@@ -437,8 +437,8 @@ void TComm::Port::Impl::StartThreads() {
 // Each thread cancels and awaits its own pending operations before it ends,
 // so nothing is pending on the port when it closes.
 TComm::Port::Impl::~Impl() {
-  StopThread(*readThread, PURGE_RXABORT | PURGE_RXCLEAR);   // a pending read completes
-  link.Jobs.Close();                                        // jobs not yet taken are discarded
+  StopThread(*readThread, PURGE_RXABORT | PURGE_RXCLEAR);  // a pending read completes
+  link.Jobs.Close();                                       // jobs not yet taken are discarded
   // Unsent bytes are discarded; an idle transmit thread has none.
   StopThread(*writeThread, link.WriterIdle ? 0 : PURGE_TXABORT | PURGE_TXCLEAR);
 }

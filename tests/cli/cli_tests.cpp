@@ -70,8 +70,8 @@ class Cli : public ::testing::Test {
     launch.args = {kFlash};
     launch.args.insert(launch.args.end(), args.begin(), args.end());
     launch.env = {{"HOME", home.Path().string()},
-                {"XDG_CONFIG_HOME", home.Path().string()},
-                {"MX7410_PORT_DIR", portDirectory().string()}};
+                  {"XDG_CONFIG_HOME", home.Path().string()},
+                  {"MX7410_PORT_DIR", portDirectory().string()}};
     return launch;
   }
 

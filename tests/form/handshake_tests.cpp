@@ -2,7 +2,6 @@
 // pseudo-terminal: greeting, version reply, restarts and failures.
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <thread>
@@ -174,7 +173,7 @@ TEST_F(Handshake, RestorePrefixNeverMatchesTheRestartPattern) {
 TEST_F(Handshake, CodeReportOpensWithoutGreeting) {
   Start();
   h.form->SetCheckedByUser(Control::TestData_CB, true);  // opens the port
-  h.form->Click(Control::Button_Open);                    // closes it
+  h.form->Click(Control::Button_Open);                   // closes it
   ASSERT_FALSE(h.form->FConnected());
   h.form->Click(Control::Button_Open);
   EXPECT_TRUE(h.form->FConnected());

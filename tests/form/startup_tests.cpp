@@ -82,10 +82,10 @@ TEST(Startup, UnknownLanguageEmptiesEveryAppliedCaption) {
   FormHarness h;
   WriteSettings(h, "1", "FR");
   h.form->FormCreate();
-  for (Control c : {Control::Button_Open, Control::BtnFileOpen, Control::BtnRestore, Control::BtnClearMemo,
-                    Control::Portlb, Control::BtnHelp, Control::CBShowmag, Control::LaTitle, Control::cbAuto_select,
-                    Control::Set_Bootloader, Control::SetBootloader1, Control::DisConnect1, Control::TestData_CB,
-                    Control::Restore1, Control::Window}) {
+  for (Control c :
+       {Control::Button_Open, Control::BtnFileOpen, Control::BtnRestore, Control::BtnClearMemo, Control::Portlb,
+        Control::BtnHelp, Control::CBShowmag, Control::LaTitle, Control::cbAuto_select, Control::Set_Bootloader,
+        Control::SetBootloader1, Control::DisConnect1, Control::TestData_CB, Control::Restore1, Control::Window}) {
     EXPECT_EQ(h.Caption(c), "") << ControlName(c);
   }
 }

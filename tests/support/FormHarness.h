@@ -19,7 +19,7 @@ struct FormHarness {
   TempDir settings;
   EventQueue loop;
   ScriptedView view;
-  std::vector<std::string> ports;  // what the host "lists"
+  std::vector<std::string> ports;   // what the host "lists"
   std::vector<std::string> killed;  // names passed to KillProcessByName
   std::unique_ptr<UpdaterForm> form;
 

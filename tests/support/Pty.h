@@ -49,7 +49,8 @@ class Pty {
     std::vector<std::uint8_t> bytes;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (bytes.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd p{master_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;

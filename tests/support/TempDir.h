@@ -1,14 +1,14 @@
 #pragma once
 
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <system_error>
+#include <stdlib.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <stdlib.h>
+#include <string>
+#include <system_error>
 
 namespace mx::test {
 

@@ -8,12 +8,11 @@
 
 // The core's headers come before windows.h, which defines CE_RXOVER and the
 // other CE_* names as macros.
+#include "WinTestSupport.h"
 #include "app/HostSystem.h"
 #include "app/UpdaterForm.h"
 #include "serial/EventLoop.h"
 #include "support/ScriptedView.h"
-
-#include "WinTestSupport.h"
 
 namespace mx::test {
 namespace {

@@ -22,9 +22,7 @@ TEST(HostWin, ExecutableDirectoryHoldsThisProgram) {
   EXPECT_TRUE(FileExists(directory + "host_win_test.exe")) << directory;
 }
 
-TEST(HostWin, SettingsStayBesideAWritableExecutable) {
-  EXPECT_EQ(SettingsDirectory(), ExecutableDirectory());
-}
+TEST(HostWin, SettingsStayBesideAWritableExecutable) { EXPECT_EQ(SettingsDirectory(), ExecutableDirectory()); }
 
 TEST(HostWin, WritableDirectoryIsChosenAndLeftClean) {
   WinTempDir dir;

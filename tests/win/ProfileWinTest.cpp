@@ -141,16 +141,15 @@ TEST_P(ProfileWinRefused, LeavesFileUntouched) {
   EXPECT_EQ(ReadFileBytes(path), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ProfileWinRefused,
-    ::testing::Values(RefusedWrite{"ValueWithCrLf", "ComPort", "Filename", "a\r\nlanguage=CH"},
-                      RefusedWrite{"ValueWithLf", "ComPort", "Filename", "a\n[Other]"},
-                      RefusedWrite{"KeyWithEquals", "ComPort", "language=CH", "x"},
-                      RefusedWrite{"KeyWithLineBreak", "ComPort", "a\nb", "x"},
-                      RefusedWrite{"SectionWithBracket", "Com]Port", "language", "x"},
-                      RefusedWrite{"EmptyKey", "ComPort", "", "x"},
-                      RefusedWrite{"EmptySection", "", "language", "x"}),
-    [](const ::testing::TestParamInfo<RefusedWrite>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Texts, ProfileWinRefused,
+                         ::testing::Values(RefusedWrite{"ValueWithCrLf", "ComPort", "Filename", "a\r\nlanguage=CH"},
+                                           RefusedWrite{"ValueWithLf", "ComPort", "Filename", "a\n[Other]"},
+                                           RefusedWrite{"KeyWithEquals", "ComPort", "language=CH", "x"},
+                                           RefusedWrite{"KeyWithLineBreak", "ComPort", "a\nb", "x"},
+                                           RefusedWrite{"SectionWithBracket", "Com]Port", "language", "x"},
+                                           RefusedWrite{"EmptyKey", "ComPort", "", "x"},
+                                           RefusedWrite{"EmptySection", "", "language", "x"}),
+                         [](const ::testing::TestParamInfo<RefusedWrite>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace mx::test

@@ -15,12 +15,11 @@
 
 // The component's header comes before windows.h, which defines CE_RXOVER and
 // the other CE_* names as macros.
-#include "serial/SerialComm.h"
-
 #include "WinTestSupport.h"
 #include "protocol/Frames.h"
 #include "protocol/ReplyParser.h"
 #include "serial/EventLoop.h"
+#include "serial/SerialComm.h"
 
 namespace mx::test {
 namespace {
@@ -28,7 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr char kXon = '~';   // the program's flow-control characters
+constexpr char kXon = '~';  // the program's flow-control characters
 constexpr char kXoff = '}';
 constexpr auto kDeliveryLimit = 10s;
 
@@ -207,13 +206,12 @@ class SerialWinNullModem : public ::testing::Test {
   // has been delivered, the XOFF before it has been acted on.
   void HoldOutputWithXoff() {
     ASSERT_TRUE(peer->Write(std::string{kXoff, '!'}));
-    ASSERT_TRUE(RunUntil(loop, [&] { return !log.Received().empty(); }, kDeliveryLimit));
+    ASSERT_TRUE(RunUntil(
+        loop, [&] { return !log.Received().empty(); }, kDeliveryLimit));
     EXPECT_EQ(log.Received(), Bytes{'!'}) << "the XOFF character itself is not delivered";
   }
 
-  void Send(const Bytes& bytes) {
-    ASSERT_TRUE(comm.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size())));
-  }
+  void Send(const Bytes& bytes) { ASSERT_TRUE(comm.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()))); }
 
   EventQueue loop;
   TComm comm{loop};
@@ -236,7 +234,8 @@ TEST_F(SerialWinNullModem, SecondOpenIsRefusedAndLeavesThePortWorking) {
 TEST_F(SerialWinNullModem, LongBurstArrivesInOrderInChunksOfAtMost2048) {
   const Bytes burst = Pattern(5000);
   ASSERT_TRUE(peer->Write(burst));
-  ASSERT_TRUE(RunUntil(loop, [&] { return log.Received().size() >= burst.size(); }, kDeliveryLimit));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return log.Received().size() >= burst.size(); }, kDeliveryLimit));
 
   EXPECT_EQ(log.Received(), burst);
   EXPECT_GE(log.chunks.size(), 3u);
@@ -252,10 +251,12 @@ TEST_F(SerialWinNullModem, ShortBurstIsDeliveredWithoutWaitingForMore) {
   const Bytes first = Pattern(30, 0);
   const Bytes second = Pattern(30, 40);
   ASSERT_TRUE(peer->Write(first));
-  ASSERT_TRUE(RunUntil(loop, [&] { return log.Received().size() >= first.size(); }, kDeliveryLimit));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return log.Received().size() >= first.size(); }, kDeliveryLimit));
   const std::size_t chunksOfFirst = log.chunks.size();
   ASSERT_TRUE(peer->Write(second));
-  ASSERT_TRUE(RunUntil(loop, [&] { return log.Received().size() >= first.size() + second.size(); }, kDeliveryLimit));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return log.Received().size() >= first.size() + second.size(); }, kDeliveryLimit));
 
   Bytes both = first;
   both.insert(both.end(), second.begin(), second.end());
@@ -264,7 +265,9 @@ TEST_F(SerialWinNullModem, ShortBurstIsDeliveredWithoutWaitingForMore) {
 }
 
 TEST_F(SerialWinNullModem, JobsAreWrittenInOrderAndTheEmptyQueueIsReported) {
-  ASSERT_TRUE(RunUntil(loop, [&] { return log.sendEmpty >= 1; }, kDeliveryLimit)) << "raised once after the open";
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return log.sendEmpty >= 1; }, kDeliveryLimit))
+      << "raised once after the open";
   const int emptyBefore = log.sendEmpty;
   Bytes all;
   for (std::uint8_t job = 0; job < 20; ++job) {
@@ -273,7 +276,8 @@ TEST_F(SerialWinNullModem, JobsAreWrittenInOrderAndTheEmptyQueueIsReported) {
     all.insert(all.end(), bytes.begin(), bytes.end());
   }
   EXPECT_EQ(peer->Read(all.size(), kDeliveryLimit), all);
-  EXPECT_TRUE(RunUntil(loop, [&] { return log.sendEmpty > emptyBefore; }, kDeliveryLimit));
+  EXPECT_TRUE(RunUntil(
+      loop, [&] { return log.sendEmpty > emptyBefore; }, kDeliveryLimit));
   EXPECT_EQ(log.hangups, 0);
 }
 
@@ -331,7 +335,8 @@ TEST(SerialWinSimulator, VersionRequestGetsTheBootloaderVersion) {
   ASSERT_NO_THROW(comm.OpenComm());
   ASSERT_TRUE(comm.SendData(kWakeText.data(), kWakeText.size()));
   ASSERT_TRUE(comm.SendData(kVersionFrame.data(), kVersionFrame.size()));
-  ASSERT_TRUE(RunUntil(loop, [&] { return reply.replyWord.has_value(); }, kDeliveryLimit));
+  ASSERT_TRUE(RunUntil(
+      loop, [&] { return reply.replyWord.has_value(); }, kDeliveryLimit));
   EXPECT_EQ(reply.replyWord, "VerOK");
   ASSERT_TRUE(reply.versionCaption.has_value());
   EXPECT_EQ(reply.versionCaption->rfind("Bootloader Version:", 0), 0u) << *reply.versionCaption;
