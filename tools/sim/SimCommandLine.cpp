@@ -10,7 +10,7 @@ namespace {
 
 using Setter = std::function<std::string(CommandLine&, const std::string&)>;  // returns an error text
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* value;  // nullptr: a flag without a value
   const char* help;
@@ -97,8 +97,8 @@ constexpr long long kMaxMs = 3'600'000;
 constexpr long long kMaxBlock = 1'000'000;
 constexpr long long kMaxCount = 1'000'000'000;
 
-const std::vector<OptionSpec>& Options() {
-  static const std::vector<OptionSpec> options{
+const std::vector<OptionEntry>& Options() {
+  static const std::vector<OptionEntry> options{
       {"--version-major", "N", "major version in the version reply (0..255, default 1)",
        Number("--version-major", 0, 255,
               [](CommandLine& l, long long v) { l.options.major = static_cast<std::uint8_t>(v); })},
@@ -186,9 +186,9 @@ const std::vector<OptionSpec>& Options() {
   return options;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : Options()) {
-    if (name == spec.name) return &spec;
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& entry : Options()) {
+    if (name == entry.name) return &entry;
   }
   return name == "-h" ? FindOption("--help") : nullptr;
 }
@@ -211,23 +211,23 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    const OptionSpec* spec = FindOption(name);
-    if (!spec) {
+    const OptionEntry* entry = FindOption(name);
+    if (!entry) {
       *error = "unknown option '" + args[i] + "'";
       return std::nullopt;
     }
-    if (spec->value && !value) {
+    if (entry->value && !value) {
       if (i + 1 == args.size()) {
-        *error = name + " needs a value (" + spec->value + ")";
+        *error = name + " needs a value (" + entry->value + ")";
         return std::nullopt;
       }
       value = args[++i];
     }
-    if (!spec->value && value) {
+    if (!entry->value && value) {
       *error = name + " takes no value";
       return std::nullopt;
     }
-    if (std::string problem = spec->set(line, value.value_or("")); !problem.empty()) {
+    if (std::string problem = entry->set(line, value.value_or("")); !problem.empty()) {
       *error = name + ": " + problem;
       return std::nullopt;
     }
@@ -245,13 +245,13 @@ std::string HelpText() {
       "Usage: mx7410-sim [OPTION]...\n"
       "A simulated Mx7410 bootloader on a pseudo-terminal. Prints the port it serves and publishes it for the\n"
       "updater's port discovery; runs until SIGINT or SIGTERM, then removes what it published.\n\n";
-  for (const OptionSpec& spec : Options()) {
-    std::string left = std::string("  ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+  for (const OptionEntry& entry : Options()) {
+    std::string left = std::string("  ") + entry.name + (entry.value ? std::string(" ") + entry.value : "");
     if (left.size() < 28)
       left.resize(28, ' ');
     else
       left += "\n" + std::string(28, ' ');
-    text += left + spec.help + "\n";
+    text += left + entry.help + "\n";
   }
   text +=
       "\nWrite blocks are counted from 1 in the order received, starting again at every erase; a block sent again\n"
