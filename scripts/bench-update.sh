@@ -14,25 +14,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 size=${2:-65536}
 baud=${3:-38400}
-sim="$build/tools/sim/mx7410-sim"
-flash="$build/tools/flash/mx7410-flash"
-for program in "$sim" "$flash"; do
-  if [ ! -x "$program" ]; then
-    echo "bench-update: $program is missing; build: cmake --build $build --target mx7410-sim mx7410-flash" >&2
-    exit 2
-  fi
-done
-
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/simulator-common.sh bench-update "$build"
 
 image="$work/image.hex"
 firmware/make-sample.py --size "$size" -o "$image"

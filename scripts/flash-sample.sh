@@ -13,26 +13,8 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build}
 shift || true
-sim="$build/tools/sim/mx7410-sim"
-flash="$build/tools/flash/mx7410-flash"
+source scripts/simulator-common.sh flash-sample "$build"
 firmware=firmware/sample.hex
-for program in "$sim" "$flash"; do
-  if [ ! -x "$program" ]; then
-    echo "flash-sample: $program is missing; build: cmake --build $build --target mx7410-sim mx7410-flash" >&2
-    exit 2
-  fi
-done
-
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # The simulator publishes its port here; mx7410-flash lists such ports after
 # the host's own, so its automatic choice (the last port) is the simulator.

@@ -234,6 +234,23 @@ void WorkerThread::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
+PortThreads StartPortThreads(std::function<void()> readBody, std::function<void()> writeBody) {
+  PortThreads threads;
+  try {
+    threads.read = std::make_unique<WorkerThread>(std::move(readBody));
+  } catch (const std::exception&) {
+    throw ECommsError("Unable to create read thread");
+  }
+  try {
+    threads.write = std::make_unique<WorkerThread>(std::move(writeBody));
+  } catch (const std::exception&) {
+    throw ECommsError("Unable to create write thread");  // the held read thread is discarded with `threads`
+  }
+  threads.read->Start();
+  threads.write->Start();
+  return threads;
+}
+
 // ---------------------------------------------------------------------------
 // Pure helpers
 

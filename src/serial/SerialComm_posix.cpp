@@ -612,19 +612,10 @@ TComm::Port::Impl::Impl(const Settings& settings, serial::CommNotices notices)
 }
 
 void TComm::Port::Impl::StartThreads() {
-  try {
-    readThread = std::make_unique<serial::WorkerThread>([this] { TReadThread(link).Execute(); });
-  } catch (const std::exception&) {
-    throw ECommsError("Unable to create read thread");
-  }
-  try {
-    writeThread = std::make_unique<serial::WorkerThread>([this] { TWriteThread(link).Execute(); });
-  } catch (const std::exception&) {
-    readThread.reset();  // ends without having touched the port
-    throw ECommsError("Unable to create write thread");
-  }
-  readThread->Start();
-  writeThread->Start();
+  serial::PortThreads threads = serial::StartPortThreads([this] { TReadThread(link).Execute(); },
+                                                         [this] { TWriteThread(link).Execute(); });
+  readThread = std::move(threads.read);
+  writeThread = std::move(threads.write);
 }
 
 TComm::Port::Impl::~Impl() {

@@ -101,6 +101,15 @@ class WorkerThread {
   std::thread thread_;  // last: started once the members above exist
 };
 
+// Creates the receive and transmit threads of an open port held, then starts
+// both. Raises "Unable to create read thread" or "Unable to create write
+// thread"; when the second cannot be made, the first ends without having run.
+struct PortThreads {
+  std::unique_ptr<WorkerThread> read;
+  std::unique_ptr<WorkerThread> write;
+};
+PortThreads StartPortThreads(std::function<void()> readBody, std::function<void()> writeBody);
+
 // The 32-bit flag word of the Win32 device control block for `settings`,
 // rebuilt from zero: fBinary always, fAbortOnError never.
 std::uint32_t DcbFlagWord(const TComm::Settings& settings);
