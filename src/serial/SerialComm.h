@@ -28,12 +28,16 @@ enum class TByteSize : std::uint8_t { _5, _6, _7, _8 };  // data bits = ordinal 
 enum class TParity : std::uint8_t { None, Odd, Even, Mark, Space };
 enum class TStopBits : std::uint8_t { _1, _1_5, _2 };
 
-// Line error bits of OnReceiveError (the values of the Win32 CE_* flags).
+// Line error bits of OnReceiveError: the values of the Win32 CE_* flags.
+// windows.h defines the same names as macros with the same values, so they
+// are declared here only where it has not, whichever header comes first.
+#ifndef CE_RXOVER
 inline constexpr std::uint32_t CE_RXOVER = 0x0001;
 inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
 inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
 inline constexpr std::uint32_t CE_FRAME = 0x0008;
 inline constexpr std::uint32_t CE_BREAK = 0x0010;
+#endif
 
 // Modem bits of OnModemStateChange.
 inline constexpr std::uint32_t MODEM_RING = 4;  // ring indicator

@@ -4,8 +4,6 @@
 // ends both. Send jobs wait in a mutex-guarded queue whose auto-reset event
 // wakes the transmit thread, in place of a thread message queue.
 
-// The component's headers come before windows.h: it defines CE_RXOVER and
-// the other CE_* names as macros, which would break their declarations.
 #include "serial/SerialComm.h"
 #include "serial/SerialPort_p.h"
 
@@ -419,8 +417,8 @@ TComm::Port::Impl::Impl(const Settings& settings, serial::CommNotices notices)
 }
 
 void TComm::Port::Impl::StartThreads() {
-  serial::PortThreads threads = serial::StartPortThreads([this] { TReadThread(link).Execute(); },
-                                                         [this] { TWriteThread(link).Execute(); });
+  serial::PortThreads threads =
+      serial::StartPortThreads([this] { TReadThread(link).Execute(); }, [this] { TWriteThread(link).Execute(); });
   readThread = std::move(threads.read);
   writeThread = std::move(threads.write);
 }

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-// The core's headers come before windows.h, which defines CE_RXOVER and the
-// other CE_* names as macros.
 #include "WinTestSupport.h"
 #include "app/HostSystem.h"
 #include "app/UpdaterForm.h"

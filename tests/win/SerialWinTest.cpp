@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-// The component's header comes before windows.h, which defines CE_RXOVER and
-// the other CE_* names as macros.
 #include "WinTestSupport.h"
 #include "protocol/Frames.h"
 #include "protocol/ReplyParser.h"
