@@ -22,6 +22,8 @@ std::string UpdaterForm::ListSerialPorts() {
 void UpdaterForm::SetConnectState(bool connected) {
   connected_ = connected;
   if (!connected) {
+    // What is still queued goes out first: a close discards it.
+    framesLostAtClose_ = comm_.IsOpen() && !DrainOutput(kDrainLimit);
     comm_.CloseComm();
     SetCaption(Control::Button_Open, texts_.ConnectCaption);
     portClosed_ = true;
@@ -41,6 +43,7 @@ void UpdaterForm::SetConnectState(bool connected) {
     comm_.SetCommName(services_.portDevicePath(State(Control::ComboBox1).caption));
     comm_.OpenComm();
     portClosed_ = false;
+    portLost_ = false;
     SetEnabled(Control::DisConnect1, true);
     SetEnabled(Control::SetBootloader1, false);
     SetEnabled(Control::Set_Bootloader, false);
@@ -54,6 +57,15 @@ void UpdaterForm::SetConnectState(bool connected) {
     SetConnectState(false);
     SetEnabled(Control::BtnErase, false);
   }
+}
+
+void UpdaterForm::Comm1RequestHangup() {
+  if (!comm_.IsOpen() || portLost_) return;
+  portLost_ = true;
+  lastResult_ = ActionResult::DeviceFailed;
+  SetConnectState(false);
+  SetEnabled(Control::Button_Open, true);  // a transfer cut short had disabled it
+  view_.ShowMessage(texts_.PortLostText);
 }
 
 bool UpdaterForm::ConfirmDisconnect() {

@@ -31,12 +31,11 @@ std::vector<std::string> NumberedPorts(const std::vector<std::string>& devices, 
 // POSIX: the names a process shows under /proc.
 struct ProcessNames {
   std::string executable;  // file name of /proc/<pid>/exe; empty when unreadable
-  std::string command;     // /proc/<pid>/comm: the first 15 characters of the name
 };
 
-// POSIX: whether a process is the program called `wanted`, compared without
-// regard to case. A Windows name "prog.exe" also matches the Linux "prog".
-// The truncated command name counts only when the executable is unreadable.
+// POSIX: whether a process is the program called `wanted`: its whole
+// executable name, compared without regard to case. A Windows name
+// "prog.exe" also matches the Linux "prog".
 bool ProcessNameMatches(const std::string& wanted, const ProcessNames& names);
 
 }  // namespace mx::host

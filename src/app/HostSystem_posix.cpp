@@ -117,7 +117,6 @@ std::vector<std::string> PublishedSimulatorPorts(const std::string& directory) {
 
 // ---- Processes --------------------------------------------------------------
 
-constexpr std::size_t kCommandNameMax = 15;
 constexpr std::string_view kDeletedSuffix = " (deleted)";
 
 std::vector<pid_t> ProcessIds() {
@@ -140,7 +139,6 @@ host::ProcessNames NamesOf(pid_t pid) {
       names.executable.resize(names.executable.size() - kDeletedSuffix.size());
     }
   }
-  names.command = ReadFirstLine(procDirectory + "/comm").value_or("");
   return names;
 }
 
@@ -206,14 +204,13 @@ bool ProcessNameMatches(const std::string& wanted, const ProcessNames& names) {
       EqualsNoCase(std::string_view(wanted).substr(wanted.size() - kWindowsSuffix.size()), kWindowsSuffix)) {
     candidates.push_back(std::string_view(wanted).substr(0, wanted.size() - kWindowsSuffix.size()));
   }
-  for (const std::string_view candidate : candidates) {
-    const bool matches =
-        names.executable.empty()
-            ? !names.command.empty() && EqualsNoCase(names.command, candidate.substr(0, kCommandNameMax))
-            : EqualsNoCase(names.executable, candidate);
-    if (matches) return true;
-  }
-  return false;
+  // Only the whole executable name counts. The kernel's command name is cut
+  // to 15 characters, so it would also match every longer name that shares
+  // them; and a process whose executable cannot be read is one this user may
+  // not end, or one that is ending.
+  if (names.executable.empty()) return false;
+  return std::any_of(candidates.begin(), candidates.end(),
+                     [&](std::string_view candidate) { return EqualsNoCase(names.executable, candidate); });
 }
 
 }  // namespace host

@@ -12,6 +12,7 @@
 
 #include "app/HostSystem.h"
 #include "app/HostSystem_p.h"
+#include "update/WidePath_win.h"
 
 namespace mx {
 namespace {
@@ -98,8 +99,8 @@ bool TerminateProcessById(DWORD pid) {
 }
 
 bool CanOpenForWriting(const std::string& path, DWORD disposition, DWORD flags) {
-  const Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                disposition, flags, nullptr));
+  const Handle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags, nullptr));
   return file.valid();
 }
 
@@ -114,21 +115,21 @@ bool DirectoryTakesSettings(const std::string& directory) {
       directory + "mx7410-probe-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64());
   if (!CanOpenForWriting(probe, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE)) return false;
   const std::string settings = directory + kSettingsFileName;
-  return GetFileAttributesA(settings.c_str()) == INVALID_FILE_ATTRIBUTES ||
+  return GetFileAttributesW(WideFromUtf8(settings).c_str()) == INVALID_FILE_ATTRIBUTES ||
          CanOpenForWriting(settings, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
 std::string ChooseSettingsDirectory(const std::string& candidate, const std::string& fallback) {
   if (DirectoryTakesSettings(candidate)) return candidate;
   std::error_code error;
-  std::filesystem::create_directories(fallback, error);
+  std::filesystem::create_directories(std::filesystem::path(WideFromUtf8(fallback)), error);
   return fallback;
 }
 
 std::string UserConfigDirectory() {
-  const char* appData = std::getenv("APPDATA");
-  if (appData == nullptr || *appData == '\0') return ExecutableDirectory();
-  return WithSeparator(appData) + "mx7410\\";
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (appData == nullptr || *appData == L'\0') return ExecutableDirectory();
+  return WithSeparator(Utf8FromWide(appData)) + "mx7410\\";
 }
 
 }  // namespace host
@@ -136,16 +137,17 @@ std::string UserConfigDirectory() {
 // ---- Interface ----------------------------------------------------------------
 
 std::string ExecutableDirectory() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring wide(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD length = GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size()));
     if (length == 0) return ".\\";
-    if (length < path.size()) {
-      path.resize(length);
+    if (length < wide.size()) {
+      wide.resize(length);
       break;
     }
-    path.resize(path.size() * 2);
+    wide.resize(wide.size() * 2);
   }
+  const std::string path = Utf8FromWide(wide);
   const std::size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? ".\\" : path.substr(0, separator + 1);
 }

@@ -7,6 +7,12 @@ namespace mx {
 
 namespace {
 
+void SetOwnEnglishTexts(LanguageTexts& t) {
+  t.PortLostText = "Serial port lost, Mx7410 disconnected!";
+  t.LastFramesNotSentText = "The last frames could not be sent, update not finished!";
+  t.NoDataText = "Mx7410 erased; the file holds no data.";
+}
+
 LanguageTexts MakeEnglish() {
   LanguageTexts t;
   t.ConnectCaption = "Connect";
@@ -32,6 +38,7 @@ LanguageTexts MakeEnglish() {
   t.UpdateFileNameText = "Update FileName";
   t.ConnectFailText = "May be Not on Bootloader Connect fail!";
   t.NotConnectedText = "May be not connect Mx7410!";
+  SetOwnEnglishTexts(t);
   return t;
 }
 
@@ -60,6 +67,15 @@ LanguageTexts MakeChinese() {
   t.UpdateFileNameText = "更新檔案名稱";
   t.ConnectFailText = "可能沒啟動Bootloader，連線失敗!";
   t.NotConnectedText = "可能沒連線Mx7410!";
+  t.PortLostText = "序列埠已遺失，Mx7410 已中斷連線!";
+  t.LastFramesNotSentText = "最後的資料無法送出，更新未完成!";
+  t.NoDataText = "Mx7410 已清除，檔案沒有資料。";
+  return t;
+}
+
+LanguageTexts MakeNone() {
+  LanguageTexts t;
+  SetOwnEnglishTexts(t);
   return t;
 }
 
@@ -77,7 +93,7 @@ Language LanguageFromSetting(std::string_view value) {
 const LanguageTexts& TextsFor(Language language) {
   static const LanguageTexts english = MakeEnglish();
   static const LanguageTexts chinese = MakeChinese();
-  static const LanguageTexts none;
+  static const LanguageTexts none = MakeNone();
   switch (language) {
     case Language::English:
       return english;

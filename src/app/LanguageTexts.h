@@ -5,8 +5,8 @@
 
 namespace mx {
 
-// The window's 23 language texts (UTF-8). Chosen once at start; a text the
-// chosen language leaves unset is empty.
+// The window's 23 language texts (UTF-8), then this program's own. Chosen
+// once at start; a window text the chosen language leaves unset is empty.
 struct LanguageTexts {
   std::string ConnectCaption;
   std::string UpdateCaption;
@@ -31,6 +31,12 @@ struct LanguageTexts {
   std::string UpdateFileNameText;
   std::string ConnectFailText;
   std::string NotConnectedText;
+
+  // Texts of this program beyond the window's 23. They say why an action
+  // failed, so they are never empty: without a language they are English.
+  std::string PortLostText;           // the port vanished (adapter unplugged)
+  std::string LastFramesNotSentText;  // the update's last frames never left the port
+  std::string NoDataText;             // an update of a file without data records
 };
 
 enum class Language { None, English, Chinese };

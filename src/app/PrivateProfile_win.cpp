@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/PrivateProfile.h"
+#include "update/WidePath_win.h"
 
 namespace mx {
 namespace {
@@ -25,18 +26,22 @@ bool IsStorable(std::string_view section, std::string_view key, std::string_view
 
 }  // namespace
 
+// The wide functions, so that a settings file in any folder opens; the texts
+// are UTF-8 on our side.
 std::string ReadProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                               const std::string& path) {
-  char buffer[kValueBufferSize] = {};
+  wchar_t buffer[kValueBufferSize] = {};
   const DWORD length =
-      GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer, kValueBufferSize, path.c_str());
-  return std::string(buffer, length);
+      GetPrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(), WideFromUtf8(fallback).c_str(),
+                               buffer, kValueBufferSize, WideFromUtf8(path).c_str());
+  return Utf8FromWide(std::wstring_view(buffer, length));
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& path) {
   if (!IsStorable(section, key, value)) return false;
-  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != FALSE;
+  return WritePrivateProfileStringW(WideFromUtf8(section).c_str(), WideFromUtf8(key).c_str(),
+                                    WideFromUtf8(value).c_str(), WideFromUtf8(path).c_str()) != FALSE;
 }
 
 }  // namespace mx

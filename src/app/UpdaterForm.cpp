@@ -74,7 +74,7 @@ UpdaterForm::UpdaterForm(EventLoop& loop, FormView& view, FormServices services)
 
 UpdaterForm::~UpdaterForm() {
   comm_.OnReceiveData = nullptr;
-  comm_.OnSendDataEmpty = nullptr;
+  comm_.OnRequestHangup = nullptr;
   comm_.CloseComm();
 }
 
@@ -98,7 +98,7 @@ void UpdaterForm::ConfigureComm() {
   comm_.OnReceiveData = [this](TComm& sender, const std::uint8_t* buffer, std::uint16_t length) {
     Comm1ReceiveData(sender, buffer, length);
   };
-  comm_.OnSendDataEmpty = [this](TComm&) { sendQueueEmpty_ = true; };
+  comm_.OnRequestHangup = [this](TComm&) { Comm1RequestHangup(); };
 }
 
 // ---- control state ---------------------------------------------------------

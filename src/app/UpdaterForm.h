@@ -116,6 +116,9 @@ class UpdaterForm {
   void ComboBox1Change();
   // protocol (protocol/*.cpp)
   void Comm1ReceiveData(TComm& Sender, const std::uint8_t* Buffer, std::uint16_t BufferLength);
+  // The port vanished (an unplugged adapter): one message, the disconnected
+  // state, and any wait in progress ends at once.
+  void Comm1RequestHangup();
   void ArmReceiver();
   void WaitForReply();
   void WaitReplyOrTimeout(double seconds);
@@ -143,6 +146,11 @@ class UpdaterForm {
   bool ImageHeld() const { return hexLines_.has_value(); }
   const ReplyReceiver& Receiver() const { return receiver_; }
   ActionResult LastResult() const { return lastResult_; }
+  // The port vanished since it was last opened.
+  bool PortLost() const { return portLost_; }
+  // The last update erased the device and wrote nothing: its file holds no
+  // data records.
+  bool LastUpdateHadNoData() const { return lastUpdateHadNoData_; }
 
   // The silent abort of a failed port listing ("Operation aborted").
   class OperationAborted : public std::runtime_error {
@@ -152,6 +160,9 @@ class UpdaterForm {
 
   // Restarts of the connect handshake in a row before it gives up.
   static constexpr int kMaxHandshakeRestarts = 3;
+  // How long a close waits for queued frames to leave the port (closing
+  // discards what is still queued).
+  static constexpr std::chrono::milliseconds kDrainLimit{1000};
 
  private:
   // ---- control state plumbing (app/UpdaterForm.cpp)
@@ -181,16 +192,18 @@ class UpdaterForm {
   bool RunHandshake();
   bool StartHandshakeOver();
   void SendFrame(std::span<const std::uint8_t> frame);
-  void WaitUntilSent(std::chrono::milliseconds limit);
+  bool DrainOutput(std::chrono::milliseconds limit);
 
   // ---- update helpers (update/*.cpp)
+  bool ReadAndCheckHexFile(const std::string& Path);
   void BusyWait(double seconds);
   enum class EraseEnd { Write, EraseOnly, TimedOut };
   EraseEnd EraseBeforeWriting(bool testMode);
-  bool WriteImage(const std::vector<std::string>& image, bool testMode);              // false: cut short
-  bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst, bool testMode);  // false: time-out
+  bool WriteImage(const std::vector<std::string>& image, bool testMode, int& records);  // false: cut short
+  bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst, bool testMode);    // false: time-out
   void ShowRecordProgress(int records);
-  void EndTransfer(Clock::time_point start, bool testMode);
+  void EndTransfer(Clock::time_point start, bool testMode, int records);
+  void EndLostTransfer();
   void FinishUpdate(Clock::time_point start);
   bool RememberChosenFile(const std::string& path);
   void StartTransfer();
@@ -230,7 +243,9 @@ class UpdaterForm {
   std::optional<std::vector<std::string>> hexLines_;  // HexLines: the firmware image, when held
   int handshakeRestarts_ = 0;                         // restarts of the connect handshake in a row
   bool handshakeGaveUp_ = false;                      // the restarts reached their bound
-  bool sendQueueEmpty_ = true;
+  bool portLost_ = false;                             // the port vanished since it was opened
+  bool framesLostAtClose_ = false;                    // the last close discarded queued frames
+  bool lastUpdateHadNoData_ = false;                  // erased, then only the end frame
   ActionResult lastResult_ = ActionResult::None;
 };
 

@@ -22,7 +22,6 @@ constexpr int kPollsPerSecond = 4;
 // Pauses around the wizard's version request; they handle no events.
 constexpr double kSettleSeconds = 1.0;
 constexpr double kAfterRequestSeconds = 0.05;
-constexpr std::chrono::milliseconds kRequestDrain{1000};
 // Every reply wait lasts at least this long once an erase has run.
 constexpr int kEraseWaitSeconds = 5;
 
@@ -73,8 +72,7 @@ void UpdaterForm::Set_BootloaderClick() {
   BusyWait(kSettleSeconds);
   SendFrame(kVersionFrame);
   BusyWait(kAfterRequestSeconds);
-  WaitUntilSent(kRequestDrain);  // closing discards what is still queued
-  SetConnectState(false);
+  SetConnectState(false);  // after the request has left the port
   wizardWaiting_ = false;
 
   ClickInCode(Control::Button_Open);
@@ -137,6 +135,10 @@ void UpdaterForm::BtnEraseClick() {
   RaiseWaitTimeForErase();
   eraseOnly_ = true;
   ClickInCode(Control::Button_Send);
+  if (portLost_) {
+    eraseOnly_ = false;  // the hang-up has said so
+    return;
+  }
   const bool erased = replyWord_ == "EraseOK";
   lastResult_ = erased ? ActionResult::Success : ActionResult::DeviceFailed;
   view_.ShowMessage(std::string(erased ? "Erase successful!(" : "Erase fail!(") + replyWord_ + ")");

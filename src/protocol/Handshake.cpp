@@ -67,6 +67,7 @@ bool UpdaterForm::RunHandshake() {
     if (RestartPatternInMemo()) {
       if (!StartHandshakeOver()) return false;
     }
+    if (portLost_) return false;  // the hang-up has said so and closed the port
     if (replyWord_ != "VerOK") {
       if (lastResult_ != ActionResult::PortFailed) lastResult_ = ActionResult::DeviceFailed;
       view_.ShowMessage(texts_.ConnectFailText);

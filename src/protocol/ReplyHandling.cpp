@@ -54,28 +54,28 @@ void UpdaterForm::WaitForReply() {
   }
 }
 
-// Handles events until a reply has been recognised or the time is up. Events
-// already pending are handled even with a time-out of 0 seconds.
+// Handles events until a reply has been recognised, the port has vanished
+// or the time is up. Events already pending are handled even with a time-out
+// of 0 seconds. A vanished port ends the wait as a time-out does.
 void UpdaterForm::WaitReplyOrTimeout(double seconds) {
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   loop_.ProcessPendingEvents();
-  while (replyWord_.empty() && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  while (replyWord_.empty() && !portLost_ && Clock::now() < deadline) loop_.WaitForEvents(deadline);
   if (replyWord_.empty()) replyWord_ = "QUIT";
 }
 
 void UpdaterForm::SendFrame(std::span<const std::uint8_t> frame) {
-  sendQueueEmpty_ = false;
   comm_.SendData(frame.data(), static_cast<std::uint16_t>(frame.size()));
 }
 
 // Waits, handling events, until the transmit thread reports that everything
-// queued has been written, so that a close right after cannot discard it.
-// Callers use it after the device has answered the previous frame, so the
-// notice of any earlier batch has already been handled.
-void UpdaterForm::WaitUntilSent(std::chrono::milliseconds limit) {
+// queued has been written, at most `limit`. True when it has; false when the
+// time ran out or the port vanished first.
+bool UpdaterForm::DrainOutput(std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
-  while (!sendQueueEmpty_ && comm_.IsOpen() && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  while (comm_.IsOpen() && !portLost_ && !comm_.AllSent() && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  return comm_.AllSent() && !portLost_;
 }
 
 }  // namespace mx

@@ -23,13 +23,17 @@ TComm::~TComm() {
 
 void TComm::OpenComm() {
   if (port_) throw ECommsError("This serial port already opened");
-  port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_));
+  port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_, openCount_ + 1));
+  ++openCount_;
   jobsQueued_ = 0;
+  jobsSent_ = 0;
 }
 
 void TComm::CloseComm() { port_.reset(); }
 
 bool TComm::IsOpen() const { return port_ != nullptr; }
+
+bool TComm::AllSent() const { return port_ != nullptr && jobsSent_ == jobsQueued_; }
 
 bool TComm::SendData(const std::uint8_t* buffer, std::uint16_t length) {
   if (!port_ || length == 0 || buffer == nullptr) return false;
@@ -127,8 +131,10 @@ bool CommNotices::PostReceiveError(std::uint32_t errorBits) const {
   });
 }
 
+// A hang-up of an earlier open says nothing about the port open now.
 bool CommNotices::PostRequestHangup() const {
-  return Post([](TComm& comm) {
+  return Post([openCount = openCount_](TComm& comm) {
+    if (openCount != comm.openCount_) return;
     if (TNotifyEvent handler = comm.OnRequestHangup) handler(comm);
   });
 }
@@ -142,7 +148,8 @@ bool CommNotices::PostModemStateChange(std::uint32_t modemBits) const {
 // A notice posted just before the owner queued another job is stale: the
 // queue is not empty any more, and the owner must not hear that it is.
 bool CommNotices::PostSendDataEmpty(std::uint64_t jobsWritten) const {
-  return Post([jobsWritten](TComm& comm) {
+  return Post([jobsWritten, openCount = openCount_](TComm& comm) {
+    if (openCount == comm.openCount_) comm.jobsSent_ = jobsWritten;
     if (jobsWritten != comm.jobsQueued_) return;
     if (TSendDataEmptyEvent handler = comm.OnSendDataEmpty) handler(comm);
   });
@@ -182,6 +189,27 @@ void SendQueue::Close() {
     jobs_.clear();
   }
   changed_.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+// TransmitGate
+
+bool TransmitGate::BeginJob() {
+  std::lock_guard lock(mutex_);
+  if (stopped_) return false;
+  drained_ = false;
+  return true;
+}
+
+void TransmitGate::MarkDrained() {
+  std::lock_guard lock(mutex_);
+  drained_ = true;
+}
+
+bool TransmitGate::Stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  return !drained_;
 }
 
 // ---------------------------------------------------------------------------

@@ -85,6 +85,12 @@ class TComm {
 
   bool IsOpen() const;
 
+  // True when the transmit thread has reported every job queued since the
+  // port was opened as written and drained (the notice behind
+  // OnSendDataEmpty has been handled for them), so that a close now loses
+  // none of them. False while closed.
+  bool AllSent() const;
+
   // Copies `length` bytes and queues them for the transmit thread; returns at
   // once. True means queued, not written: OnSendDataEmpty follows once every
   // queued job has been written and the driver has sent it. False when the port is closed, the
@@ -201,11 +207,20 @@ class TComm {
   Settings settings_;
   // Jobs queued since the port was opened; an empty-queue notice counts only
   // when the transmit thread has written this many.
+  std::uint64_t openCount_ = 0;  // opens so far; tells stale notices apart
   std::uint64_t jobsQueued_ = 0;
+  // Jobs the transmit thread has reported written and drained.
+  std::uint64_t jobsSent_ = 0;
   std::unique_ptr<Port> port_;
   // Shared with queued notifications, so that one still queued after the
   // component is gone finds it cleared and does nothing.
   std::shared_ptr<TComm*> self_;
 };
+
+// For a process about to end without unwinding (a second Ctrl-C, say): puts
+// back the settings that every open port had before it was opened, and
+// gives up exclusive access, as a close would. Callable from any thread;
+// the ports themselves are left to the process's end.
+void RestorePortSettingsNow();
 
 }  // namespace mx

@@ -35,6 +35,7 @@
 #include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "serial/SerialComm.h"
 #include "serial/SerialPort_p.h"
@@ -149,6 +150,39 @@ class Tty {
   termios original_{};
 };
 
+// The ports open in this process with the settings they had before, for
+// RestorePortSettingsNow.
+class OpenTtys {
+ public:
+  static OpenTtys& Instance() {
+    static OpenTtys ttys;
+    return ttys;
+  }
+  void Add(int fd, const termios& original) {
+    std::lock_guard lock(mutex_);
+    ttys_.push_back({fd, original});
+  }
+  void Remove(int fd) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(ttys_, [fd](const Entry& entry) { return entry.fd == fd; });
+  }
+  void RestoreAll() {
+    std::lock_guard lock(mutex_);
+    for (const Entry& entry : ttys_) {
+      ::tcsetattr(entry.fd, TCSANOW, &entry.original);
+      ::ioctl(entry.fd, TIOCNXCL);
+    }
+  }
+
+ private:
+  struct Entry {
+    int fd;
+    termios original;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> ttys_;
+};
+
 Tty::Tty(const std::string& name) : fd_(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
   if (!fd_) throw ECommsError("Error opening serial port");
   if (!IsCharacterDevice(fd_.Get())) throw ECommsError("File handle is not a comm handle ");
@@ -159,9 +193,11 @@ Tty::Tty(const std::string& name) : fd_(::open(name.c_str(), O_RDWR | O_NOCTTY |
   // driver queues to set up: it is no serial port.
   if (::tcgetattr(fd_.Get(), &original_) != 0) throw ECommsError("Cannot setup comm buffer");
   ::ioctl(fd_.Get(), TIOCEXCL);
+  OpenTtys::Instance().Add(fd_.Get(), original_);
 }
 
 Tty::~Tty() {
+  OpenTtys::Instance().Remove(fd_.Get());
   ::tcsetattr(fd_.Get(), TCSANOW, &original_);  // fails harmlessly after a hang-up
   ::ioctl(fd_.Get(), TIOCNXCL);
 }  // closing the descriptor releases the lock
@@ -276,9 +312,7 @@ struct PortLink {
   serial::SendQueue Jobs;
   ReceiveSettings Receive;
   std::atomic<bool> hangupPosted{false};
-  // The transmit thread has written and drained every job it took and waits
-  // for the next: closing now discards nothing that was written.
-  std::atomic<bool> WriterIdle{false};
+  serial::TransmitGate Transmit;
 };
 
 // ---------------------------------------------------------------------------
@@ -438,8 +472,8 @@ void TWriteThread::Execute() {
   std::uint64_t jobsWritten = 0;
   for (;;) {
     if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
-      link_.WriterIdle = false;
-      if (link_.CloseEvent.IsSignalled() || !Write(*job)) {
+      if (link_.CloseEvent.IsSignalled() || !link_.Transmit.BeginJob()) break;
+      if (!Write(*job)) {
         // Cut short: what this job left in the driver is discarded.
         ::tcflush(link_.CommHandle, TCOFLUSH);
         break;
@@ -450,15 +484,17 @@ void TWriteThread::Execute() {
     }
     if (notifyEmpty) {
       // "Empty" means on the line: a close after it loses nothing. A close
-      // during the drain flushes the output, which ends the drain.
+      // during the drain flushes the output, which ends the drain. The gate
+      // learns of the drain before the owner does, so a close that the
+      // notice prompts never flushes.
       ::tcdrain(link_.CommHandle);
+      link_.Transmit.MarkDrained();
       if (!link_.Notices.PostSendDataEmpty(jobsWritten)) {
         Fail();
         break;
       }
     }
     notifyEmpty = false;
-    link_.WriterIdle = true;
     if (!link_.Jobs.WaitForJob()) break;
   }
   link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
@@ -587,6 +623,8 @@ bool serial::SetTermios(termios& t, const TComm::Settings& settings) {
 // ---------------------------------------------------------------------------
 // TComm::Port
 
+void RestorePortSettingsNow() { OpenTtys::Instance().RestoreAll(); }
+
 struct TComm::Port::Impl {
   Impl(const Settings& settings, serial::CommNotices notices);
   ~Impl();
@@ -612,8 +650,8 @@ TComm::Port::Impl::Impl(const Settings& settings, serial::CommNotices notices)
 }
 
 void TComm::Port::Impl::StartThreads() {
-  serial::PortThreads threads = serial::StartPortThreads([this] { TReadThread(link).Execute(); },
-                                                         [this] { TWriteThread(link).Execute(); });
+  serial::PortThreads threads =
+      serial::StartPortThreads([this] { TReadThread(link).Execute(); }, [this] { TWriteThread(link).Execute(); });
   readThread = std::move(threads.read);
   writeThread = std::move(threads.write);
 }
@@ -621,10 +659,10 @@ void TComm::Port::Impl::StartThreads() {
 TComm::Port::Impl::~Impl() {
   StopThread(*readThread, TCIFLUSH);
   link.Jobs.Close();  // jobs not yet taken are discarded
-  // Bytes still on their way are discarded, but an idle transmit thread has
-  // nothing on its way: flushing then would only throw away what the other
-  // end has not read yet (a pseudo-terminal keeps written bytes there).
-  StopThread(*writeThread, link.WriterIdle ? std::nullopt : std::optional<int>(TCOFLUSH));
+  // Bytes still on their way are discarded; bytes already on the line stay
+  // (a pseudo-terminal keeps written bytes until the other end reads them).
+  const bool bytesOnTheirWay = link.Transmit.Stop();
+  StopThread(*writeThread, bytesOnTheirWay ? std::optional<int>(TCOFLUSH) : std::nullopt);
 }
 
 // A thread waits only in poll(), on the job queue or in a drain, and the stop

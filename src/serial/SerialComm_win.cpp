@@ -129,9 +129,7 @@ class PortLink {
   const HANDLE CommHandle;
   const serial::CommNotices Notices;
   serial::SendQueue Jobs;
-  // The transmit thread has written every job it took and waits for the
-  // next: closing now discards nothing that was written.
-  std::atomic<bool> WriterIdle{false};
+  serial::TransmitGate Transmit;
 
  private:
   UniqueHandle closeEvent_;  // manual reset: once set, every later look sees it
@@ -323,8 +321,6 @@ void TWriteThread::Execute() {
   } else {
     link_.RequestHangup();
   }
-  // A job cut short leaves bytes in the driver; they are discarded.
-  if (!link_.WriterIdle) ::PurgeComm(link_.CommHandle, PURGE_TXABORT | PURGE_TXCLEAR);
   link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
 }
 
@@ -334,18 +330,26 @@ void TWriteThread::Serve() {
   std::uint64_t jobsWritten = 0;
   for (;;) {
     if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
-      link_.WriterIdle = false;
-      if (IsSignalled(link_.CloseEvent()) || !Write(*job)) return;
+      if (IsSignalled(link_.CloseEvent()) || !link_.Transmit.BeginJob()) return;
+      if (!Write(*job)) {
+        // Cut short: what this job left in the driver is discarded.
+        ::PurgeComm(link_.CommHandle, PURGE_TXABORT | PURGE_TXCLEAR);
+        return;
+      }
       ++jobsWritten;
       notifyEmpty = true;
       continue;
     }
-    if (notifyEmpty && !link_.Notices.PostSendDataEmpty(jobsWritten)) {
-      link_.RequestHangup();
-      return;
+    if (notifyEmpty) {
+      // The gate learns of the written jobs before the owner does, so a
+      // close that the notice prompts purges nothing.
+      link_.Transmit.MarkDrained();
+      if (!link_.Notices.PostSendDataEmpty(jobsWritten)) {
+        link_.RequestHangup();
+        return;
+      }
     }
     notifyEmpty = false;
-    link_.WriterIdle = true;
     const DWORD woken = ::WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0) return;
     if (woken != WAIT_OBJECT_0 + 1) {
@@ -392,6 +396,10 @@ bool TWriteThread::AwaitWrite(DWORD& written) {
 // ---------------------------------------------------------------------------
 // TComm::Port
 
+// A close on Windows puts nothing back either: every program sets the port
+// up when it opens it.
+void RestorePortSettingsNow() {}
+
 struct TComm::Port::Impl {
   Impl(const Settings& settings, serial::CommNotices notices);
   ~Impl();
@@ -428,8 +436,9 @@ void TComm::Port::Impl::StartThreads() {
 TComm::Port::Impl::~Impl() {
   StopThread(*readThread, PURGE_RXABORT | PURGE_RXCLEAR);  // a pending read completes
   link.Jobs.Close();                                       // jobs not yet taken are discarded
-  // Unsent bytes are discarded; an idle transmit thread has none.
-  StopThread(*writeThread, link.WriterIdle ? 0 : PURGE_TXABORT | PURGE_TXCLEAR);
+  // Bytes still on their way are discarded; bytes already written stay.
+  const bool bytesOnTheirWay = link.Transmit.Stop();
+  StopThread(*writeThread, bytesOnTheirWay ? PURGE_TXABORT | PURGE_TXCLEAR : 0);
 }
 
 // A thread waits only on sets that hold the stop event, so it ends well

@@ -33,7 +33,10 @@ using Bytes = std::vector<std::uint8_t>;
 // Note: the Post* functions run in the receive and transmit threads.
 class CommNotices {
  public:
-  CommNotices(EventLoop& owner, std::weak_ptr<TComm*> component) : owner_(owner), component_(std::move(component)) {}
+  // `openCount` tells this open of the port from earlier ones: a notice of
+  // the transmit thread of an earlier open says nothing about this one.
+  CommNotices(EventLoop& owner, std::weak_ptr<TComm*> component, std::uint64_t openCount)
+      : owner_(owner), component_(std::move(component)), openCount_(openCount) {}
 
   // OnReceiveData with `count` bytes (1..kReadBufferSize) and one 0 byte after them.
   bool PostReceiveData(const std::uint8_t* bytes, std::size_t count) const;
@@ -49,6 +52,7 @@ class CommNotices {
 
   EventLoop& owner_;
   const std::weak_ptr<TComm*> component_;
+  const std::uint64_t openCount_;
 };
 
 // Send jobs on their way from SendData to the transmit thread, in order.
@@ -69,6 +73,30 @@ class SendQueue {
   std::condition_variable changed_;
   std::deque<Bytes> jobs_;
   bool closed_ = false;
+};
+
+// Whether the transmit thread has bytes on their way to the line, as far as
+// a close cares. The thread starts a job only while no stop has been asked
+// for, and says it has drained only after everything it wrote has left the
+// driver; a close asks under the same lock. So a close discards output only
+// when a job is being written or drained, never the bytes of jobs already on
+// the line: on a pseudo-terminal a discard would throw away whatever the
+// other end has not read yet.
+class TransmitGate {
+ public:
+  // Transmit thread: about to write a job. False once a stop has been asked
+  // for: the job is then dropped before any of it reaches the driver.
+  bool BeginJob();
+  // Transmit thread: every job it took has been written and drained.
+  void MarkDrained();
+  // Closing thread: asks the transmit thread to stop. True when bytes are on
+  // their way, which the caller then discards (that also ends a drain).
+  bool Stop();
+
+ private:
+  std::mutex mutex_;
+  bool stopped_ = false;
+  bool drained_ = true;  // nothing written yet
 };
 
 // A thread that is created held, then either started or discarded (a

@@ -1,12 +1,9 @@
 #include "update/HexFile.h"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <limits>
-#include <memory>
+
+#include "update/FileAccess.h"
 
 namespace mx {
 
@@ -224,38 +221,14 @@ std::vector<std::string> SplitHexLines(std::string_view text) {
 
 HexCheck CheckHexLines(const std::vector<std::string>& lines) { return HexChecker{}.Run(lines); }
 
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-std::string OpenError(const std::string& path, int error) {
-  return "Cannot open file \"" + path + "\". " + std::strerror(error);
-}
-
-}  // namespace
-
 HexText LoadHexText(const std::string& path) {
   HexText result;
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    result.error = OpenError(path, errno);
+  const FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
+  if (!file.error.empty()) {
+    result.error = "Cannot open file \"" + path + "\". " + file.error;
     return result;
   }
-  std::string bytes;
-  std::error_code sizeError;
-  const auto size = std::filesystem::file_size(path, sizeError);
-  if (!sizeError) bytes.reserve(static_cast<std::size_t>(size));
-  char block[64 * 1024];
-  std::size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) bytes.append(block, got);
-  if (std::ferror(file.get())) {
-    result.error = OpenError(path, errno != 0 ? errno : EIO);
-    return result;
-  }
-  result.lines = SplitHexLines(bytes);
+  result.lines = SplitHexLines(file.bytes);
   return result;
 }
 

@@ -56,7 +56,13 @@ struct HexText {
   std::string error;
 };
 
-// Reads the whole file at `path` as 8-bit text and splits it into lines.
+// The largest firmware file that is read: far more than the 16 MiB that
+// 24-bit addresses describe would take as Intel HEX text.
+inline constexpr std::uintmax_t kMaxHexFileBytes = std::uintmax_t{64} << 20;
+
+// Reads the whole file at `path` as 8-bit text and splits it into lines. A
+// path that is no regular file, or a file larger than kMaxHexFileBytes, is
+// refused at once, unread. Throws std::bad_alloc when the memory runs out.
 HexText LoadHexText(const std::string& path);
 
 // One record as the transfer reads it.

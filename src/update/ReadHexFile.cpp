@@ -1,5 +1,6 @@
 // Reading a firmware file into the image: load, check, show the outcome.
 
+#include <new>
 #include <string>
 #include <utility>
 
@@ -10,7 +11,18 @@ namespace mx {
 
 bool UpdaterForm::ReadHexFile(const std::string& Path) {
   hexLines_.reset();  // a reading always replaces the image; a refused one leaves none
+  try {
+    return ReadAndCheckHexFile(Path);
+  } catch (const std::bad_alloc&) {
+    // Refused like a file that cannot be read; the run goes on as after any refusal.
+    hexLines_.reset();
+    ShowError("Cannot open file \"" + Path + "\". Not enough memory");
+    lastResult_ = ActionResult::FileRefused;
+    return false;
+  }
+}
 
+bool UpdaterForm::ReadAndCheckHexFile(const std::string& Path) {
   HexText text = LoadHexText(Path);
   if (!text.error.empty()) {
     ShowError(text.error);

@@ -23,10 +23,6 @@ constexpr std::uint8_t kDataRecord = 0x00;
 constexpr std::uint8_t kEndRecord = 0x01;
 constexpr std::uint8_t kUpperAddressRecord = 0x04;
 
-// How long the end of a successful run waits for its last frames to leave the
-// port before it closes it (closing discards what is still queued).
-constexpr std::chrono::milliseconds kLastFramesDrain{1000};
-
 // Gathers data bytes into write frames that each cover one run of contiguous
 // device memory. A block is sent when it holds 256 bytes, when the next
 // record does not continue it, or when flushed; the sender returns false to
@@ -100,15 +96,16 @@ void UpdaterForm::SendFirmware() {
   if (erase == EraseEnd::EraseOnly) return;
 
   bool wentThrough = false;
+  int records = 0;
   if (erase == EraseEnd::Write) {
     // The run writes the image it started with, even if a handler run from
     // inside a wait reads another file meanwhile.
     const std::vector<std::string> image = hexLines_.value_or(std::vector<std::string>{});
-    wentThrough = WriteImage(image, testMode);
+    wentThrough = WriteImage(image, testMode, records);
   }
   if (wentThrough) hexLines_.reset();  // sent through: release; cut short: keep for another run
   updating_ = false;
-  EndTransfer(start, testMode);
+  EndTransfer(start, testMode, records);
 }
 
 UpdaterForm::EraseEnd UpdaterForm::EraseBeforeWriting(bool testMode) {
@@ -134,9 +131,9 @@ UpdaterForm::EraseEnd UpdaterForm::EraseBeforeWriting(bool testMode) {
   }
 }
 
-bool UpdaterForm::WriteImage(const std::vector<std::string>& image, bool testMode) {
+bool UpdaterForm::WriteImage(const std::vector<std::string>& image, bool testMode, int& records) {
   SetProgressPosition(0);
-  int records = 0;
+  records = 0;
   std::uint8_t upperAddress = 0;  // A2
   BlockBuilder blocks([this, testMode](std::span<const std::uint8_t> frame, bool lastBlock) {
     return SendBlock(frame, lastBlock, testMode);
@@ -184,7 +181,9 @@ void UpdaterForm::ShowRecordProgress(int records) {
   SetCaption(Control::Label_Percent, std::to_string(percent) + "%");
 }
 
-void UpdaterForm::EndTransfer(Clock::time_point start, bool testMode) {
+void UpdaterForm::EndTransfer(Clock::time_point start, bool testMode, int records) {
+  lastUpdateHadNoData_ = false;
+  if (portLost_) return EndLostTransfer();
   if (testMode) {
     // Nothing was acknowledged: say what happened and keep the port open.
     StopAnimation();
@@ -206,16 +205,36 @@ void UpdaterForm::EndTransfer(Clock::time_point start, bool testMode) {
   StopAnimation();
   if (replyWord_ == "OK") {
     FinishUpdate(start);
+  } else if (replyWord_ == "EraseOK" && records == 0) {
+    // Erased, and the end frame went out: all that a file without data
+    // records asks. The window shows nothing more; the port stays open.
+    lastUpdateHadNoData_ = true;
+    lastResult_ = ActionResult::Success;
   } else {
     lastResult_ = ActionResult::DeviceFailed;
   }
 }
 
+// The hang-up has shown its message and the disconnected state already.
+void UpdaterForm::EndLostTransfer() {
+  SetCaption(Control::LabelTimeout, "");
+  SetCaption(Control::Label7, "Program Stop Update!");
+  StopAnimation();
+  SetEnabled(Control::Button_Open, true);
+  lastResult_ = ActionResult::DeviceFailed;
+}
+
 void UpdaterForm::FinishUpdate(Clock::time_point start) {
   SendFrame(kVersionFrame);
-  // The end frame and this request must reach the line before the port closes.
-  WaitUntilSent(kLastFramesDrain);
-  SetConnectState(false);
+  SetConnectState(false);  // after the end frame and this request have left the port
+  if (framesLostAtClose_) {
+    // The device held them back too long: the update is not known to be complete.
+    SetCaption(Control::Label11, texts_.LastFramesNotSentText);
+    lastResult_ = ActionResult::DeviceFailed;
+    view_.ShowMessage(texts_.LastFramesNotSentText);
+    SetEnabled(Control::Button_Open, true);
+    return;
+  }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   SetCaption(Control::Label11, texts_.FinishUpdateText + "! " + FormatSeconds(elapsed) + "Sec.");
   lastResult_ = ActionResult::Success;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -255,6 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, CliErase,
 struct RefusedFileCase {
   std::string content;  // nothing: the file does not exist
   std::string message;
+  std::string path;  // instead of a file with the content: "fifo" for a named pipe, or a path
 };
 void PrintTo(const RefusedFileCase& c, std::ostream* os) { *os << c.message; }
 
@@ -262,8 +264,13 @@ class CliRefusedFile : public Cli, public ::testing::WithParamInterface<RefusedF
 
 TEST_P(CliRefusedFile, Exits3AndSendsNothingAfterTheHandshake) {
   Device device;
-  const fs::path file = files.Path() / "firmware.hex";
+  fs::path file = files.Path() / "firmware.hex";
   if (!GetParam().content.empty()) files.Write("firmware.hex", GetParam().content);
+  if (GetParam().path == "fifo") {
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);  // no writer: reading it would wait for ever
+  } else if (!GetParam().path.empty()) {
+    file = GetParam().path;
+  }
   const ChildResult run = Flash({"--port", device.Port(), "update", file.string()});
   EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, GetParam().message)) << run.out;
@@ -273,10 +280,12 @@ TEST_P(CliRefusedFile, Exits3AndSendsNothingAfterTheHandshake) {
 INSTANTIATE_TEST_SUITE_P(
     Files, CliRefusedFile,
     ::testing::Values(RefusedFileCase{":10000000000102030405060708090A0B0C0D0E0F00\r\n:00000001FF\r\n",
-                                      "File import failure : Checksum error."},
+                                      "File import failure : Checksum error.", ""},
                       RefusedFileCase{":10000000000102030405060708090A0B0C0D0E0F78\r\n",
-                                      "File import failure : Incompleted file."},
-                      RefusedFileCase{"", "Cannot open file \""}));
+                                      "File import failure : Incompleted file.", ""},
+                      RefusedFileCase{"", "Cannot open file \"", ""},
+                      RefusedFileCase{"", "\". Not a regular file", "fifo"},
+                      RefusedFileCase{"", "Cannot open file \"/dev/zero\". Not a regular file", "/dev/zero"}));
 
 TEST_F(Cli, MissingPortExits4) {
   const ChildResult run = Flash({"--port", (files.Path() / "no-such-port").string(), "--wait", "1", "connect"});
@@ -302,6 +311,40 @@ TEST_F(Cli, LostReplyEndsWithTimeOut) {
       Flash({"--port", device.Port(), "--wait", "1", "--quiet", "update", WriteImage(HexImage(1024, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"Time Out!", "Program Stop Update!"}));
+}
+
+// ---- Endings that must tell the truth -------------------------------------------------
+
+TEST_F(Cli, FileWithoutDataErasesSendsTheEndFrameAndSucceeds) {
+  Device device;
+  const std::string file = files.Write("empty.hex", ":00000001FF\r\n").string();
+  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", file});
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Mx7410 erased; the file holds no data."});
+  EXPECT_EQ(device.ReceivedAfter(3), Concat({kWakeAndVersion, kErase, kEndOfImage}));
+}
+
+TEST_F(Cli, LastFramesHeldBackByTheDeviceAreNoFinishedUpdate) {
+  sim::SimOptions options;
+  options.xoffAfterBlock = 1;  // the only block: the end frame and version request wait for XON
+  options.xoffHold = 10s;
+  Device device(options);
+  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", WriteImage(HexImage(64, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out), std::vector<std::string>{"The last frames could not be sent, update not finished!"});
+  EXPECT_EQ(device.sim.EndFrameCount(), 0);
+}
+
+TEST_F(Cli, VanishingDeviceIsReportedAsLostNotAsATimeOut) {
+  sim::SimOptions options;
+  options.hangUpAfterBlock = 1;
+  Device device(options);
+  const ChildResult run =
+      Flash({"--port", device.Port(), "--wait", "30", "--quiet", "update", WriteImage(HexImage(1024, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"Serial port lost, Mx7410 disconnected!", "Program Stop Update!"}));
+  EXPECT_LT(run.wall, 30s) << "the reply time-out did not run out";
 }
 
 // ---- Update Wizard -------------------------------------------------------------------

@@ -2,10 +2,15 @@
 // progress line and the terminal view's text output.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <sstream>
 
 #include "CommandLine.h"
+#include "InterruptGuard.h"
 #include "ProgressBar.h"
 #include "TerminalView.h"
 #include "support/TempDir.h"
@@ -193,6 +198,61 @@ TEST(TerminalView, AnswersTheDialogsFromTheCommandLine) {
   EXPECT_EQ(view.ChooseFile("hex Files|*U.*.hex|All Files|*.*"), "/abs/fw.hex");
   EXPECT_EQ(view.Confirmations(), 1);
   EXPECT_EQ(view.FilesChosen(), 1);
+}
+
+// What the guard's callbacks were asked to do, from the watcher's threads.
+struct InterruptLog {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int stopsAsked = 0;
+  int ends = 0;
+
+  std::function<void()> AskToStop() {
+    return [this] { Count(stopsAsked); };
+  }
+  std::function<void()> EndNow() {
+    return [this] { Count(ends); };
+  }
+  void Count(int& counter) {
+    {
+      std::lock_guard lock(mutex);
+      ++counter;
+    }
+    changed.notify_all();
+  }
+  bool WaitFor(const int& counter, int value) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 10s, [&] { return counter >= value; });
+  }
+};
+
+TEST(InterruptGuard, AsksToStopThenEndsTheProcessIfItIsStillRunning) {
+  PrepareProcessSignals();  // the signals reach only the guard's watcher thread
+
+  InterruptLog busy;  // a run that does not stop: the grace ends it
+  {
+    InterruptGuard guard(100ms, busy.AskToStop(), busy.EndNow());
+    ::kill(::getpid(), SIGTERM);
+    ASSERT_TRUE(busy.WaitFor(busy.ends, 1));
+  }
+  EXPECT_EQ(busy.stopsAsked, 1);
+
+  InterruptLog impatient;  // a second Ctrl-C does not wait for the grace
+  {
+    InterruptGuard guard(1h, impatient.AskToStop(), impatient.EndNow());
+    ::kill(::getpid(), SIGINT);
+    ASSERT_TRUE(impatient.WaitFor(impatient.stopsAsked, 1));
+    ::kill(::getpid(), SIGINT);
+    ASSERT_TRUE(impatient.WaitFor(impatient.ends, 1));
+  }
+
+  InterruptLog prompt;  // a run that stops within the grace ends normally
+  {
+    InterruptGuard guard(1h, prompt.AskToStop(), prompt.EndNow());
+    ::kill(::getpid(), SIGINT);
+    ASSERT_TRUE(prompt.WaitFor(prompt.stopsAsked, 1));
+  }
+  EXPECT_EQ(prompt.ends, 0);
 }
 
 }  // namespace

@@ -183,6 +183,28 @@ TEST_F(FlowTest, DroppedReplyStopsTheRunAndACodeClickSendsTheImageAgain) {
   EXPECT_TRUE(device->MatchesHexFile(path, &why)) << why;
 }
 
+TEST_F(FlowTest, VanishingPortEndsTheWaitWithOneMessageAndTheDisconnectedState) {
+  sim::SimOptions options;
+  options.hangUpAfterBlock = 1;
+  StartDevice(options);
+  form->SetTextByUser(Control::ComboBoxwWait, "30");  // a time-out would be noticed
+  Connect();
+  Update(WriteHex("image.hex", HexImage().Bytes(0, Pattern(1024)).End().Text()));
+
+  EXPECT_EQ(view.messages, std::vector<std::string>{"Serial port lost, Mx7410 disconnected!"});
+  EXPECT_TRUE(form->PortLost());
+  EXPECT_FALSE(form->FConnected());
+  EXPECT_FALSE(form->Comm1().IsOpen());
+  EXPECT_EQ(Caption(Control::Button_Open), "Connect");
+  EXPECT_TRUE(form->State(Control::Button_Open).enabled);
+  EXPECT_FALSE(form->State(Control::BtnFileOpen).enabled);
+  EXPECT_NE(Caption(Control::LabelTimeout), "Time Out!");
+  EXPECT_EQ(Caption(Control::Label7), "Program Stop Update!");
+  EXPECT_EQ(form->LastResult(), ActionResult::DeviceFailed);
+  EXPECT_FALSE(form->Updating());
+  EXPECT_TRUE(form->ImageHeld());
+}
+
 TEST_F(FlowTest, FileWithoutDataRecordsErasesAndEndsWithoutCompletion) {
   StartDevice();
   Connect();
@@ -200,6 +222,8 @@ TEST_F(FlowTest, FileWithoutDataRecordsErasesAndEndsWithoutCompletion) {
   EXPECT_EQ(Caption(Control::Label7), "");
   EXPECT_FALSE(form->ImageHeld());
   EXPECT_FALSE(form->Updating());
+  EXPECT_TRUE(form->LastUpdateHadNoData());
+  EXPECT_EQ(form->LastResult(), ActionResult::Success);
 }
 
 TEST_F(FlowTest, RefusedFileSendsNothing) {

@@ -273,6 +273,26 @@ TEST_F(SerialCommTest, SendDataEmptyOnceAtStartAndOnceAfterABatch) {
   EXPECT_EQ(recorder_.empties, 2);
 }
 
+// The owner closes as soon as it has heard that everything is on the line;
+// the far end reads afterwards and must still find every byte.
+TEST_F(SerialCommTest, CloseRightAfterAllIsSentKeepsEveryByte) {
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    comm_->OpenComm();
+    Bytes expected;
+    for (int job = 0; job < 3; ++job) {
+      const Bytes bytes = Pattern(20 + job, round + job);
+      ASSERT_TRUE(comm_->SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size())));
+      expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_FALSE(comm_->AllSent());
+    ASSERT_TRUE(RunUntil(loop_, [&] { return comm_->AllSent(); }));
+    comm_->CloseComm();
+    EXPECT_FALSE(comm_->AllSent());
+    ASSERT_EQ(pty_.Read(expected.size(), kPatience), expected);
+  }
+}
+
 TEST_F(SerialCommTest, CloseDuringAnXoffHoldIsPromptAndSendsNothingMore) {
   comm_->OpenComm();
   HoldOutput();

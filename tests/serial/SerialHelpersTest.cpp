@@ -166,6 +166,21 @@ TEST(SendQueue, CloseWakesAWaitingThread) {
   EXPECT_FALSE(result);
 }
 
+TEST(TransmitGate, AStopDiscardsOnlyWhatIsOnItsWay) {
+  TransmitGate idle;
+  EXPECT_FALSE(idle.Stop()) << "nothing written yet";
+  EXPECT_FALSE(idle.BeginJob()) << "no job starts after a stop";
+
+  TransmitGate writing;
+  ASSERT_TRUE(writing.BeginJob());
+  EXPECT_TRUE(writing.Stop());
+
+  TransmitGate drained;
+  ASSERT_TRUE(drained.BeginJob());
+  drained.MarkDrained();
+  EXPECT_FALSE(drained.Stop()) << "written and drained: the bytes are on the line";
+}
+
 TEST(WorkerThread, RunsOnlyWhenStarted) {
   std::atomic<int> runs{0};
   {

@@ -212,16 +212,23 @@ Output:
   own complaints. Nothing is written to the window's settings file.
 
 Exit status:
-  0  success: connected, image written, erase accepted, ports listed
-  1  the device failed: no answer, refused, handshake failed, time-out,
-     no device seen within --max-wait, or interrupted
+  0  success: connected, image written, erase accepted, ports listed; also
+     an update of a file without data records, which erases the device and
+     says so ("Mx7410 erased; the file holds no data.")
+  1  the device failed: no answer, refused, handshake failed, time-out, the
+     port lost (adapter unplugged), the last frames not sent, no device
+     seen within --max-wait, or interrupted
   2  usage error
   3  the firmware file was refused or could not be read
   4  the port could not be opened, or no serial port is listed
 
 Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run; a
-transfer in progress then ends with its time-out. A second Ctrl-C ends the
-program at once.
+transfer in progress then ends with its time-out. A run that has not ended
+1.5 seconds later, and any run at a second Ctrl-C, is ended at once, with the
+port's settings put back.
+
+Before it closes the port, every command lets the frames it has queued reach
+the line (for at most a second).
 
 Several boards at once: one process serves one port, so run one per port:
   mx7410-flash ports | xargs -P4 -I{} mx7410-flash --quiet --port {} update fw.hex

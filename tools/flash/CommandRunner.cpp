@@ -169,7 +169,13 @@ void CommandRunner::PrintRunEnd(ActionResult result, bool transfer) {
       if (!caption.empty()) view_.PrintResultLine(caption);
     }
   }
-  if (transfer && result == ActionResult::Success) view_.PrintResultLine(form_.State(Control::Label11).caption);
+  if (!transfer || result != ActionResult::Success) return;
+  if (form_.LastUpdateHadNoData()) {
+    // The window shows nothing for it; a script needs to hear what happened.
+    view_.PrintResultLine(form_.Texts().NoDataText);
+  } else {
+    view_.PrintResultLine(form_.State(Control::Label11).caption);
+  }
 }
 
 // --quiet connect: the version lines are the command's result.

@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace mx::flash {
 
@@ -15,6 +17,11 @@ bool IsTerminal(Stream stream);
 
 // The width of the terminal behind standard error; 80 when unknown.
 int TerminalColumns();
+
+// The program's arguments after its name, in UTF-8. On Windows `argv` holds
+// them in the ANSI code page, which cannot hold every file name; the wide
+// command line can.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Call first in main, before any thread exists: the interrupt signals are
 // then received only by InterruptWatcher's thread (POSIX), and a closed

@@ -38,6 +38,8 @@ int TerminalColumns() {
   return size.ws_col;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
 void PrepareProcessSignals() {
   const sigset_t set = WatchedSignals();
   // Threads started later inherit the mask; only the watcher takes them.

@@ -4,12 +4,15 @@
 
 #include <io.h>
 #include <windows.h>
+// after windows.h, which defines its types
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 
 #include "Terminal.h"
+#include "update/WidePath_win.h"
 
 namespace mx::flash {
 
@@ -49,6 +52,15 @@ int TerminalColumns() {
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return kDefaultColumns;
   const int columns = info.srWindow.Right - info.srWindow.Left + 1;
   return columns > 0 ? columns : kDefaultColumns;
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide != nullptr && i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
 }
 
 void PrepareProcessSignals() {}

@@ -9,18 +9,26 @@
 
 #include "CommandLine.h"
 #include "CommandRunner.h"
+#include "InterruptGuard.h"
 #include "ProgressBar.h"
 #include "Terminal.h"
 #include "TerminalView.h"
 #include "app/UpdaterForm.h"
 #include "serial/EventLoop.h"
+#include "serial/SerialComm.h"
 
 namespace mx::flash {
 namespace {
 
+// A run that Ctrl-C or SIGTERM asked to stop has this long to end on its own.
+constexpr std::chrono::milliseconds kInterruptGrace{1500};
+
 // Ends this process, and only it, once its output is out. Used where the
-// window would end every running copy of itself, and on a second Ctrl-C.
+// window would end every running copy of itself, and when an interrupted run
+// does not end in time: the ports get their settings back, the system closes
+// them.
 [[noreturn]] void EndThisProcess() {
+  mx::RestorePortSettingsNow();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
@@ -34,7 +42,10 @@ TerminalSettings SettingsFor(const Options& options) {
   settings.errorIsTerminal = IsTerminal(Stream::Error);
   settings.columns = TerminalColumns();
   if (CommandTakesFile(options.command)) {
-    settings.file = std::filesystem::absolute(options.file).lexically_normal().string();
+    // Through UTF-8 both ways: a plain string would take the ANSI code page on Windows.
+    const std::u8string file(options.file.begin(), options.file.end());
+    const std::u8string absolute = std::filesystem::absolute(std::filesystem::path(file)).lexically_normal().u8string();
+    settings.file.assign(absolute.begin(), absolute.end());
     if (settings.errorIsTerminal && !options.quiet) {
       settings.cumulativeRecordBytes = CumulativeRecordBytes(settings.file);
     }
@@ -61,13 +72,12 @@ int RunCommand(const Options& options) {
   view.Attach(form);
   CommandRunner runner(options, loop, form, view);
 
-  InterruptWatcher watcher([&loop, &runner](int count) {
-    if (count > 1) {
-      std::fputs("\nmx7410-flash: stopped\n", stderr);
-      EndThisProcess();
-    }
-    loop.Post([&runner] { runner.Interrupt(); });
-  });
+  InterruptGuard guard(
+      kInterruptGrace, [&loop, &runner] { loop.Post([&runner] { runner.Interrupt(); }); },
+      [] {
+        std::fputs("\nmx7410-flash: stopped\n", stderr);
+        EndThisProcess();
+      });
   return runner.Run();
 }
 
@@ -77,7 +87,7 @@ int RunCommand(const Options& options) {
 int main(int argc, char** argv) {
   using namespace mx::flash;
   PrepareProcessSignals();
-  const ParsedCommandLine parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  const ParsedCommandLine parsed = ParseCommandLine(ProgramArguments(argc, argv));
   switch (parsed.action) {
     case ParsedCommandLine::Action::ShowHelp:
       std::cout << HelpText();

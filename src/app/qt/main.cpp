@@ -30,8 +30,10 @@ int main(int argc, char* argv[]) {
 
   mx::QtEventLoop loop;
   mx::FormServices services;
+  // A fatal connect error ends the program by its default name
+  // "mx_7410Update.exe": Windows lists it so, and on Linux it also matches
+  // the executable "mx_7410Update".
   services.settingsDirectory = mx::SettingsDirectory();
-  services.ownExecutableName = "mx_7410Update";
   mx::TFVantroUpdate FVantroUpdate(loop, std::move(services));
   try {
     FVantroUpdate.Form().FormCreate();
