@@ -38,7 +38,7 @@ void CheckAcceptedFile(const std::vector<std::string>& lines, const mx::HexCheck
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string> lines = mx::SplitHexLines(text);
+  const std::vector<std::string> lines = mx::SplitLines(text);
   for (const std::string& line : lines) Require(line.find_first_of("\r\n") == std::string::npos);
 
   const mx::HexCheck check = mx::CheckHexLines(lines);

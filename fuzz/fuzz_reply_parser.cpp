@@ -31,11 +31,13 @@ bool IsHexText(const std::string& text) {
 
 void CheckResult(const mx::ReceiveResult& result, const mx::ReplyReceiver& receiver) {
   for (const std::string& line : result.memoLines) Require(EndsWithLineBreak(line));
-  if (result.replyWord) {
-    const std::string& word = *result.replyWord;
-    Require(word == "OK" || word == "NO" || word == "VerOK" || word == "EraseOK");
+  if (result.reply) {
+    // A chunk yields an answer of the device, never the end of a wait.
+    const mx::Reply reply = *result.reply;
+    Require(reply != mx::Reply::None && !mx::GaveUp(reply));
   }
-  Require(!result.versionCaption || result.replyWord);
+  Require(!result.version || result.reply);
+  Require(!result.version || result.version->lines.size() == 3);
   Require(IsHexText(receiver.oldVersionHex) && IsHexText(receiver.restorePointHex));
   Require(receiver.Armed());
 }
@@ -48,8 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t chunkSeed = data[1] | 1u;
   std::span<const std::uint8_t> rest(data + 2, size - 2);
 
-  const mx::LanguageTexts* texts = nullptr;
-  if (flags & 0x08) texts = &mx::TextsFor((flags & 0x10) ? mx::Language::Chinese : mx::Language::English);
+  // Texts with the lengths and bytes of the window's, English or not.
+  static const mx::ReceiveTexts kEnglish{
+      "Command Received",   "Restore",    "Update Wizard", "Command checksum checked.",
+      "Bootloader Version", "OldVersion", "RestorePoint"};
+  static const mx::ReceiveTexts kChinese{"指令就緒 ",       "還原",     "更新精靈", "指令檢查就緒",
+                                         "Bootloader 版本", "目前版本", "還原點"};
+  const mx::ReceiveTexts* texts = nullptr;
+  if (flags & 0x08) texts = (flags & 0x10) ? &kChinese : &kEnglish;
   const mx::ReceiveOptions options{(flags & 0x01) != 0, (flags & 0x02) != 0, (flags & 0x04) != 0, texts};
 
   mx::ReplyReceiver receiver;

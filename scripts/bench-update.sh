@@ -44,9 +44,14 @@ escaped = lambda b: 2 if b in (0x04, 0x05, 0x55) else 1
 host = 2 + 5 + 10 + 5 + 5
 blocks = 0
 start = min(data) if data else 0
-for offset in range(0, len(image), 256):
-    block = image[offset:offset + 256]
+offset = 0
+while offset < len(image):
+    size = min(256, len(image) - offset)
+    if size == 255:  # its length byte would say 256: 254 bytes, then 1
+        size = 254
+    block = image[offset:offset + size]
     address = start + offset
+    offset += size
     a = [address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF]
     length = 0xFF if len(block) == 256 else len(block)
     checksum = (-(0x02 + length + sum(a) + sum(block))) & 0xFF

@@ -9,9 +9,6 @@ namespace mx {
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
-constexpr std::uint8_t CODE_VERSION = 0x00;
-constexpr std::uint8_t CODE_WRITE = 0x02;
-constexpr std::uint8_t CODE_ERASE = 0x03;
 
 // Raw positions (1-based, sync bytes included) of the captured version bytes.
 constexpr std::size_t kOldVersionFirst = 7;
@@ -19,8 +16,8 @@ constexpr std::size_t kOldVersionLast = 9;
 constexpr std::size_t kRestorePointFirst = 10;
 constexpr std::size_t kRestorePointLast = 12;
 
-const LanguageTexts& TextsOf(const ReceiveOptions& options) {
-  static const LanguageTexts kEmpty;
+const ReceiveTexts& TextsOf(const ReceiveOptions& options) {
+  static const ReceiveTexts kEmpty;
   return options.texts != nullptr ? *options.texts : kEmpty;
 }
 
@@ -49,6 +46,13 @@ class DecodedBody {
 };
 
 }  // namespace
+
+void ReplyReceiver::ResetLog() {
+  rxLogCount = 0;
+  oldVersionHex.clear();
+  restorePointHex.clear();
+  firstLogLine_.clear();
+}
 
 void ReplyReceiver::Arm() {
   buffer_.fill(0);
@@ -109,8 +113,8 @@ void ReplyReceiver::Finish(const ReceiveOptions& options, ReceiveResult& result)
 
 void ReplyReceiver::Log(const ReceiveOptions& options, ReceiveResult& result) {
   if (!options.showMessages || rxLogCount >= 2) return;
-  const LanguageTexts& texts = TextsOf(options);
-  std::string line = options.restoreMode ? texts.RestoreCaption : texts.CommandReceivedText;
+  const ReceiveTexts& texts = TextsOf(options);
+  std::string line = options.restoreMode ? texts.restore : texts.commandReceived;
   line += ':';
   for (std::size_t index = 0; index < length_; ++index) {
     const std::uint8_t byte = buffer_[index];
@@ -120,7 +124,11 @@ void ReplyReceiver::Log(const ReceiveOptions& options, ReceiveResult& result) {
     if (position >= kOldVersionFirst && position <= kOldVersionLast) AppendHexByte(oldVersionHex, byte);
     if (position >= kRestorePointFirst && position <= kRestorePointLast) AppendHexByte(restorePointHex, byte);
   }
-  if (options.wizardWaiting) line = texts.WizardCaption;
+  if (options.wizardWaiting) {
+    line = texts.wizard;
+    result.wizardFrameLogged = true;
+  }
+  if (rxLogCount == 0) firstLogLine_ = line;
   line += kLineEnd;
   result.memoLines.push_back(std::move(line));
   CountLogLine(rxLogCount);
@@ -157,52 +165,52 @@ void ReplyReceiver::Decode(const ReceiveOptions& options, ReceiveResult& result)
 
 void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const ReceiveOptions& options,
                                 ReceiveResult& result) {
-  const LanguageTexts& texts = TextsOf(options);
+  const ReceiveTexts& texts = TextsOf(options);
   if (options.showMessages && !options.wizardWaiting && rxLogCount < 2) {
-    result.memoLines.push_back(texts.ChecksumCheckedText + kLineEnd);
+    result.memoLines.push_back(texts.checksumChecked + kLineEnd);
     CountLogLine(rxLogCount);
   }
   const DecodedBody body(bytes);
   if (options.wizardWaiting || body.At(1) != REPLY_TYPE) return;
   switch (body.At(2)) {
-    case CODE_VERSION:
+    case CMD_VERSION:
       HandleVersionReply(body.At(4), body.At(3), texts, result);
       break;
-    case CODE_WRITE:
+    case CMD_WRITE:
       if (body.At(3) != 0) {
-        result.replyWord = "NO";
+        result.reply = Reply::Refused;
         break;
       }
       if (options.showMessages && rxLogCount < 2) {
         result.memoLines.emplace_back("Bootloader : Write command ACK received.\r\n");
         CountLogLine(rxLogCount);
       }
-      result.replyWord = "OK";
+      result.reply = Reply::WriteAccepted;
       break;
-    case CODE_ERASE:
+    case CMD_ERASE:
       if (body.At(3) != 0) {
-        result.replyWord = "NO";
+        result.reply = Reply::Refused;
         break;
       }
       if (rxLogCount < 2) {
         result.memoLines.emplace_back("Bootloader : Erase command ACK received.\r\n");
         CountLogLine(rxLogCount);
       }
-      result.replyWord = "EraseOK";
+      result.reply = Reply::EraseAccepted;
       break;
     default:
       break;
   }
 }
 
-void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, const LanguageTexts& texts,
+void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, const ReceiveTexts& texts,
                                        ReceiveResult& result) {
-  result.replyWord = "VerOK";
-  std::string caption = texts.BootloaderVersionText + ":" + std::to_string(major) + "." + std::to_string(minor);
-  result.memoLines.push_back(caption + kLineEnd);
-  result.memoLines.push_back(texts.OldVersionText + ":" + oldVersionHex + kLineEnd);
-  result.memoLines.push_back(texts.RestorePointText + ":" + restorePointHex + kLineEnd);
-  result.versionCaption = std::move(caption);
+  result.reply = Reply::Version;
+  VersionReply version{major, minor, oldVersionHex, restorePointHex, {}};
+  version.lines = {texts.bootloaderVersion + ":" + std::to_string(major) + "." + std::to_string(minor),
+                   texts.oldVersion + ":" + oldVersionHex, texts.restorePoint + ":" + restorePointHex};
+  for (const std::string& line : version.lines) result.memoLines.push_back(line + kLineEnd);
+  result.version = std::move(version);
   CountLogLine(rxLogCount);
 }
 

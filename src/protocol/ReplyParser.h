@@ -1,9 +1,9 @@
 #pragma once
 
 // Turns the bootloader's reply bytes, delivered in chunks of any size, into
-// frames, checks them, and says what to log and which reply was recognised.
-// Pure: bytes and options in, memo lines and a reply word out. The window's
-// receive handler applies the result.
+// frames, checks them, and reports what it found: the replies, the version,
+// the frames it logged, and the memo lines to write for them in the texts
+// its caller gives. Pure: bytes and options in, facts and lines out.
 
 #include <array>
 #include <cstdint>
@@ -12,23 +12,46 @@
 #include <string>
 #include <vector>
 
-#include "app/LanguageTexts.h"
+#include "protocol/Reply.h"
 
 namespace mx {
 
-// What the receive handler needs to know about the window.
+// The texts the receive log is written with, in the window's language.
+struct ReceiveTexts {
+  std::string commandReceived;    // prefix of a logged frame
+  std::string restore;            // its prefix in restore mode
+  std::string wizard;             // the line for a frame while the wizard waits
+  std::string checksumChecked;    // after a valid frame
+  std::string bootloaderVersion;  // the version lines
+  std::string oldVersion;
+  std::string restorePoint;
+};
+
+// How the next chunk is to be taken.
 struct ReceiveOptions {
-  bool showMessages = false;   // "Show Message" checked
-  bool wizardWaiting = false;  // the Update Wizard waits for the device's first frame
-  bool restoreMode = false;    // log lines begin with the restore caption
-  const LanguageTexts* texts = nullptr;
+  bool showMessages = false;            // "Show Message" checked: frames are logged
+  bool wizardWaiting = false;           // the Update Wizard waits for the device's first frame
+  bool restoreMode = false;             // log lines begin with the restore caption
+  const ReceiveTexts* texts = nullptr;  // none: every text empty
+};
+
+// The bootloader's version reply.
+struct VersionReply {
+  std::uint8_t major = 0;
+  std::uint8_t minor = 0;
+  std::string oldVersionHex;    // as logged with the frame; empty when not logged
+  std::string restorePointHex;  // likewise
+  // The lines written for it, without line ends: "Bootloader Version:1.1"
+  // (also Label1's caption), then the OldVersion and RestorePoint lines.
+  std::vector<std::string> lines;
 };
 
 // What one chunk produced, in the order it happened.
 struct ReceiveResult {
-  std::vector<std::string> memoLines;         // each ends with CR LF
-  std::optional<std::string> replyWord;       // "OK", "NO", "VerOK" or "EraseOK"; last recognised wins
-  std::optional<std::string> versionCaption;  // "Bootloader Version:1.1", for Label1
+  std::vector<std::string> memoLines;   // each ends with CR LF
+  std::optional<Reply> reply;           // the last reply recognised
+  std::optional<VersionReply> version;  // a version reply was recognised
+  bool wizardFrameLogged = false;       // a frame was logged while the wizard waited
 };
 
 // The receive accumulator with its log counter and captured version digits.
@@ -48,6 +71,10 @@ class ReplyReceiver {
   // Body bytes a short frame lacks read as 0. Ignores bytes while disarmed.
   ReceiveResult Feed(std::span<const std::uint8_t> chunk, const ReceiveOptions& options);
 
+  // Starts the receive log afresh: the log counter, the captured version
+  // digits and the first log line.
+  void ResetLog();
+
   // Receive log lines written since the last reset; verbose logging only
   // while below 2. Stops at 65535 instead of wrapping.
   std::uint16_t rxLogCount = 0;
@@ -55,6 +82,9 @@ class ReplyReceiver {
   // logged frame.
   std::string oldVersionHex;
   std::string restorePointHex;
+  // The first receive log line since the reset, without its line end: the
+  // prefix, a colon and the frame's bytes in decimal. Empty when none.
+  const std::string& FirstLogLine() const { return firstLogLine_; }
 
  private:
   void Accumulate(std::uint8_t byte);
@@ -63,7 +93,7 @@ class ReplyReceiver {
   void Log(const ReceiveOptions& options, ReceiveResult& result);
   void Decode(const ReceiveOptions& options, ReceiveResult& result);
   void HandleFrame(std::span<const std::uint8_t> body, const ReceiveOptions& options, ReceiveResult& result);
-  void HandleVersionReply(std::uint8_t major, std::uint8_t minor, const LanguageTexts& texts, ReceiveResult& result);
+  void HandleVersionReply(std::uint8_t major, std::uint8_t minor, const ReceiveTexts& texts, ReceiveResult& result);
 
   std::array<std::uint8_t, kCapacity> buffer_{};
   std::size_t length_ = 0;  // bytes stored
@@ -72,6 +102,7 @@ class ReplyReceiver {
   bool complete_ = false;
   bool previousWasSync_ = false;
   bool escapePending_ = false;
+  std::string firstLogLine_;
 };
 
 // The reply wait's time-out text as an integer: trims blanks, an empty text is

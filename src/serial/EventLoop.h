@@ -11,6 +11,13 @@ namespace mx {
 
 using Clock = std::chrono::steady_clock;
 
+// The moment `wait` from now on the monotonic clock. Every wait that comes as
+// a number of seconds (a reply time-out, a pause) becomes a deadline here.
+inline Clock::time_point DeadlineAfter(std::chrono::duration<double> wait) {
+  if (!(wait.count() > 0)) return Clock::now();  // also for NaN
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(wait);
+}
+
 // The owner thread's event loop, as the core sees it. Worker threads hand
 // work to the owner thread through Post(); the owner thread runs it, in
 // posting order, whenever it handles its events. Each front end implements

@@ -20,10 +20,6 @@ constexpr std::size_t kByteWidth = 2;
 // Byte count, two address bytes, type and checksum.
 constexpr std::size_t kFrameBytes = 5;
 
-constexpr std::int32_t TYPE_DATA = 0x00;
-constexpr std::int32_t TYPE_END = 0x01;
-constexpr std::int32_t TYPE_UPPER = 0x04;
-
 constexpr std::uint32_t kUpperBeforeAnyType04 = 0xFFFF;
 constexpr std::uint32_t kRecordStep = 16;
 
@@ -115,11 +111,11 @@ bool HexChecker::ExamineRecord(std::string_view line) {
   if (byteCount == kUnreadable) return false;
   const std::int32_t type = Read(line, kTypePos, kByteWidth);
   if (type == kUnreadable) return false;
-  if (type == TYPE_DATA) {
+  if (type == kDataRecord) {
     if (!CheckDataRecord(line)) return false;
-  } else if (type == TYPE_END) {
+  } else if (type == kEndRecord) {
     endSeen_ = true;
-  } else if (type == TYPE_UPPER) {
+  } else if (type == kUpperAddressRecord) {
     const std::int32_t upper = Read(line, kUpperBytePos, kByteWidth);
     if (upper == kUnreadable) return false;
     upper_ = static_cast<std::uint32_t>(upper);
@@ -204,7 +200,7 @@ std::size_t FindLineBreak(std::string_view text, std::size_t start) {
 
 }  // namespace
 
-std::vector<std::string> SplitHexLines(std::string_view text) {
+std::vector<std::string> SplitLines(std::string_view text) {
   const std::size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
   std::vector<std::string> lines;
@@ -228,7 +224,7 @@ HexText LoadHexText(const std::string& path) {
     result.error = "Cannot open file \"" + path + "\". " + file.error;
     return result;
   }
-  result.lines = SplitHexLines(file.bytes);
+  result.lines = SplitLines(file.bytes);
   return result;
 }
 
@@ -247,7 +243,7 @@ std::optional<HexRecord> ParseHexRecord(std::string_view line) {
     if (byte == kUnreadable) return std::nullopt;
     record.data.push_back(static_cast<std::uint8_t>(byte));
   }
-  if (record.type == TYPE_UPPER) {
+  if (record.type == kUpperAddressRecord) {
     const std::int32_t upper = ReadHexField(line, kUpperBytePos, kByteWidth);
     if (upper == kUnreadable) return std::nullopt;
     record.upperByte = static_cast<std::uint8_t>(upper);

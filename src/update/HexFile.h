@@ -12,6 +12,11 @@
 
 namespace mx {
 
+// The record types a firmware file may hold.
+inline constexpr std::uint8_t kDataRecord = 0x00;
+inline constexpr std::uint8_t kEndRecord = 0x01;
+inline constexpr std::uint8_t kUpperAddressRecord = 0x04;  // extended linear address
+
 // Refusal codes of a checked file; the last one met is reported, except that
 // a missing end record outranks all others.
 enum class HexRefusal : int {
@@ -43,9 +48,9 @@ struct HexCheck {
   bool Accepted() const { return refusal == HexRefusal::None && !conversionError; }
 };
 
-// Splits file bytes into lines at CR, LF or CR LF; a NUL byte ends the text;
-// a final line break adds no empty line.
-std::vector<std::string> SplitHexLines(std::string_view text);
+// Splits text into lines at CR, LF or CR LF; a NUL byte ends the text; a
+// final line break adds no empty line. For firmware files and memo text alike.
+std::vector<std::string> SplitLines(std::string_view text);
 
 // Checks the records of `lines` up to the end record. Any number of lines.
 HexCheck CheckHexLines(const std::vector<std::string>& lines);

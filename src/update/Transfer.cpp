@@ -1,27 +1,17 @@
-// The update transfer: erase the device, write the image in acknowledged
-// blocks, close it with the end frame, and report.
+#include "update/Transfer.h"
 
-#include <charconv>
-#include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "app/UpdaterForm.h"
 #include "protocol/Frames.h"
 #include "update/HexFile.h"
 
 namespace mx {
 
 namespace {
-
-constexpr std::uint8_t kDataRecord = 0x00;
-constexpr std::uint8_t kEndRecord = 0x01;
-constexpr std::uint8_t kUpperAddressRecord = 0x04;
 
 // Gathers data bytes into write frames that each cover one run of contiguous
 // device memory. A block is sent when it holds 256 bytes, when the next
@@ -35,122 +25,116 @@ class BlockBuilder {
   explicit BlockBuilder(Sender send) : send_(std::move(send)) {}
 
   bool Add(std::uint32_t address, const std::vector<std::uint8_t>& data) {
-    if (data.empty()) return true;
-    if (frame_.Pending() && address != next_ && !SendPending(false)) return false;
+    if (!pending_.empty() && address != start_ + pending_.size() && !SendPending(false)) return false;
     for (const std::uint8_t byte : data) {
-      if (!frame_.Pending()) Start(address);
-      frame_.Append(byte);
+      if (pending_.empty()) start_ = address;
+      pending_.push_back(byte);
       ++address;
-      if (frame_.Full() && !SendPending(false)) return false;
+      if (pending_.size() == WriteFrame::kBlockSize && !SendPending(false)) return false;
     }
-    next_ = address;
     return true;
   }
 
   // Sends the pending block, if any, as the image's last one.
-  bool Flush() { return !frame_.Pending() || SendPending(true); }
+  bool Flush() { return pending_.empty() || SendPending(true); }
 
  private:
-  void Start(std::uint32_t address) {
-    frame_.Start(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
-                 static_cast<std::uint8_t>(address >> 16));
+  // A block of 255 bytes would carry the length byte FF, which says 256: it
+  // goes out as 254 bytes and then 1, each frame with its own address.
+  bool SendPending(bool lastBlock) {
+    const std::span<const std::uint8_t> bytes(pending_);
+    const std::size_t first = bytes.size() == WriteFrame::kBlockSize - 1 ? bytes.size() - 1 : bytes.size();
+    bool goOn = SendFrame(start_, bytes.first(first), lastBlock && first == bytes.size());
+    if (goOn && first < bytes.size()) goOn = SendFrame(start_ + first, bytes.subspan(first), lastBlock);
+    pending_.clear();
+    return goOn;
   }
 
-  bool SendPending(bool lastBlock) {
+  bool SendFrame(std::uint32_t address, std::span<const std::uint8_t> bytes, bool lastBlock) {
+    frame_.Start(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+                 static_cast<std::uint8_t>(address >> 16));
+    for (const std::uint8_t byte : bytes) frame_.Append(byte);
     frame_.Close();
-    const bool goOn = send_(frame_.Bytes(), lastBlock);
-    frame_.Clear();
-    return goOn;
+    return send_(frame_.Bytes(), lastBlock);
   }
 
   Sender send_;
   WriteFrame frame_;
-  std::uint32_t next_ = 0;  // device address the pending block continues at
+  std::vector<std::uint8_t> pending_;  // the block's bytes, from device address start_ on
+  std::uint32_t start_ = 0;
 };
 
-// Whole milliseconds as seconds in general form: "12.516", "3", "0.05".
-std::string FormatSeconds(std::chrono::milliseconds elapsed) {
-  char text[32];
-  const double seconds = static_cast<double>(elapsed.count()) / 1000.0;
-  const auto result = std::to_chars(text, text + sizeof text, seconds, std::chars_format::general, 15);
-  return std::string(text, result.ptr);
-}
-
-}  // namespace
-
-void UpdaterForm::Button_SendClick() { SendFirmware(); }
-
-void UpdaterForm::SendFirmware() {
-  SetEnabled(Control::Button_Send, false);
-  const Clock::time_point start = Clock::now();
-  SetEnabled(Control::BtnFileOpen, false);
-  const bool testMode = State(Control::TestData_CB).checked;
-
-  // The window refuses to close while this is set; clear it on every way out.
-  struct ClearOnExit {
-    bool& flag;
-    ~ClearOnExit() { flag = false; }
-  } clearUpdating{updating_};
-
-  const EraseEnd erase = EraseBeforeWriting(testMode);
-  if (erase == EraseEnd::EraseOnly) return;
-
-  bool wentThrough = false;
-  int records = 0;
-  if (erase == EraseEnd::Write) {
-    // The run writes the image it started with, even if a handler run from
-    // inside a wait reads another file meanwhile.
-    const std::vector<std::string> image = hexLines_.value_or(std::vector<std::string>{});
-    wentThrough = WriteImage(image, testMode, records);
+class TransferRun {
+ public:
+  TransferRun(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
+              const ProgressObserver& onRecord)
+      : session_(session), image_(image), plan_(plan), onRecord_(onRecord) {
+    outcome_.progress.bytesTotal = image.DataBytes();
+    outcome_.progress.recordsTotal = image.DataRecordCount();
   }
-  if (wentThrough) hexLines_.reset();  // sent through: release; cut short: keep for another run
-  updating_ = false;
-  EndTransfer(start, testMode, records);
+
+  TransferOutcome Run();
+
+ private:
+  std::optional<TransferOutcome::Ending> Erase();
+  bool WriteImage();
+  bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst);
+  TransferOutcome::Ending EndingAfterWrite() const;
+
+  DeviceSession& session_;
+  const FirmwareImage& image_;
+  const TransferPlan& plan_;
+  const ProgressObserver& onRecord_;
+  TransferOutcome outcome_;
+};
+
+TransferOutcome TransferRun::Run() {
+  if (const std::optional<TransferOutcome::Ending> stop = Erase()) {
+    outcome_.ending = *stop;
+  } else {
+    outcome_.wentThrough = WriteImage();
+    outcome_.ending = EndingAfterWrite();
+    if (outcome_.ending == TransferOutcome::Ending::Written) session_.Send(kVersionFrame);
+  }
+  outcome_.lastReply = session_.LastReply();
+  return outcome_;
 }
 
-UpdaterForm::EraseEnd UpdaterForm::EraseBeforeWriting(bool testMode) {
+// Sends the erase frame until the device takes it. An ending, or nothing
+// when the writing may start.
+std::optional<TransferOutcome::Ending> TransferRun::Erase() {
+  if (plan_.testMode) return std::nullopt;  // no erase in test mode
   for (;;) {
-    SetEnabled(Control::Button_Open, false);
-    updating_ = true;
-    SetEnabled(Control::BtnErase, false);
-    if (testMode) {
-      StartAnimation();
-      SetCaption(Control::LabelTimeout, "TEST DATA");
-      SetCaption(Control::Label7, "Write Data Waiting...");
-      return EraseEnd::Write;
-    }
-    SendFrame(kEraseFrame);
-    WaitForReply();
-    if (eraseOnly_) {
-      SetEnabled(Control::Button_Open, true);
-      updating_ = false;
-      return EraseEnd::EraseOnly;
-    }
-    if (replyWord_ == "QUIT") return EraseEnd::TimedOut;
-    if (replyWord_ != "NO") return EraseEnd::Write;
+    session_.Send(kEraseFrame);
+    const Reply reply = session_.WaitForReply(plan_.replyTimeout);
+    if (plan_.eraseOnly) return TransferOutcome::Ending::EraseOnly;
+    if (reply == Reply::TimedOut) return TransferOutcome::Ending::TimedOut;
+    if (reply == Reply::PortLost) return TransferOutcome::Ending::PortLost;
+    if (reply != Reply::Refused) return std::nullopt;
+    ++outcome_.refusals;
   }
 }
 
-bool UpdaterForm::WriteImage(const std::vector<std::string>& image, bool testMode, int& records) {
-  SetProgressPosition(0);
-  records = 0;
+// Walks the image's lines; false when a wait gave up.
+bool TransferRun::WriteImage() {
   std::uint8_t upperAddress = 0;  // A2
-  BlockBuilder blocks([this, testMode](std::span<const std::uint8_t> frame, bool lastBlock) {
-    return SendBlock(frame, lastBlock, testMode);
-  });
-
-  for (const std::string& line : image) {
+  BlockBuilder blocks(
+      [this](std::span<const std::uint8_t> frame, bool lastBlock) { return SendBlock(frame, lastBlock); });
+  TransferProgress& progress = outcome_.progress;
+  for (const std::string& line : image_.Lines()) {
     const std::optional<HexRecord> record = ParseHexRecord(line);
     if (!record) continue;  // empty, not a record, or unreadable (only after the end record)
     switch (record->type) {
       case kDataRecord:
-        ShowRecordProgress(++records);
-        loop_.ProcessPendingEvents();
+        ++progress.records;
+        progress.bytes += record->data.size();
+        if (onRecord_) onRecord_(progress);
+        session_.HandlePendingEvents();
         if (!blocks.Add((std::uint32_t{upperAddress} << 16) | record->address, record->data)) return false;
         break;
       case kEndRecord:
         if (!blocks.Flush()) return false;
-        SendFrame(kEndFrame);  // no reply is awaited
+        session_.Send(kEndFrame);  // no reply is awaited
         break;
       case kUpperAddressRecord:
         upperAddress = record->upperByte;
@@ -162,84 +146,46 @@ bool UpdaterForm::WriteImage(const std::vector<std::string>& image, bool testMod
   return true;
 }
 
-bool UpdaterForm::SendBlock(std::span<const std::uint8_t> frame, bool armFirst, bool testMode) {
-  do {
-    if (armFirst) ArmReceiver();
-    SendFrame(frame);
-    if (testMode) return true;
-    WaitForReply();
-    if (replyWord_ == "QUIT") return false;
-  } while (replyWord_ == "NO");  // refused: the same frame again
+// Sends one block until the device takes it (the last one on a freshly
+// armed receiver); false when a wait gave up.
+bool TransferRun::SendBlock(std::span<const std::uint8_t> frame, bool armFirst) {
+  for (;;) {
+    if (armFirst) session_.Arm();
+    session_.Send(frame);
+    if (plan_.testMode) break;
+    const Reply reply = session_.WaitForReply(plan_.replyTimeout);
+    if (GaveUp(reply)) return false;
+    if (reply != Reply::Refused) break;
+    ++outcome_.refusals;  // the same frame again
+  }
+  ++outcome_.blocksWritten;
   return true;
 }
 
-void UpdaterForm::ShowRecordProgress(int records) {
-  SetProgressPosition(records);
-  // Records after the end record count too; a file without data records
-  // before it has no 100 % mark.
-  const long percent = progressMax_ > 0 ? std::lround(records * 100.0 / progressMax_) : 100;
-  SetCaption(Control::Label_Percent, std::to_string(percent) + "%");
-}
-
-void UpdaterForm::EndTransfer(Clock::time_point start, bool testMode, int records) {
-  lastUpdateHadNoData_ = false;
-  if (portLost_) return EndLostTransfer();
-  if (testMode) {
-    // Nothing was acknowledged: say what happened and keep the port open.
-    StopAnimation();
-    SetCaption(Control::Label7, "");
-    SetCaption(Control::Label11, "TEST DATA sent, not verified");
-    SetEnabled(Control::Button_Open, true);
-    lastResult_ = ActionResult::None;
-    return;
-  }
-  if (replyWord_ == "QUIT") {
-    SetCaption(Control::LabelTimeout, "Time Out!");
-    SetCaption(Control::Label7, "Program Stop Update!");
-    StopAnimation();
-    lastResult_ = ActionResult::DeviceFailed;
-    return;
-  }
-  SetCaption(Control::LabelTimeout, "");
-  SetCaption(Control::Label7, "");
-  StopAnimation();
-  if (replyWord_ == "OK") {
-    FinishUpdate(start);
-  } else if (replyWord_ == "EraseOK" && records == 0) {
-    // Erased, and the end frame went out: all that a file without data
-    // records asks. The window shows nothing more; the port stays open.
-    lastUpdateHadNoData_ = true;
-    lastResult_ = ActionResult::Success;
-  } else {
-    lastResult_ = ActionResult::DeviceFailed;
+TransferOutcome::Ending TransferRun::EndingAfterWrite() const {
+  using Ending = TransferOutcome::Ending;
+  if (plan_.testMode) return Ending::TestSent;
+  switch (session_.LastReply()) {
+    case Reply::TimedOut:
+      return Ending::TimedOut;
+    case Reply::PortLost:
+      return Ending::PortLost;
+    case Reply::WriteAccepted:
+      return Ending::Written;
+    case Reply::EraseAccepted:
+      // Erased, and the end frame went out: all that a file without data asks.
+      if (outcome_.progress.records == 0) return Ending::NoData;
+      return Ending::Unconfirmed;
+    default:
+      return Ending::Unconfirmed;
   }
 }
 
-// The hang-up has shown its message and the disconnected state already.
-void UpdaterForm::EndLostTransfer() {
-  SetCaption(Control::LabelTimeout, "");
-  SetCaption(Control::Label7, "Program Stop Update!");
-  StopAnimation();
-  SetEnabled(Control::Button_Open, true);
-  lastResult_ = ActionResult::DeviceFailed;
-}
+}  // namespace
 
-void UpdaterForm::FinishUpdate(Clock::time_point start) {
-  SendFrame(kVersionFrame);
-  SetConnectState(false);  // after the end frame and this request have left the port
-  if (framesLostAtClose_) {
-    // The device held them back too long: the update is not known to be complete.
-    SetCaption(Control::Label11, texts_.LastFramesNotSentText);
-    lastResult_ = ActionResult::DeviceFailed;
-    view_.ShowMessage(texts_.LastFramesNotSentText);
-    SetEnabled(Control::Button_Open, true);
-    return;
-  }
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-  SetCaption(Control::Label11, texts_.FinishUpdateText + "! " + FormatSeconds(elapsed) + "Sec.");
-  lastResult_ = ActionResult::Success;
-  view_.ShowMessage(texts_.FinishUpdateText);
-  SetEnabled(Control::Button_Open, true);
+TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
+                            const ProgressObserver& onRecord) {
+  return TransferRun(session, image, plan, onRecord).Run();
 }
 
 }  // namespace mx

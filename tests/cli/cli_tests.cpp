@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "cli/ChildProcess.h"
-#include "cli/HexImage.h"
 #include "sim/SimulatedBootloader.h"
+#include "support/HexWriter.h"
 #include "support/TempDir.h"
 
 namespace mx::test {
@@ -38,12 +38,6 @@ std::string Joined(const std::vector<std::string>& words) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
-  std::vector<std::uint8_t> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 // A simulated device, started, optionally published for the automatic choice.
 struct Device {
@@ -80,7 +74,7 @@ class Cli : public ::testing::Test {
 
   fs::path portDirectory() const { return files.Path() / "ports"; }
 
-  std::string WriteImage(const HexImage& image, const std::string& name = "image.hex") const {
+  std::string WriteImage(const SampleImage& image, const std::string& name = "image.hex") const {
     return files.Write(name, image.Text()).string();
   }
 
@@ -180,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Cli, UpdateSendsExactlyTheFramesOfTheFile) {
   Device device;
   device.sim.Publish(portDirectory().string(), "mx7410-a");  // taken by the automatic choice
-  const HexImage image(320, 0x0001);                         // one full block and one of 64 bytes
+  const SampleImage image(320, 0x0001);                      // one full block and one of 64 bytes
   const std::string file = WriteImage(image);
 
   const ChildResult run = Flash({"update", file});
@@ -206,7 +200,7 @@ TEST_F(Cli, UpdateSendsExactlyTheFramesOfTheFile) {
 
 TEST_F(Cli, RestoreSendsTheRestoreFrameBeforeTheTransfer) {
   Device device;
-  const HexImage image(48, 0);
+  const SampleImage image(48, 0);
   const std::string file = WriteImage(image);
   const ChildResult run = Flash({"--port", device.Port(), "restore", file});
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
@@ -215,7 +209,7 @@ TEST_F(Cli, RestoreSendsTheRestoreFrameBeforeTheTransfer) {
 
 TEST_F(Cli, ProgressBarIsDrawnOnlyOnATerminal) {
   Device device;
-  const std::string file = WriteImage(HexImage(320, 0));
+  const std::string file = WriteImage(SampleImage(320, 0));
   ChildLaunch launch = Launch({"--port", device.Port(), "update", file});
   launch.stderrIsTerminal = true;
   const ChildResult run = RunChild(launch);
@@ -297,7 +291,7 @@ TEST_F(Cli, SilentDeviceExits1WithTheConnectFailure) {
   sim::SimOptions options;
   options.silent = true;
   Device device(options);
-  const ChildResult run = Flash({"--port", device.Port(), "--wait", "1", "update", WriteImage(HexImage(32, 0))});
+  const ChildResult run = Flash({"--port", device.Port(), "--wait", "1", "update", WriteImage(SampleImage(32, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), std::vector<std::string>{"May be Not on Bootloader Connect fail!"});
   EXPECT_EQ(device.ReceivedAfter(2), kWakeAndVersion);
@@ -308,7 +302,7 @@ TEST_F(Cli, LostReplyEndsWithTimeOut) {
   options.dropReplyToBlock = 2;
   Device device(options);
   const ChildResult run =
-      Flash({"--port", device.Port(), "--wait", "1", "--quiet", "update", WriteImage(HexImage(1024, 0))});
+      Flash({"--port", device.Port(), "--wait", "1", "--quiet", "update", WriteImage(SampleImage(1024, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"Time Out!", "Program Stop Update!"}));
 }
@@ -329,7 +323,7 @@ TEST_F(Cli, LastFramesHeldBackByTheDeviceAreNoFinishedUpdate) {
   options.xoffAfterBlock = 1;  // the only block: the end frame and version request wait for XON
   options.xoffHold = 10s;
   Device device(options);
-  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", WriteImage(HexImage(64, 0))});
+  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", WriteImage(SampleImage(64, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), std::vector<std::string>{"The last frames could not be sent, update not finished!"});
   EXPECT_EQ(device.sim.EndFrameCount(), 0);
@@ -340,7 +334,7 @@ TEST_F(Cli, VanishingDeviceIsReportedAsLostNotAsATimeOut) {
   options.hangUpAfterBlock = 1;
   Device device(options);
   const ChildResult run =
-      Flash({"--port", device.Port(), "--wait", "30", "--quiet", "update", WriteImage(HexImage(1024, 0))});
+      Flash({"--port", device.Port(), "--wait", "30", "--quiet", "update", WriteImage(SampleImage(1024, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out),
             (std::vector<std::string>{"Serial port lost, Mx7410 disconnected!", "Program Stop Update!"}));
@@ -353,7 +347,7 @@ TEST_F(Cli, WizardWaitsForThePowerOnThenUpdates) {
   sim::SimOptions options;
   options.powerOnAfter = 1500ms;  // time for the child to start and open the port
   Device device(options);
-  const std::string file = WriteImage(HexImage(300, 0));
+  const std::string file = WriteImage(SampleImage(300, 0));
   const ChildResult run = Flash({"--port", device.Port(), "--max-wait", "20", "wizard", file});
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
   const auto lines = Lines(run.out);
@@ -367,7 +361,7 @@ TEST_F(Cli, WizardWaitsForThePowerOnThenUpdates) {
 
 TEST_F(Cli, WizardGivesUpAfterMaxWait) {
   Device device;  // never switched on
-  const ChildResult run = Flash({"--port", device.Port(), "--max-wait", "1", "wizard", WriteImage(HexImage(32, 0))});
+  const ChildResult run = Flash({"--port", device.Port(), "--max-wait", "1", "wizard", WriteImage(SampleImage(32, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Waiting for Turn on(Restart) Mx7410 Power"});
   EXPECT_TRUE(Contains(run.err, "no device seen within 1 s")) << run.err;
@@ -376,7 +370,7 @@ TEST_F(Cli, WizardGivesUpAfterMaxWait) {
 
 TEST_F(Cli, InterruptClosesThePortAndEnds) {
   Device device;  // never switched on: the wizard would wait for ever
-  ChildProcess child(Launch({"--port", device.Port(), "wizard", WriteImage(HexImage(32, 0))}));
+  ChildProcess child(Launch({"--port", device.Port(), "wizard", WriteImage(SampleImage(32, 0))}));
   ASSERT_TRUE(child.WaitForOutput("Waiting for Turn on", 10s)) << child.OutputSoFar();
   ::kill(child.Pid(), SIGINT);
   const ChildResult run = child.Finish(10s);
@@ -391,7 +385,7 @@ TEST_F(Cli, InterruptClosesThePortAndEnds) {
 TEST_F(Cli, TwoBoardsFlashInParallelInAboutTheTimeOfOne) {
   Device first;
   Device second;
-  const std::string file = WriteImage(HexImage(2048, 0));  // 8 acknowledged blocks
+  const std::string file = WriteImage(SampleImage(2048, 0));  // 8 acknowledged blocks
 
   const ChildResult alone = Flash({"--port", first.Port(), "--quiet", "update", file});
   ASSERT_EQ(alone.exitStatus, 0) << alone.out << alone.err;

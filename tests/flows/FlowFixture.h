@@ -3,7 +3,7 @@
 // Whole device actions of the window against the simulated bootloader on a
 // real pseudo-terminal: a form on a plain event queue, a view that records
 // control changes, a temporary directory for the settings and firmware
-// files, and a writer for Intel HEX files.
+// files.
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
 #include "protocol/Frames.h"
 #include "serial/EventLoop.h"
 #include "sim/SimulatedBootloader.h"
+#include "support/HexWriter.h"
 #include "support/ScriptedView.h"
 #include "support/TempDir.h"
 
@@ -34,68 +35,6 @@ class WatchingView : public ScriptedView {
     if (onControlChanged) onControlChanged(control);
   }
 };
-
-// One Intel HEX record line, upper-case, with its checksum.
-inline std::string HexRecordLine(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-                                  static_cast<std::uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  std::uint8_t sum = 0;
-  for (const std::uint8_t byte : bytes) sum = static_cast<std::uint8_t>(sum + byte);
-  bytes.push_back(static_cast<std::uint8_t>(0x100 - sum));
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string line = ":";
-  for (const std::uint8_t byte : bytes) {
-    line += kDigits[byte >> 4];
-    line += kDigits[byte & 0x0F];
-  }
-  return line;
-}
-
-// Builds the text of an Intel HEX file line by line.
-class HexImage {
- public:
-  HexImage& Data(std::uint16_t address, const std::vector<std::uint8_t>& bytes) {
-    return Line(HexRecordLine(0x00, address, bytes));
-  }
-  HexImage& Upper(std::uint16_t upper) {
-    upper_ = upper;
-    return Line(HexRecordLine(0x04, 0, {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}));
-  }
-  HexImage& End() { return Line(":00000001FF"); }
-  HexImage& Line(std::string line) {
-    lines_.push_back(std::move(line));
-    return *this;
-  }
-  // `bytes` from the full address `start` on, in records of `recordSize`
-  // bytes, with an extended address record wherever the upper word changes.
-  HexImage& Bytes(std::uint32_t start, const std::vector<std::uint8_t>& bytes, std::size_t recordSize = 16) {
-    for (std::size_t offset = 0; offset < bytes.size(); offset += recordSize) {
-      const std::uint32_t address = start + static_cast<std::uint32_t>(offset);
-      const auto upper = static_cast<std::uint16_t>(address >> 16);
-      if (upper_ ? *upper_ != upper : upper != 0) Upper(upper);
-      const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), offset + recordSize));
-      Data(static_cast<std::uint16_t>(address), {bytes.begin() + static_cast<std::ptrdiff_t>(offset), end});
-    }
-    return *this;
-  }
-  std::string Text() const {
-    std::string text;
-    for (const std::string& line : lines_) text += line + "\r\n";
-    return text;
-  }
-
- private:
-  std::vector<std::string> lines_;
-  std::optional<std::uint16_t> upper_;
-};
-
-// `count` bytes of a varied pattern.
-inline std::vector<std::uint8_t> Pattern(std::size_t count, std::uint8_t seed = 0) {
-  std::vector<std::uint8_t> bytes(count);
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + seed + (i >> 8));
-  return bytes;
-}
 
 // The write frames (command 02) among what the device received.
 inline std::vector<sim::ReceivedFrame> WriteFrames(const std::vector<sim::ReceivedFrame>& frames) {
@@ -143,7 +82,7 @@ class FlowTest : public ::testing::Test {
   void Connect() {
     form->Click(Control::Button_Open);
     ASSERT_TRUE(form->FConnected()) << Messages();
-    ASSERT_EQ(form->ReplyWord(), "VerOK");
+    ASSERT_EQ(ReplyWord(form->LastReply()), "VerOK");
   }
 
   std::string WriteHex(const std::string& name, const std::string& text) { return dir.Write(name, text).string(); }

@@ -48,7 +48,7 @@ TEST_P(WizardPowerOn, CatchesTheBootloaderThenConnectsAndUpdates) {
 
   EXPECT_TRUE(form->State(Control::CBShowmag).checked);
   EXPECT_NE(SettingsText().find("Showmag=1"), std::string::npos) << SettingsText();
-  EXPECT_FALSE(form->WizardWaiting());
+  EXPECT_FALSE(form->Flags().wizardWaiting);
   EXPECT_TRUE(MessageShown(kFinish)) << Messages();
   std::string why;
   EXPECT_TRUE(device->MatchesHexFile(path, &why)) << why;
@@ -71,10 +71,10 @@ TEST_F(Wizard, SilentDeviceWaitsUntilThePortIsClosed) {
 
   form->Click(Control::SetBootloader1);
 
-  EXPECT_EQ(FirstMemoLine(form->MemoText()), kWaitPower);
+  EXPECT_EQ(FirstMemoLine(form->Controls().MemoText()), kWaitPower);
   EXPECT_EQ(labels, std::vector<std::string>{kWaitPower + ":1"});
-  EXPECT_TRUE(form->PortClosed());
-  EXPECT_FALSE(form->WizardWaiting());
+  EXPECT_TRUE(form->Flags().portClosed);
+  EXPECT_FALSE(form->Flags().wizardWaiting);
   EXPECT_TRUE(view.fileFilters.empty());
   EXPECT_TRUE(view.messages.empty()) << Messages();
   EXPECT_TRUE(device->Frames().empty());
@@ -91,9 +91,9 @@ TEST_F(Wizard, PortThatWillNotOpenEndsTheWizard) {
 
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_NE(view.messages[0].find(",Is not connect Mx7410 !"), std::string::npos) << view.messages[0];
-  EXPECT_FALSE(form->WizardWaiting());
+  EXPECT_FALSE(form->Flags().wizardWaiting);
   EXPECT_FALSE(form->FConnected());
-  EXPECT_EQ(form->LastResult(), ActionResult::PortFailed);
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::PortFailed);
 }
 
 // ---- Restore ----------------------------------------------------------------
@@ -126,11 +126,11 @@ TEST_F(Restore, ButtonUpdatesInRestoreModeUntilThePopupEntryHasRun) {
   std::string why;
   EXPECT_TRUE(device->MatchesHexFile(path, &why)) << why;
   ExpectRestoreBeforeErase(0);
-  EXPECT_TRUE(form->RestoreMode());
+  EXPECT_TRUE(form->Flags().restoreMode);
 
   // Still in restore mode: log lines and a plain Update behave so.
   Connect();
-  EXPECT_EQ(form->MemoText().rfind("Restore:85,85,", 0), 0u) << form->MemoText();
+  EXPECT_EQ(form->Controls().MemoText().rfind("Restore:85,85,", 0), 0u) << form->Controls().MemoText();
   std::size_t from = device->Frames().size();
   Update(path);
   EXPECT_EQ(view.fileFilters.back(), "hex Files|*U0102.00*.hex|All Files|*.*");
@@ -139,8 +139,8 @@ TEST_F(Restore, ButtonUpdatesInRestoreModeUntilThePopupEntryHasRun) {
   // The popup entry connects in restore mode, then leaves it.
   form->Click(Control::Restore1);
   ASSERT_TRUE(form->FConnected()) << Messages();
-  EXPECT_EQ(form->MemoText().rfind("Restore:85,85,", 0), 0u) << form->MemoText();
-  EXPECT_FALSE(form->RestoreMode());
+  EXPECT_EQ(form->Controls().MemoText().rfind("Restore:85,85,", 0), 0u) << form->Controls().MemoText();
+  EXPECT_FALSE(form->Flags().restoreMode);
   from = device->Frames().size();
   Update(path);
   EXPECT_TRUE(MessageShown(kFinish)) << Messages();
@@ -155,7 +155,7 @@ TEST_F(Restore, PopupEntryWhileConnectedOnlyDisconnects) {
   form->Click(Control::Restore1);
 
   EXPECT_FALSE(form->FConnected());
-  EXPECT_FALSE(form->RestoreMode());
+  EXPECT_FALSE(form->Flags().restoreMode);
   EXPECT_TRUE(view.messages.empty()) << Messages();
   EXPECT_FALSE(device->WaitForFrames(received + 1, 200ms));
 }
@@ -203,9 +203,8 @@ TEST_P(Erase, ReportsTheDevicesAnswer) {
 
   EXPECT_EQ(view.messages, std::vector<std::string>{c.message});
   EXPECT_EQ(Caption(Control::ComboBoxwWait), c.waitTextAfter);
-  EXPECT_EQ(form->LastResult(), c.result);
-  EXPECT_FALSE(form->EraseOnly());
-  EXPECT_FALSE(form->Updating());
+  EXPECT_EQ(form->LastOutcome().result, c.result);
+  EXPECT_FALSE(form->Flags().updating);
   EXPECT_TRUE(form->State(Control::Button_Open).enabled);
   const auto frames = device->Frames();
   EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return IsFrame(f, kEraseFrame); }), 1);
@@ -230,7 +229,7 @@ TEST_F(FlowTest, EraseWithoutAnswerFailsWithQuit) {
   form->ClickInCode(Control::BtnErase);
 
   EXPECT_EQ(view.messages, std::vector<std::string>{"Erase fail!(QUIT)"});
-  EXPECT_EQ(form->LastResult(), ActionResult::DeviceFailed);
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::DeviceFailed);
   EXPECT_TRUE(FindFrame(device->Frames(), kEraseFrame).has_value());
 }
 

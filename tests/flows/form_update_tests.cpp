@@ -56,6 +56,8 @@ std::vector<Shape> Shapes() {
        {{0x00FF00, 256}, {0x010000, 200}}},
       {"FrameAndFlowBytesInData", HexImage().Bytes(0, SpecialBytes(300)).End().Text(), {{0x000, 256}, {0x100, 44}}},
       {"SingleRecord", HexImage().Data(0, Pattern(10)).End().Text(), {{0x000, 10}}},
+      // 255 bytes would take the length byte FF, which says 256.
+      {"LastBlockOf255Bytes", HexImage().Bytes(0, Pattern(511)).End().Text(), {{0x000, 256}, {0x100, 254}, {0x1FE, 1}}},
       {"ShortRecordThenGap",
        HexImage().Data(0x00, Pattern(16)).Data(0x10, Pattern(8, 1)).Data(0x20, Pattern(16, 2)).End().Text(),
        {{0x000, 24}, {0x020, 16}}},
@@ -77,7 +79,7 @@ TEST_P(UpdateShapes, DeviceMemoryEqualsTheFile) {
   EXPECT_TRUE(MessageShown(kFinish)) << Messages();
   std::string why;
   EXPECT_TRUE(device->MatchesHexFile(path, &why)) << why;
-  EXPECT_EQ(form->LastResult(), ActionResult::Success);
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::Success);
   EXPECT_FALSE(form->ImageHeld());
   EXPECT_FALSE(form->FConnected());
   EXPECT_TRUE(form->State(Control::Button_Open).enabled);
@@ -110,8 +112,8 @@ TEST_F(FlowTest, SuccessSendsEndFrameAndVersionRequestBeforeClosing) {
   EXPECT_EQ(Caption(Control::LabelTimeout), "");
   EXPECT_EQ(Caption(Control::Label7), "");
   EXPECT_FALSE(form->State(Control::Animate1).visible);
-  EXPECT_FALSE(form->Updating());
-  EXPECT_EQ(form->ProgressPosition(), form->ProgressMax());
+  EXPECT_FALSE(form->Flags().updating);
+  EXPECT_EQ(form->Controls().ProgressPosition(), form->Controls().ProgressMax());
 }
 
 TEST_F(FlowTest, PercentFollowsTheDataRecords) {
@@ -127,7 +129,7 @@ TEST_F(FlowTest, PercentFollowsTheDataRecords) {
   EXPECT_EQ(percents.front(), "3%");
   EXPECT_EQ(percents[14], "50%");
   EXPECT_EQ(percents.back(), "100%");
-  EXPECT_EQ(form->ProgressMax(), 30);
+  EXPECT_EQ(form->Controls().ProgressMax(), 30);
 }
 
 TEST_F(FlowTest, RefusedBlockAndEraseAreSentAgainUnchanged) {
@@ -160,10 +162,10 @@ TEST_F(FlowTest, DroppedReplyStopsTheRunAndACodeClickSendsTheImageAgain) {
 
   EXPECT_EQ(Caption(Control::LabelTimeout), "Time Out!");
   EXPECT_EQ(Caption(Control::Label7), "Program Stop Update!");
-  EXPECT_EQ(form->ReplyWord(), "QUIT");
-  EXPECT_EQ(form->LastResult(), ActionResult::DeviceFailed);
+  EXPECT_EQ(ReplyWord(form->LastReply()), "QUIT");
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::DeviceFailed);
   EXPECT_TRUE(form->ImageHeld());
-  EXPECT_FALSE(form->Updating());
+  EXPECT_FALSE(form->Flags().updating);
   EXPECT_FALSE(MessageShown(kFinish));
   EXPECT_FALSE(form->State(Control::BtnFileOpen).enabled);
   EXPECT_FALSE(form->State(Control::Button_Open).enabled);
@@ -192,7 +194,7 @@ TEST_F(FlowTest, VanishingPortEndsTheWaitWithOneMessageAndTheDisconnectedState) 
   Update(WriteHex("image.hex", HexImage().Bytes(0, Pattern(1024)).End().Text()));
 
   EXPECT_EQ(view.messages, std::vector<std::string>{"Serial port lost, Mx7410 disconnected!"});
-  EXPECT_TRUE(form->PortLost());
+  EXPECT_TRUE(form->Session().Lost());
   EXPECT_FALSE(form->FConnected());
   EXPECT_FALSE(form->Comm1().IsOpen());
   EXPECT_EQ(Caption(Control::Button_Open), "Connect");
@@ -200,8 +202,8 @@ TEST_F(FlowTest, VanishingPortEndsTheWaitWithOneMessageAndTheDisconnectedState) 
   EXPECT_FALSE(form->State(Control::BtnFileOpen).enabled);
   EXPECT_NE(Caption(Control::LabelTimeout), "Time Out!");
   EXPECT_EQ(Caption(Control::Label7), "Program Stop Update!");
-  EXPECT_EQ(form->LastResult(), ActionResult::DeviceFailed);
-  EXPECT_FALSE(form->Updating());
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::DeviceFailed);
+  EXPECT_FALSE(form->Flags().updating);
   EXPECT_TRUE(form->ImageHeld());
 }
 
@@ -216,14 +218,14 @@ TEST_F(FlowTest, FileWithoutDataRecordsErasesAndEndsWithoutCompletion) {
   EXPECT_TRUE(FindFrame(frames, kEndFrame, *erase + 1).has_value());
   EXPECT_TRUE(WriteFrames(frames).empty());
   EXPECT_FALSE(MessageShown(kFinish));
-  EXPECT_EQ(form->ReplyWord(), "EraseOK");
+  EXPECT_EQ(ReplyWord(form->LastReply()), "EraseOK");
   EXPECT_TRUE(form->FConnected());
   EXPECT_EQ(Caption(Control::LabelTimeout), "");
   EXPECT_EQ(Caption(Control::Label7), "");
   EXPECT_FALSE(form->ImageHeld());
-  EXPECT_FALSE(form->Updating());
-  EXPECT_TRUE(form->LastUpdateHadNoData());
-  EXPECT_EQ(form->LastResult(), ActionResult::Success);
+  EXPECT_FALSE(form->Flags().updating);
+  EXPECT_EQ(form->LastOutcome().closingLines, std::vector<std::string>{"Mx7410 erased; the file holds no data."});
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::Success);
 }
 
 TEST_F(FlowTest, RefusedFileSendsNothing) {
@@ -243,7 +245,7 @@ TEST_F(FlowTest, RefusedFileSendsNothing) {
   EXPECT_FALSE(form->State(Control::Button_Send).enabled);
   EXPECT_FALSE(form->State(Control::BtnRestore).enabled);
   EXPECT_FALSE(form->ImageHeld());
-  EXPECT_EQ(form->LastResult(), ActionResult::FileRefused);
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::FileRefused);
   EXPECT_FALSE(device->WaitForFrames(received + 1, 300ms));
   EXPECT_EQ(device->EraseCount(), 0);
 }
@@ -254,7 +256,7 @@ TEST_F(FlowTest, AddressFaultsAreListedInTheMemo) {
   Update(WriteHex("wide.hex", HexImage().Data(0x00, Pattern(32)).Data(0x20, Pattern(32)).End().Text()));
 
   EXPECT_EQ(view.messages, std::vector<std::string>{"File import failure : Address inconsistency."});
-  EXPECT_NE(form->MemoText().find("-65504 - -65536\r\n"), std::string::npos) << form->MemoText();
+  EXPECT_NE(form->Controls().MemoText().find("-65504 - -65536\r\n"), std::string::npos) << form->Controls().MemoText();
 }
 
 TEST_F(FlowTest, FileThatCannotBeOpenedIsStoredThenReported) {
@@ -269,7 +271,7 @@ TEST_F(FlowTest, FileThatCannotBeOpenedIsStoredThenReported) {
   EXPECT_NE(SettingsText().find("Filename=" + path), std::string::npos) << SettingsText();
   EXPECT_TRUE(form->State(Control::BtnFileOpen).enabled);
   EXPECT_FALSE(form->State(Control::Button_Send).enabled);
-  EXPECT_EQ(form->LastResult(), ActionResult::FileRefused);
+  EXPECT_EQ(form->LastOutcome().result, ActionResult::FileRefused);
 }
 
 TEST_F(FlowTest, SettingsThatCannotBeWrittenStopTheRun) {
@@ -342,8 +344,8 @@ TEST_F(FlowTest, CodeReportQueuesEveryFrameAndClaimsNoSuccess) {
   EXPECT_FALSE(form->State(Control::Animate1).visible);
   EXPECT_TRUE(form->FConnected());
   EXPECT_TRUE(form->State(Control::Button_Open).enabled);
-  EXPECT_FALSE(form->Updating());
-  EXPECT_NE(form->LastResult(), ActionResult::Success);
+  EXPECT_FALSE(form->Flags().updating);
+  EXPECT_NE(form->LastOutcome().result, ActionResult::Success);
 }
 
 TEST(LastPathComponent, TakesTheTextAfterTheLastSeparator) {

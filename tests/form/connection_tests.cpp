@@ -21,7 +21,7 @@ class ConnectionState : public ::testing::Test {
 
   void ExpectConnectedControls() {
     EXPECT_TRUE(h.form->FConnected());
-    EXPECT_FALSE(h.form->PortClosed());
+    EXPECT_FALSE(h.form->Flags().portClosed);
     EXPECT_TRUE(h.form->Comm1().IsOpen());
     EXPECT_EQ(h.Caption(Control::Button_Open), "DisConnect");
     EXPECT_TRUE(h.State(Control::BtnFileOpen).enabled);
@@ -35,7 +35,7 @@ class ConnectionState : public ::testing::Test {
 
   void ExpectDisconnectedControls() {
     EXPECT_FALSE(h.form->FConnected());
-    EXPECT_TRUE(h.form->PortClosed());
+    EXPECT_TRUE(h.form->Flags().portClosed);
     EXPECT_FALSE(h.form->Comm1().IsOpen());
     EXPECT_EQ(h.Caption(Control::Button_Open), "Connect");
     EXPECT_FALSE(h.State(Control::BtnFileOpen).enabled);
@@ -67,7 +67,7 @@ TEST_F(ConnectionState, AutoSelectTakesTheLastListedPortAndRefillsTheList) {
   h.form->SetTextByUser(Control::ComboBox1, "typed but overridden");
   h.form->SetConnectState(true);
   EXPECT_EQ(h.Caption(Control::ComboBox1), pty.SlavePath());
-  EXPECT_EQ(h.form->PortItems(), h.ports);
+  EXPECT_EQ(h.form->Controls().PortItems(), h.ports);
   ExpectConnectedControls();
 }
 
@@ -90,7 +90,7 @@ TEST_F(ConnectionState, FailedOpensAreReportedAndEndDisconnected) {
     EXPECT_EQ(h.view.messages, (std::vector<std::string>{c.message})) << c.port;
     ExpectDisconnectedControls();
     EXPECT_FALSE(h.State(Control::BtnErase).enabled);
-    EXPECT_EQ(h.form->LastResult(), ActionResult::PortFailed);
+    EXPECT_EQ(h.form->LastOutcome().result, ActionResult::PortFailed);
   }
 }
 
@@ -144,7 +144,7 @@ TEST_F(ConnectionState, CodeReportOpensThePortAndLocksItself) {
   ChoosePort(pty.SlavePath());
   h.form->SetCheckedByUser(Control::TestData_CB, true);
   ExpectConnectedControls();
-  EXPECT_EQ(h.form->MemoFontPoints(), 10);
+  EXPECT_EQ(h.form->Controls().MemoFontPoints(), 10);
   EXPECT_EQ(pty.Read(1, std::chrono::milliseconds(200)).size(), 0u) << "nothing is sent";
 
   h.form->SetCheckedByUser(Control::TestData_CB, false);  // the box is disabled while open
@@ -153,7 +153,7 @@ TEST_F(ConnectionState, CodeReportOpensThePortAndLocksItself) {
   h.form->Click(Control::Button_Open);  // disconnect
   ExpectDisconnectedControls();
   h.form->SetCheckedByUser(Control::TestData_CB, false);
-  EXPECT_EQ(h.form->MemoFontPoints(), 12);
+  EXPECT_EQ(h.form->Controls().MemoFontPoints(), 12);
   ExpectDisconnectedControls();
 }
 

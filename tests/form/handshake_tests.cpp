@@ -50,15 +50,15 @@ TEST_F(Handshake, VersionReplyConnectsAndShowsTheVersions) {
 
   EXPECT_TRUE(h.view.messages.empty());
   EXPECT_TRUE(h.form->FConnected());
-  EXPECT_EQ(h.form->ReplyWord(), "VerOK");
-  EXPECT_TRUE(h.form->MemoReadOnly());
+  EXPECT_EQ(ReplyWord(h.form->LastReply()), "VerOK");
+  EXPECT_TRUE(h.form->Controls().MemoReadOnly());
   EXPECT_EQ(h.Caption(Control::Label1), "Bootloader Version:2.7");
-  const std::string& memo = h.form->MemoText();
+  const std::string& memo = h.form->Controls().MemoText();
   EXPECT_EQ(memo.rfind("Command Received:85,85,1,0,7,2,18,52,86,10,188,1,", 0), 0u) << memo;
   EXPECT_NE(memo.find("\r\nCommand checksum checked.\r\n"), std::string::npos) << memo;
   EXPECT_NE(memo.find("Bootloader Version:2.7\r\nOldVersion:123456\r\nRestorePoint:0ABC01\r\n"), std::string::npos)
       << memo;
-  EXPECT_EQ(h.form->LastResult(), ActionResult::Success);
+  EXPECT_EQ(h.form->LastOutcome().result, ActionResult::Success);
 
   const auto frames = device->Frames();
   ASSERT_GE(frames.size(), 2u);
@@ -71,7 +71,7 @@ TEST_F(Handshake, ChineseTextsShowTheVersionLines) {
   Start();
   h.form->Click(Control::Button_Open);
   EXPECT_TRUE(h.form->FConnected());
-  EXPECT_EQ(h.form->MemoText().rfind("指令就緒 :85,85,", 0), 0u);
+  EXPECT_EQ(h.form->Controls().MemoText().rfind("指令就緒 :85,85,", 0), 0u);
   EXPECT_EQ(h.Caption(Control::Label1), "Bootloader 版本:1.1");
   EXPECT_EQ(h.Caption(Control::Button_Open), "中斷連線");
 }
@@ -85,9 +85,9 @@ TEST_F(Handshake, SilentDeviceFailsAfterTheWait) {
   EXPECT_EQ(h.view.messages, (std::vector<std::string>{"May be Not on Bootloader Connect fail!"}));
   EXPECT_FALSE(h.form->FConnected());
   EXPECT_FALSE(h.form->Comm1().IsOpen());
-  EXPECT_FALSE(h.form->MemoReadOnly());
-  EXPECT_EQ(h.form->ReplyWord(), "QUIT");
-  EXPECT_EQ(h.form->LastResult(), ActionResult::DeviceFailed);
+  EXPECT_FALSE(h.form->Controls().MemoReadOnly());
+  EXPECT_EQ(ReplyWord(h.form->LastReply()), "QUIT");
+  EXPECT_EQ(h.form->LastOutcome().result, ActionResult::DeviceFailed);
 }
 
 TEST_F(Handshake, ClickingConnectAgainWhileConnectedOnlyDisconnects) {
@@ -98,7 +98,7 @@ TEST_F(Handshake, ClickingConnectAgainWhileConnectedOnlyDisconnects) {
   h.form->Click(Control::Button_Open);
   EXPECT_FALSE(h.form->FConnected());
   EXPECT_EQ(h.Caption(Control::Label1), "");
-  EXPECT_TRUE(h.form->MemoReadOnly());
+  EXPECT_TRUE(h.form->Controls().MemoReadOnly());
   EXPECT_TRUE(h.view.messages.empty());
   EXPECT_EQ(device->Frames().size(), framesBefore);
 }
@@ -108,8 +108,8 @@ TEST_F(Handshake, UnopenablePortGivesBothMessages) {
   h.form->Click(Control::Button_Open);
   EXPECT_EQ(h.view.messages, (std::vector<std::string>{"Error opening serial port,Is not connect Mx7410 !",
                                                        "May be Not on Bootloader Connect fail!"}));
-  EXPECT_NE(h.form->MemoText().find("Fail to Send!\r\n"), std::string::npos);
-  EXPECT_EQ(h.form->LastResult(), ActionResult::PortFailed);
+  EXPECT_NE(h.form->Controls().MemoText().find("Fail to Send!\r\n"), std::string::npos);
+  EXPECT_EQ(h.form->LastOutcome().result, ActionResult::PortFailed);
 }
 
 TEST_F(Handshake, TwoFramesInOneBurstStartTheConnectOver) {
@@ -121,7 +121,7 @@ TEST_F(Handshake, TwoFramesInOneBurstStartTheConnectOver) {
   EXPECT_TRUE(h.view.messages.empty());
   EXPECT_TRUE(h.form->FConnected());
   EXPECT_EQ(VersionRequests(), 2);
-  EXPECT_EQ(h.form->MemoText().find("253,4,85,85,1,1,254,4,"), std::string::npos)
+  EXPECT_EQ(h.form->Controls().MemoText().find("253,4,85,85,1,1,254,4,"), std::string::npos)
       << "the memo was emptied before the second connect";
 }
 
@@ -135,7 +135,7 @@ TEST_F(Handshake, EndlessRestartsAreBounded) {
   EXPECT_EQ(h.view.messages, (std::vector<std::string>{"May be Not on Bootloader Connect fail!"}));
   EXPECT_FALSE(h.form->FConnected());
   EXPECT_FALSE(h.form->Comm1().IsOpen());
-  EXPECT_EQ(h.form->LastResult(), ActionResult::DeviceFailed);
+  EXPECT_EQ(h.form->LastOutcome().result, ActionResult::DeviceFailed);
 
   h.form->Click(Control::Button_Open);  // a new connect counts from zero again
   EXPECT_EQ(VersionRequests(), 2 * (1 + UpdaterForm::kMaxHandshakeRestarts));
@@ -156,8 +156,9 @@ TEST_F(Handshake, TheSameFramesInTwoChunksDoNotRestart) {
 
   EXPECT_TRUE(h.form->FConnected());
   EXPECT_TRUE(h.view.messages.empty());
-  EXPECT_EQ(h.form->MemoText().rfind("Command Received:85,85,1,0,1,1,253,4,\r\n", 0), 0u) << h.form->MemoText();
-  EXPECT_EQ(h.form->ReplyWord(), "") << "the later chunk cleared the reply after the wait had ended";
+  EXPECT_EQ(h.form->Controls().MemoText().rfind("Command Received:85,85,1,0,1,1,253,4,\r\n", 0), 0u)
+      << h.form->Controls().MemoText();
+  EXPECT_EQ(ReplyWord(h.form->LastReply()), "") << "the later chunk cleared the reply after the wait had ended";
 }
 
 TEST_F(Handshake, RestorePrefixNeverMatchesTheRestartPattern) {
@@ -166,8 +167,8 @@ TEST_F(Handshake, RestorePrefixNeverMatchesTheRestartPattern) {
   Start(options);
   h.form->Click(Control::Restore1);
   EXPECT_EQ(VersionRequests(), 1);
-  EXPECT_EQ(h.form->MemoText().rfind("Restore:85,85,1,0,1,1,253,4,85,85,1,1,254,4,", 0), 0u);
-  EXPECT_FALSE(h.form->RestoreMode());
+  EXPECT_EQ(h.form->Controls().MemoText().rfind("Restore:85,85,1,0,1,1,253,4,85,85,1,1,254,4,", 0), 0u);
+  EXPECT_FALSE(h.form->Flags().restoreMode);
 }
 
 TEST_F(Handshake, CodeReportOpensWithoutGreeting) {
@@ -177,7 +178,7 @@ TEST_F(Handshake, CodeReportOpensWithoutGreeting) {
   ASSERT_FALSE(h.form->FConnected());
   h.form->Click(Control::Button_Open);
   EXPECT_TRUE(h.form->FConnected());
-  EXPECT_TRUE(h.form->MemoReadOnly());
+  EXPECT_TRUE(h.form->Controls().MemoReadOnly());
   h.loop.RunUntil(Clock::now() + 200ms);
   EXPECT_TRUE(device->Frames().empty());
 }
@@ -202,7 +203,7 @@ TEST_F(Handshake, ZeroSecondWaitEndsAtOnce) {
   const auto before = Clock::now();
   h.form->Click(Control::Button_Open);
   EXPECT_LT(Clock::now() - before, 900ms);
-  EXPECT_EQ(h.form->ReplyWord(), "QUIT");
+  EXPECT_EQ(ReplyWord(h.form->LastReply()), "QUIT");
 }
 
 double CpuSeconds() {

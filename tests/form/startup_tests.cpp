@@ -32,7 +32,7 @@ TEST(Startup, FirstStartCreatesTheSettingsWithDefaults) {
   EXPECT_EQ(h.Caption(Control::CBShowmag), "Show Messag");
   EXPECT_EQ(h.Caption(Control::TestData_CB), "Code Report");
   EXPECT_EQ(h.Caption(Control::ComboBox1), "sim0");
-  EXPECT_EQ(h.form->PortItems(), h.ports);
+  EXPECT_EQ(h.form->Controls().PortItems(), h.ports);
   EXPECT_EQ(h.Caption(Control::Label7), "");
   EXPECT_EQ(h.Caption(Control::LabelTimeout), "");
   EXPECT_FALSE(h.State(Control::BtnFileOpen).enabled);
@@ -139,7 +139,7 @@ TEST(Options, ClearMemoEmptiesTheMemoButNotTheLabels) {
   h.form->FormCreate();
   h.form->SetMemoTextByUser("typed");
   h.form->ClickInCode(Control::BtnClearMemo);
-  EXPECT_EQ(h.form->MemoText(), "");
+  EXPECT_EQ(h.form->Controls().MemoText(), "");
 }
 
 TEST(Options, HelpWindowOpensEveryTime) {

@@ -230,11 +230,11 @@ TEST_F(WindowTest, UserEditsReachTheMemoTextAndClearMemoEmptiesTheWidget) {
   auto* memo = Find<QPlainTextEdit>("Memo");
   ASSERT_FALSE(memo->isReadOnly());
   memo->setPlainText(QStringLiteral("first\nsecond"));
-  EXPECT_EQ(Form().MemoText(), "first\r\nsecond");
+  EXPECT_EQ(Form().Controls().MemoText(), "first\r\nsecond");
 
   Find<QToolButton>("BtnClearMemo")->click();
   EXPECT_TRUE(memo->toPlainText().isEmpty());
-  EXPECT_TRUE(Form().MemoText().empty());
+  EXPECT_TRUE(Form().Controls().MemoText().empty());
 }
 
 TEST_F(WindowTest, AppendedLinesKeepTheMemoScrolledToTheEnd) {

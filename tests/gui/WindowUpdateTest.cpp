@@ -2,43 +2,19 @@
 // a close request in the middle of it.
 
 #include <QTimer>
-#include <cstdio>
 
 #include "WindowFixture.h"
 #include "sim/SimulatedBootloader.h"
+#include "support/HexWriter.h"
 
 namespace mx::test {
 namespace {
 
-std::string HexRecord(unsigned address, unsigned type, const std::vector<unsigned>& data) {
-  char field[16];
-  std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
-  std::string record = field;
-  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-  for (unsigned byte : data) {
-    std::snprintf(field, sizeof field, "%02X", byte);
-    record += field;
-    sum += byte;
-  }
-  std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return record + field + "\r\n";
-}
-
-// `records` data records of 16 bytes from address 0, then the end record.
-std::string HexImage(int records) {
-  std::string image;
-  for (int r = 0; r < records; ++r) {
-    std::vector<unsigned> data;
-    for (unsigned i = 0; i < 16; ++i) data.push_back((r * 16 + i * 7) & 0xFF);
-    image += HexRecord(r * 16, 0, data);
-  }
-  return image + HexRecord(0, 1, {});
-}
-
 TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   sim::SimulatedBootloader device;
   device.Start();
-  const std::string hexFile = settings.Write("firmware.hex", HexImage(40)).string();
+  const std::string hexFile =
+      settings.Write("firmware.hex", HexImage().Bytes(0, Pattern(40 * 16)).End().Text()).string();
   Start();
   ChoosePortByHand(device.PortPath());
 
@@ -59,7 +35,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
     if (value != 17) return;
     animationRunning = animation->isVisible() && animation->IsRunning();
     QTimer::singleShot(0, window.get(), [&] {
-      updatingAtClose = Form().Updating();
+      updatingAtClose = Form().Flags().updating;
       closedDuringUpdate = window->close();
       statusAtClose = Find<QLabel>("Label11")->text();
     });
@@ -77,7 +53,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   EXPECT_NE(std::find(messages.begin(), messages.end(), "Finish Update"), messages.end());
   std::string why;
   EXPECT_TRUE(device.MatchesHexFile(hexFile, &why)) << why;
-  EXPECT_EQ(Find<QPlainTextEdit>("Memo")->toPlainText(), MemoDisplayText(Form().MemoText()));
+  EXPECT_EQ(Find<QPlainTextEdit>("Memo")->toPlainText(), MemoDisplayText(Form().Controls().MemoText()));
   EXPECT_TRUE(Find<FileCopyAnimation>("Animate1")->isHidden());
 
   // The transfer closed the port: now the window closes without a question.

@@ -13,7 +13,23 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-const LanguageTexts& English() { return TextsFor(Language::English); }
+const ReceiveTexts& English() {
+  static const ReceiveTexts texts{"Command Received",   "Restore",    "Update Wizard", "Command checksum checked.",
+                                  "Bootloader Version", "OldVersion", "RestorePoint"};
+  return texts;
+}
+
+// The window's status word for the reply a chunk yielded, if any.
+std::optional<std::string> Word(const ReceiveResult& result) {
+  if (!result.reply) return std::nullopt;
+  return std::string(ReplyWord(*result.reply));
+}
+
+// Label1's caption for a version reply, if any.
+std::optional<std::string> Caption(const ReceiveResult& result) {
+  if (!result.version) return std::nullopt;
+  return result.version->lines.front();
+}
 
 ReceiveOptions Options(bool showMessages, bool wizardWaiting = false, bool restoreMode = false) {
   return ReceiveOptions{showMessages, wizardWaiting, restoreMode, &English()};
@@ -59,7 +75,7 @@ FeedResult FeedAll(ReplyReceiver& receiver, const std::vector<Bytes>& chunks, co
   for (const Bytes& chunk : chunks) {
     run.last = receiver.Feed(chunk, options);
     run.memo.insert(run.memo.end(), run.last.memoLines.begin(), run.last.memoLines.end());
-    run.words.push_back(run.last.replyWord);
+    run.words.push_back(Word(run.last));
   }
   return run;
 }
@@ -86,7 +102,7 @@ TEST_P(ReplyWordTest, LastChunkYields) {
   ReplyReceiver receiver;
   receiver.Arm();
   const FeedResult run = FeedAll(receiver, GetParam().chunks, Options(false));
-  EXPECT_EQ(run.last.replyWord, GetParam().word);
+  EXPECT_EQ(Word(run.last), GetParam().word);
   for (std::size_t i = 0; i + 1 < run.words.size(); ++i) EXPECT_FALSE(run.words[i]) << "chunk " << i;
 }
 
@@ -128,18 +144,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReplyReceiverTest, UnfinishedTailIsDropped) {
   ReplyReceiver receiver;
   receiver.Arm();
-  EXPECT_EQ(receiver.Feed(Concat({kWriteAccepted, {0x55, 0x55, 0x01, 0x02}}), Options(false)).replyWord, "OK");
-  EXPECT_FALSE(receiver.Feed(Bytes{0x01, 0xFC, 0x04}, Options(false)).replyWord);
-  EXPECT_EQ(receiver.Feed(kWriteRefused, Options(false)).replyWord, "NO");
+  EXPECT_EQ(Word(receiver.Feed(Concat({kWriteAccepted, {0x55, 0x55, 0x01, 0x02}}), Options(false))), "OK");
+  EXPECT_FALSE(Word(receiver.Feed(Bytes{0x01, 0xFC, 0x04}, Options(false))));
+  EXPECT_EQ(Word(receiver.Feed(kWriteRefused, Options(false))), "NO");
 }
 
 TEST(ReplyReceiverTest, IgnoresBytesUntilArmed) {
   ReplyReceiver receiver;
   EXPECT_FALSE(receiver.Armed());
-  EXPECT_FALSE(receiver.Feed(kWriteAccepted, Options(true)).replyWord);
+  EXPECT_FALSE(Word(receiver.Feed(kWriteAccepted, Options(true))));
   receiver.Arm();
   EXPECT_TRUE(receiver.Armed());
-  EXPECT_EQ(receiver.Feed(kWriteAccepted, Options(true)).replyWord, "OK");
+  EXPECT_EQ(Word(receiver.Feed(kWriteAccepted, Options(true))), "OK");
   EXPECT_TRUE(receiver.Armed());  // re-armed after the frame
 }
 
@@ -148,8 +164,8 @@ TEST(ReplyReceiverTest, ArmDropsAHalfReceivedFrame) {
   receiver.Arm();
   receiver.Feed(Bytes(kWriteAccepted.begin(), kWriteAccepted.begin() + 4), Options(false));
   receiver.Arm();
-  EXPECT_FALSE(receiver.Feed(Bytes(kWriteAccepted.begin() + 4, kWriteAccepted.end()), Options(false)).replyWord);
-  EXPECT_EQ(receiver.Feed(kWriteAccepted, Options(false)).replyWord, "OK");
+  EXPECT_FALSE(Word(receiver.Feed(Bytes(kWriteAccepted.begin() + 4, kWriteAccepted.end()), Options(false))));
+  EXPECT_EQ(Word(receiver.Feed(kWriteAccepted, Options(false))), "OK");
 }
 
 // ---- Memo lines ----
@@ -158,8 +174,8 @@ TEST(ReplyLogTest, TwoFramesInOneChunk) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Concat({kVersion11, {0x55, 0x55, 0x01, 0x01, 0xFE, 0x04}}), Options(true));
-  EXPECT_EQ(result.replyWord, "VerOK");
-  EXPECT_EQ(result.versionCaption, "Bootloader Version:1.1");
+  EXPECT_EQ(Word(result), "VerOK");
+  EXPECT_EQ(Caption(result), "Bootloader Version:1.1");
   const Lines expected{
       "Command Received:85,85,1,0,1,1,253,4,85,85,1,1,254,4,\r\n",
       "Command checksum checked.\r\n",
@@ -181,7 +197,7 @@ TEST(ReplyLogTest, LineListsRawBytesWithEscapePrefixes) {
       "Command checksum checked.\r\n",
   };
   EXPECT_EQ(result.memoLines, expected);
-  EXPECT_EQ(result.replyWord, "OK");
+  EXPECT_EQ(Word(result), "OK");
 }
 
 TEST(ReplyLogTest, NoisePrecedingTheFrameIsNotLogged) {
@@ -201,7 +217,7 @@ TEST(ReplyLogTest, RestoreModePrefix) {
       "Command checksum checked.\r\n",
   };
   EXPECT_EQ(result.memoLines, expected);
-  EXPECT_EQ(result.replyWord, "EraseOK");
+  EXPECT_EQ(Word(result), "EraseOK");
 }
 
 TEST(ReplyLogTest, WizardWaitingLogsCaptionOnlyAndRecognisesNothing) {
@@ -210,8 +226,8 @@ TEST(ReplyLogTest, WizardWaitingLogsCaptionOnlyAndRecognisesNothing) {
     receiver.Arm();
     const ReceiveResult result = receiver.Feed(frame, Options(true, true));
     EXPECT_EQ(result.memoLines, Lines{"Update Wizard\r\n"});
-    EXPECT_FALSE(result.replyWord);
-    EXPECT_FALSE(result.versionCaption);
+    EXPECT_FALSE(Word(result));
+    EXPECT_FALSE(Caption(result));
     EXPECT_EQ(receiver.rxLogCount, 1);
   }
 }
@@ -221,7 +237,7 @@ TEST(ReplyLogTest, WizardWaitingWithoutShowMessagesWritesNothing) {
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(kVersion11, Options(false, true));
   EXPECT_TRUE(result.memoLines.empty());
-  EXPECT_FALSE(result.replyWord);
+  EXPECT_FALSE(Word(result));
   EXPECT_EQ(receiver.rxLogCount, 0);
 }
 
@@ -239,7 +255,7 @@ TEST(ReplyLogTest, WithoutTextsThePrefixesAreEmpty) {
   const ReceiveResult result = receiver.Feed(kVersion11, ReceiveOptions{true, false, false, nullptr});
   const Lines expected{":85,85,1,0,1,1,253,4,\r\n", "\r\n", ":1.1\r\n", ":FD04\r\n", ":\r\n"};
   EXPECT_EQ(result.memoLines, expected);
-  EXPECT_EQ(result.versionCaption, ":1.1");
+  EXPECT_EQ(Caption(result), ":1.1");
 }
 
 struct LogLimitCase {
@@ -324,7 +340,7 @@ TEST(ReplyLogTest, VersionDigitsCapturedFromLoggedFrame) {
   const ReceiveResult result = receiver.Feed(frame, Options(true));
   EXPECT_EQ(receiver.oldVersionHex, "1234AB");
   EXPECT_EQ(receiver.restorePointHex, "01020C");
-  EXPECT_EQ(result.versionCaption, "Bootloader Version:3.2");
+  EXPECT_EQ(Caption(result), "Bootloader Version:3.2");
   ASSERT_EQ(result.memoLines.size(), 5u);
   EXPECT_EQ(result.memoLines[3], "OldVersion:1234AB\r\n");
   EXPECT_EQ(result.memoLines[4], "RestorePoint:01020C\r\n");
@@ -371,8 +387,8 @@ TEST(ReplyLogTest, ShortVersionReplyReadsMissingMajorAsZero) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x00, 0xFF, 0x04}, Options(false));
-  EXPECT_EQ(result.replyWord, "VerOK");
-  EXPECT_EQ(result.versionCaption, "Bootloader Version:0.255");
+  EXPECT_EQ(Word(result), "VerOK");
+  EXPECT_EQ(Caption(result), "Bootloader Version:0.255");
 }
 
 TEST(ReplyLogTest, EmptyBodyPassesTheChecksum) {
@@ -380,7 +396,7 @@ TEST(ReplyLogTest, EmptyBodyPassesTheChecksum) {
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x04}, Options(true));
   EXPECT_EQ(result.memoLines, (Lines{"Command Received:85,85,4,\r\n", kChecked}));
-  EXPECT_FALSE(result.replyWord);
+  EXPECT_FALSE(Word(result));
 }
 
 // ---- The accumulator never overflows ----
@@ -391,7 +407,7 @@ TEST(ReplyOverflowTest, RunWithoutEndIsDroppedAndNextFrameRecognised) {
   const Bytes run = Concat({{0x55, 0x55}, Bytes(100, 0x11)});
   EXPECT_TRUE(receiver.Feed(run, Options(true)).memoLines.empty());
   const ReceiveResult result = receiver.Feed(kWriteAccepted, Options(true));
-  EXPECT_EQ(result.replyWord, "OK");
+  EXPECT_EQ(Word(result), "OK");
   EXPECT_EQ(result.memoLines.front(), "Command Received:85,85,1,2,0,253,4,\r\n");
 }
 
@@ -403,7 +419,7 @@ TEST(ReplyOverflowTest, OverflowingByteMayStartTheNextFrame) {
     receiver.Arm();
     const Bytes all = Concat({fill, kEraseAccepted});
     receiver.Feed(Bytes(all.begin(), all.begin() + split), Options(false));
-    EXPECT_EQ(receiver.Feed(Bytes(all.begin() + split, all.end()), Options(false)).replyWord, "EraseOK") << split;
+    EXPECT_EQ(Word(receiver.Feed(Bytes(all.begin() + split, all.end()), Options(false))), "EraseOK") << split;
   }
 }
 
@@ -415,7 +431,7 @@ TEST(ReplyOverflowTest, FiftyBytesWithEndAtTheLastPositionAreAFrame) {
   ASSERT_EQ(frame.size(), ReplyReceiver::kCapacity);
   ReplyReceiver receiver;
   receiver.Arm();
-  EXPECT_EQ(receiver.Feed(frame, Options(false)).versionCaption, "Bootloader Version:2.7");
+  EXPECT_EQ(Caption(receiver.Feed(frame, Options(false))), "Bootloader Version:2.7");
 }
 
 TEST(ReplyOverflowTest, CompletedFrameIsHandledBeforeTheTailOverflows) {
@@ -423,7 +439,7 @@ TEST(ReplyOverflowTest, CompletedFrameIsHandledBeforeTheTailOverflows) {
   receiver.Arm();
   const Bytes chunk = Concat({kWriteAccepted, Bytes(60, 0x11), kEraseAccepted});
   const ReceiveResult result = receiver.Feed(chunk, Options(false));
-  EXPECT_EQ(result.replyWord, "EraseOK");
+  EXPECT_EQ(Word(result), "EraseOK");
   EXPECT_EQ(result.memoLines, Lines{kEraseAck});
   EXPECT_TRUE(receiver.Armed());
 }
@@ -434,7 +450,7 @@ TEST(ReplyOverflowTest, LongChunkOfSyncAndEscapeBytes) {
   Bytes chunk{0x55, 0x55};
   for (int i = 0; i < 1000; ++i) chunk.push_back(i % 3 == 0 ? 0x55 : 0x05);
   receiver.Feed(chunk, Options(true));
-  EXPECT_EQ(receiver.Feed(kWriteRefused, Options(false)).replyWord, "NO");
+  EXPECT_EQ(Word(receiver.Feed(kWriteRefused, Options(false))), "NO");
 }
 
 // ---- DigitsToInt ----

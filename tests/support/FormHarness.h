@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
 #include "serial/EventLoop.h"
 #include "support/ScriptedView.h"
 #include "support/TempDir.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FormView.h"
+#include "app/form/FormView.h"
 
 namespace mx::test {
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 
 namespace mx {
@@ -285,12 +286,12 @@ struct SplitCase {
 
 void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
-class SplitHexLinesTest : public testing::TestWithParam<SplitCase> {};
+class SplitLinesTest : public testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitHexLinesTest, Lines) { EXPECT_EQ(SplitHexLines(GetParam().text), GetParam().lines); }
+TEST_P(SplitLinesTest, Lines) { EXPECT_EQ(SplitLines(GetParam().text), GetParam().lines); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitHexLinesTest,
+    Cases, SplitLinesTest,
     testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"OneLineNoBreak", "a", {"a"}},
                     SplitCase{"TrailingLf", "a\n", {"a"}}, SplitCase{"TrailingCrLf", "a\r\n", {"a"}},
                     SplitCase{"TrailingCr", "a\r", {"a"}}, SplitCase{"Lf", "a\nb", {"a", "b"}},
@@ -354,6 +355,37 @@ TEST_F(LoadHexTextTest, DirectoryCannotBeRead) {
   const HexText text = LoadHexText(path);
   EXPECT_EQ(text.error.rfind("Cannot open file \"" + path + "\". ", 0), 0u) << text.error;
   EXPECT_GT(text.error.size(), ("Cannot open file \"" + path + "\". ").size());
+}
+
+// ---- The firmware image ----
+
+// What the window shows for each kind of reading, and what an image holds.
+TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
+  // 16 + 4 data bytes; records after the end record are no part of the image.
+  const ImageReading accepted =
+      ReadFirmwareFile(Write("short.hex", Data(0) + "\n:0400100010111213A6\n" + kEnd + "\n" + Data(0x20) + "\n"));
+  ASSERT_TRUE(accepted.image) << accepted.refusal;
+  EXPECT_EQ(accepted.refusal, "");
+  EXPECT_EQ(accepted.image->DataRecordCount(), 2);
+  EXPECT_EQ(accepted.image->DataBytes(), 20u);
+  EXPECT_EQ(accepted.image->Lines().size(), 4u);
+  EXPECT_EQ(accepted.linesExamined, 4u);
+
+  const ImageReading refused = ReadFirmwareFile(Write("gap.hex", Data(0) + "\n" + Data(0x30) + "\n" + kEnd));
+  EXPECT_FALSE(refused.image);
+  EXPECT_TRUE(refused.fileRead);
+  EXPECT_FALSE(refused.refusalBeeps);
+  EXPECT_EQ(refused.refusal, "File import failure : Address inconsistency.");
+  EXPECT_EQ(refused.addressFaults, Lines{"-65488 - -65536"});  // no upper address record: FFFF
+
+  const ImageReading notHex = ReadFirmwareFile(Write("g0.hex", ":10000000g0\n"));
+  EXPECT_TRUE(notHex.refusalBeeps);
+  EXPECT_EQ(notHex.refusal, "'$g0' is not a valid integer value");
+
+  const ImageReading unreadable = ReadFirmwareFile((dir_ / "missing.hex").string());
+  EXPECT_FALSE(unreadable.fileRead);
+  EXPECT_TRUE(unreadable.refusalBeeps);
+  EXPECT_EQ(unreadable.refusal.rfind("Cannot open file \"", 0), 0u);
 }
 
 // ---- Reading single records for the transfer ----

@@ -8,7 +8,7 @@
 
 #include "WinTestSupport.h"
 #include "app/HostSystem.h"
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
 #include "serial/EventLoop.h"
 #include "support/ScriptedView.h"
 
@@ -31,7 +31,7 @@ TEST(FormWin, StartUpListsTheRegistryPortsAndTakesTheLast) {
 
   const std::vector<std::string> listed = ListSerialPortNames();
   ASSERT_FALSE(listed.empty());
-  EXPECT_EQ(host.form.PortItems(), listed);
+  EXPECT_EQ(host.form.Controls().PortItems(), listed);
   EXPECT_EQ(host.Caption(Control::ComboBox1), listed.back());
 }
 

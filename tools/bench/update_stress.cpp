@@ -8,6 +8,7 @@
 //   update_stress FLASH_PROGRAM [RUNS [SEED]]
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,9 +23,11 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/SimulatedBootloader.h"
+#include "support/HexWriter.h"
 
 extern char** environ;
 
@@ -63,36 +66,21 @@ constexpr int kWrite = 0x02;
 constexpr int kErase = 0x03;
 constexpr int kRestore = 0x09;
 
-std::string RecordLine(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-                                  static_cast<std::uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (const std::uint8_t byte : bytes) sum += byte;
-  bytes.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
-  std::string line = ":";
-  char pair[3];
-  for (const std::uint8_t byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", byte);
-    line += pair;
-  }
-  return line;
-}
-
 // `size` random bytes in 16-byte records from address 0; returns the number
-// of write blocks they make.
+// of write frames they take (a rest of 255 bytes takes two).
 std::size_t WriteImage(const fs::path& path, std::size_t size, std::mt19937& random) {
-  std::ofstream file(path, std::ios::binary);
-  for (std::size_t offset = 0; offset < size; offset += 16) {
-    std::vector<std::uint8_t> data(std::min<std::size_t>(16, size - offset));
-    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    file << RecordLine(0x00, static_cast<std::uint16_t>(offset), data) << "\r\n";
-  }
-  file << ":00000001FF\r\n";
-  return (size + 255) / 256;
+  std::vector<std::uint8_t> data(size);
+  for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+  std::ofstream(path, std::ios::binary) << mx::test::HexImage().Bytes(0, data).End().Text();
+  const std::size_t rest = size % 256;
+  return size / 256 + (rest == 0 ? 0 : rest == 255 ? 2 : 1);
 }
 
-// Runs the program with its output in `log`; the exit status, or -1.
+constexpr auto kHangLimit = 60s;
+constexpr int kHung = -2;
+
+// Runs the program with its output in `log`; the exit status, -1 when it
+// was ended by a signal, or kHung.
 int Run(const std::vector<std::string>& args, const fs::path& log) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -106,8 +94,17 @@ int Run(const std::vector<std::string>& args, const fs::path& log) {
   const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
+  // A run that has not ended after kHangLimit has hung: it is ended and
+  // counts as wrong.
+  const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return kHung;
+    }
+    std::this_thread::sleep_for(20ms);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -156,7 +153,9 @@ Outcome RunJob(Job job, const std::string& flash, const fs::path& work, std::mt1
   device.WaitForFrames(expected.size(), 5s);  // the last bytes may still be on the line
   Outcome outcome;
   std::string why;
-  if (status != 0) {
+  if (status == kHung) {
+    outcome = {false, "hung, ended after " + std::to_string(kHangLimit.count()) + " s"};
+  } else if (status != 0) {
     outcome = {false, "exit status " + std::to_string(status)};
   } else if (!device.MatchesHexFile(image.string(), &why)) {
     outcome = {false, "memory: " + why};

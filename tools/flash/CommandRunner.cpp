@@ -2,19 +2,10 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "DeadlineTimer.h"
 
 namespace mx::flash {
-
-namespace {
-
-bool StartsWith(std::string_view text, const std::string& prefix) {
-  return !prefix.empty() && text.starts_with(prefix) && text.substr(prefix.size()).starts_with(":");
-}
-
-}  // namespace
 
 int ExitStatusFor(ActionResult result) {
   switch (result) {
@@ -46,13 +37,13 @@ int CommandRunner::Run() {
       status = RunConnect();
       break;
     case Command::Update:
-      status = RunTransfer(Control::BtnFileOpen);
+      status = RunAfterConnect(Control::BtnFileOpen, Action::Update);
       break;
     case Command::Restore:
-      status = RunTransfer(Control::BtnRestore);
+      status = RunAfterConnect(Control::BtnRestore, Action::Update);
       break;
     case Command::Erase:
-      status = RunErase();
+      status = RunAfterConnect(Control::BtnErase, Action::Erase);  // its confirmation is answered Yes
       break;
     case Command::Wizard:
       status = RunWizard();
@@ -72,7 +63,7 @@ void CommandRunner::Interrupt() {
 }
 
 void CommandRunner::MaxWaitPassed() {
-  if (!form_.WizardWaiting() || form_.PortClosed()) return;
+  if (!form_.Flags().wizardWaiting || form_.Flags().portClosed) return;
   maxWaitPassed_ = true;
   view_.PrintNote("no device seen within " + std::to_string(*options_.maxWaitSeconds) + " s");
   Disconnect();
@@ -89,7 +80,7 @@ void CommandRunner::ApplyOptions() {
 }
 
 int CommandRunner::ListPorts() {
-  const std::vector<std::string>& ports = form_.PortItems();
+  const std::vector<std::string>& ports = form_.Controls().PortItems();
   if (ports.empty()) {
     view_.PrintNote("no serial port is listed");
     return kExitPortFailed;
@@ -100,27 +91,20 @@ int CommandRunner::ListPorts() {
 
 int CommandRunner::RunConnect() {
   const bool connected = Connect();
-  if (connected && options_.quiet) PrintVersionLines();
-  PrintRunEnd(form_.LastResult(), false);
-  return ExitStatusFor(form_.LastResult());
+  const ActionOutcome& outcome = form_.LastOutcome();
+  if (connected && options_.quiet && outcome.version) {
+    for (const std::string& line : outcome.version->lines) view_.PrintResultLine(line);
+  }
+  return ExitStatusFor(outcome.result);
 }
 
-// Update (BtnFileOpen) or Restore (BtnRestore): the file dialog that the run
-// opens is answered with the command line's file.
-int CommandRunner::RunTransfer(Control button) {
-  if (!Connect()) return ExitStatusFor(form_.LastResult());
+// Update (BtnFileOpen), Restore (BtnRestore) or Erase (BtnErase) on a fresh
+// connection; the file dialog is answered with the command line's file.
+int CommandRunner::RunAfterConnect(Control button, Action action) {
+  if (!Connect()) return ExitStatusFor(form_.LastOutcome().result);
   if (!NextStepMayRun()) return kExitDeviceFailed;
   form_.ClickInCode(button);
-  return TransferStatus();
-}
-
-int CommandRunner::RunErase() {
-  if (!Connect()) return ExitStatusFor(form_.LastResult());
-  if (!NextStepMayRun()) return kExitDeviceFailed;
-  form_.ClickInCode(Control::BtnErase);  // its confirmation is answered Yes
-  if (view_.Confirmations() == 0) return kExitDeviceFailed;
-  PrintRunEnd(form_.LastResult(), false);
-  return ExitStatusFor(form_.LastResult());
+  return Report(action);
 }
 
 // The popup entry "Update Wizard": waits for the device, connects, updates.
@@ -134,12 +118,12 @@ int CommandRunner::RunWizard() {
   form_.ClickInCode(Control::SetBootloader1);
   maxWait.reset();
   if (maxWaitPassed_) return kExitDeviceFailed;
-  return TransferStatus();
+  return Report(Action::Update);
 }
 
 bool CommandRunner::Connect() {
   form_.ClickInCode(Control::Button_Open);
-  return form_.FConnected() && form_.LastResult() == ActionResult::Success;
+  return form_.FConnected() && form_.LastOutcome().result == ActionResult::Success;
 }
 
 // Handles what arrived between two steps (an interrupt among it), as the
@@ -149,52 +133,18 @@ bool CommandRunner::NextStepMayRun() {
   return !interrupted_ && form_.FConnected();
 }
 
-int CommandRunner::TransferStatus() {
+// Prints the status lines the action ended with and returns its exit status.
+// An action that never started (an earlier one failed first) fails.
+int CommandRunner::Report(Action expected) {
   view_.EndTransientLine();
-  const ActionResult result = form_.LastResult();
-  // Without a file chosen the run never started; an earlier success is not its.
-  if (view_.FilesChosen() == 0 && result == ActionResult::Success) return kExitDeviceFailed;
-  PrintRunEnd(result, view_.FilesChosen() > 0);
-  return ExitStatusFor(result);
+  const ActionOutcome& outcome = form_.LastOutcome();
+  for (const std::string& line : outcome.closingLines) view_.PrintResultLine(line);
+  if (outcome.action != expected && outcome.result == ActionResult::Success) return kExitDeviceFailed;
+  return ExitStatusFor(outcome.result);
 }
 
-// The status labels a run ends with: "Time Out!" and "Program Stop Update!",
-// or the completion text. After a refused file they only hold the reading's
-// own progress, which the refusal message has already explained.
-void CommandRunner::PrintRunEnd(ActionResult result, bool transfer) {
-  view_.EndTransientLine();
-  if (result != ActionResult::FileRefused) {
-    for (const Control label : {Control::LabelTimeout, Control::Label7}) {
-      const std::string& caption = form_.State(label).caption;
-      if (!caption.empty()) view_.PrintResultLine(caption);
-    }
-  }
-  if (!transfer || result != ActionResult::Success) return;
-  if (form_.LastUpdateHadNoData()) {
-    // The window shows nothing for it; a script needs to hear what happened.
-    view_.PrintResultLine(form_.Texts().NoDataText);
-  } else {
-    view_.PrintResultLine(form_.State(Control::Label11).caption);
-  }
-}
-
-// --quiet connect: the version lines are the command's result.
-void CommandRunner::PrintVersionLines() {
-  const LanguageTexts& texts = form_.Texts();
-  std::string_view memo = form_.MemoText();
-  while (!memo.empty()) {
-    const std::size_t end = memo.find_first_of("\r\n");
-    const std::string_view line = memo.substr(0, end);
-    if (StartsWith(line, texts.BootloaderVersionText) || StartsWith(line, texts.OldVersionText) ||
-        StartsWith(line, texts.RestorePointText)) {
-      view_.PrintResultLine(line);
-    }
-    if (end == std::string_view::npos) break;
-    memo.remove_prefix(end + 1);
-  }
-}
-
-// Through the window's popup entry "DisConnect", which asks nothing.
+// Through the window's popup entry "DisConnect", which asks nothing; the
+// port closes once what is queued has left it.
 void CommandRunner::Disconnect() {
   if (form_.FConnected() || form_.Comm1().IsOpen()) form_.ClickInCode(Control::DisConnect1);
 }

@@ -1,13 +1,14 @@
 #pragma once
 
-// Runs one command of mx7410-flash by driving the window's behaviour: it
-// clicks the window's buttons in code and sets its options, exactly as a
-// user of the window would, and reports the outcome as an exit status.
+// Runs one command of mx7410-flash through the window's behaviour: it clicks
+// the window's buttons in code and sets its options, as a user of the window
+// would, so that the same bytes go out and the same texts come back. What it
+// prints at the end and the exit status come from each action's outcome.
 // Every member runs on the form's thread.
 
 #include "CommandLine.h"
 #include "TerminalView.h"
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
 #include "serial/EventLoop.h"
 
 namespace mx::flash {
@@ -16,8 +17,8 @@ class CommandRunner {
  public:
   CommandRunner(const Options& options, EventLoop& loop, UpdaterForm& form, TerminalView& view);
 
-  // Starts the form, applies the options, runs the command, closes the port.
-  // Returns the exit status.
+  // Starts the form, applies the options, runs the command, and closes the
+  // port once what it queued has left it. Returns the exit status.
   int Run();
 
   // The user asked to stop: close the port through the form. Whatever runs
@@ -30,15 +31,12 @@ class CommandRunner {
   void ApplyOptions();
   int ListPorts();
   int RunConnect();
-  int RunTransfer(Control button);
-  int RunErase();
+  int RunAfterConnect(Control button, Action action);
   int RunWizard();
 
   bool Connect();
   bool NextStepMayRun();
-  int TransferStatus();
-  void PrintRunEnd(ActionResult result, bool transfer);
-  void PrintVersionLines();
+  int Report(Action expected);
   void Disconnect();
 
   const Options& options_;
@@ -49,7 +47,7 @@ class CommandRunner {
   bool maxWaitPassed_ = false;
 };
 
-// The exit status for the way the form's last action ended.
+// The exit status for the way an action ended.
 int ExitStatusFor(ActionResult result);
 
 }  // namespace mx::flash

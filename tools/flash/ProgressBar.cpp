@@ -4,14 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "update/HexFile.h"
-
 namespace mx::flash {
 
 namespace {
 
-constexpr std::uint8_t kDataRecord = 0x00;
-constexpr std::uint8_t kEndRecord = 0x01;
 constexpr int kMinBarWidth = 10;
 constexpr int kMaxBarWidth = 40;
 // Room kept for the details, so that the bar keeps its width while they grow.
@@ -36,19 +32,6 @@ std::string Bar(double fraction, int width) {
 }
 
 }  // namespace
-
-std::vector<std::uint64_t> CumulativeRecordBytes(const std::string& path) {
-  const HexText text = LoadHexText(path);
-  if (!text.error.empty() || !CheckHexLines(text.lines).Accepted()) return {};
-  std::vector<std::uint64_t> cumulative{0};
-  for (const std::string& line : text.lines) {
-    const std::optional<HexRecord> record = ParseHexRecord(line);
-    if (!record) continue;
-    if (record->type == kEndRecord) break;
-    if (record->type == kDataRecord) cumulative.push_back(cumulative.back() + record->data.size());
-  }
-  return cumulative;
-}
 
 std::string FormatBytes(std::uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
@@ -84,22 +67,20 @@ std::string FormatProgressLine(const ProgressSample& sample, int columns) {
   return line;
 }
 
-std::optional<ProgressSample> ProgressTracker::Update(int position, int maximum, Clock::time_point now) {
-  if (position <= 0 || !start_) start_ = now;  // position 0: a (new) transfer starts
-  const bool atEdge = position <= 0 || position >= maximum;
+std::optional<ProgressSample> ProgressTracker::Update(const TransferProgress& progress, Clock::time_point now) {
+  if (!start_ || progress.records < lastRecords_) start_ = now;  // a (new) transfer starts
+  lastRecords_ = progress.records;
+  const bool atEdge = progress.records <= 1 || progress.records >= progress.recordsTotal;
   if (!atEdge && lastDrawn_ && now - *lastDrawn_ < kRedrawInterval) return std::nullopt;
   lastDrawn_ = now;
 
   ProgressSample sample;
-  sample.records = std::max(position, 0);
-  sample.maxRecords = maximum;
+  sample.records = progress.records;
+  sample.maxRecords = progress.recordsTotal;
   sample.elapsed = now - *start_;
-  if (!cumulative_.empty() && static_cast<std::size_t>(maximum) + 1 == cumulative_.size()) {
-    // Records after the end record count on in the form; the image ends there.
-    const std::size_t done = std::min<std::size_t>(sample.records, cumulative_.size() - 1);
-    sample.bytesDone = cumulative_[done];
-    sample.bytesTotal = cumulative_.back();
-  }
+  // Records after the end record count on in the transfer; the image ends there.
+  sample.bytesDone = std::min(progress.bytes, progress.bytesTotal);
+  sample.bytesTotal = progress.bytesTotal;
   return sample;
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
 // The transfer's progress as one terminal line: percent, bar, bytes, rate
-// and time left. The byte counts come from the firmware file itself, since
-// data records need not all hold 16 bytes.
+// and time left.
 
 #include <chrono>
 #include <cstdint>
@@ -10,13 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace mx::flash {
+#include "update/Transfer.h"
 
-// Data bytes of the image after each data record up to the end record:
-// element k is the total of the first k records (element 0 is 0). Empty
-// when the file cannot be read or is refused; the reading is for display
-// only, the form reads the file again for the transfer.
-std::vector<std::uint64_t> CumulativeRecordBytes(const std::string& path);
+namespace mx::flash {
 
 struct ProgressSample {
   int records = 0;     // data records passed so far (the progress bar's position)
@@ -32,22 +27,20 @@ std::string FormatProgressLine(const ProgressSample& sample, int columns);
 // "512 B", "15.9 KiB", "1.2 MiB".
 std::string FormatBytes(std::uint64_t bytes);
 
-// Follows the progress bar's position and says when the line is worth
-// drawing again (at most every 100 ms, and always at 0 and at the end).
+// Follows the transfer and says when the line is worth drawing again (at most
+// every 100 ms, and always at the first and the last data record).
 class ProgressTracker {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kRedrawInterval{100};
 
-  explicit ProgressTracker(std::vector<std::uint64_t> cumulativeBytes) : cumulative_(std::move(cumulativeBytes)) {}
-
   // The sample to draw now, or nothing when the last drawing is recent enough.
-  std::optional<ProgressSample> Update(int position, int maximum, Clock::time_point now);
+  std::optional<ProgressSample> Update(const TransferProgress& progress, Clock::time_point now);
 
  private:
-  std::vector<std::uint64_t> cumulative_;
   std::optional<Clock::time_point> start_;
   std::optional<Clock::time_point> lastDrawn_;
+  int lastRecords_ = 0;
 };
 
 }  // namespace mx::flash

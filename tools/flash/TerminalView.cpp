@@ -2,7 +2,8 @@
 
 #include <ostream>
 
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
+#include "update/HexFile.h"
 
 namespace mx::flash {
 
@@ -10,28 +11,14 @@ namespace {
 
 constexpr std::string_view kClearLine = "\r\x1b[K";
 
-// Calls `line` for each line of `text`; lines end with CR LF, CR or LF, and
-// an unterminated rest counts as a line.
-template <typename LineFunction>
-void ForEachLine(std::string_view text, LineFunction line) {
-  while (!text.empty()) {
-    const std::size_t end = text.find_first_of("\r\n");
-    line(text.substr(0, end));
-    if (end == std::string_view::npos) return;
-    std::size_t next = end + 1;
-    if (text[end] == '\r' && next < text.size() && text[next] == '\n') ++next;
-    text.remove_prefix(next);
-  }
-}
-
 }  // namespace
 
 TerminalView::TerminalView(std::ostream& out, std::ostream& err, TerminalSettings settings)
-    : out_(out), err_(err), settings_(std::move(settings)), progress_(settings_.cumulativeRecordBytes) {}
+    : out_(out), err_(err), settings_(std::move(settings)) {}
 
 void TerminalView::ControlChanged(Control control) {
   // The wizard counts the seconds it has waited for the device in Label1.
-  if (control == Control::Label1 && form_ != nullptr && form_->WizardWaiting() && !settings_.quiet) {
+  if (control == Control::Label1 && form_ != nullptr && form_->Flags().wizardWaiting && !settings_.quiet) {
     DrawTransient(form_->State(Control::Label1).caption);
   }
 }
@@ -45,7 +32,7 @@ void TerminalView::MemoAppended(std::string_view line) {
 // changed): print what is new in it.
 void TerminalView::MemoReset() {
   if (form_ == nullptr) return;
-  const std::string& text = form_->MemoText();
+  const std::string& text = form_->Controls().MemoText();
   if (text == memoShown_) return;
   const std::string_view added =
       std::string_view(text).starts_with(memoShown_) ? std::string_view(text).substr(memoShown_.size()) : text;
@@ -53,15 +40,11 @@ void TerminalView::MemoReset() {
   memoShown_ = text;
 }
 
-void TerminalView::ProgressChanged() {
-  if (form_ == nullptr || settings_.quiet || !settings_.errorIsTerminal) return;
-  const int position = form_->ProgressPosition();
-  const std::optional<ProgressSample> sample =
-      progress_.Update(position, form_->ProgressMax(), ProgressTracker::Clock::now());
-  // The run sets the bar to 0 before it reads the file; draw from the first record on.
-  if (!sample || (position <= 0 && !progressDrawn_)) return;
-  DrawTransient(FormatProgressLine(*sample, settings_.columns));
-  progressDrawn_ = true;
+void TerminalView::TransferProgressed(const TransferProgress& progress) {
+  if (settings_.quiet || !settings_.errorIsTerminal) return;
+  if (const std::optional<ProgressSample> sample = progress_.Update(progress, ProgressTracker::Clock::now())) {
+    DrawTransient(FormatProgressLine(*sample, settings_.columns));
+  }
 }
 
 // A message box closes what the terminal showed in passing.
@@ -70,15 +53,9 @@ void TerminalView::ShowMessage(std::string_view text) {
   PrintMemoText(text);
 }
 
-bool TerminalView::Confirm(std::string_view, ConfirmButtons) {
-  ++confirmations_;
-  return true;
-}
+bool TerminalView::Confirm(std::string_view, ConfirmButtons) { return true; }
 
-std::optional<std::string> TerminalView::ChooseFile(std::string_view) {
-  ++filesChosen_;
-  return settings_.file;
-}
+std::optional<std::string> TerminalView::ChooseFile(std::string_view) { return settings_.file; }
 
 void TerminalView::Beep() {
   if (settings_.errorIsTerminal && !settings_.quiet) err_ << '\a' << std::flush;
@@ -97,7 +74,6 @@ void TerminalView::PrintNote(std::string_view note) {
 void TerminalView::EndTransientLine() {
   if (!transient_.empty()) err_ << kClearLine << std::flush;
   transient_.clear();
-  progressDrawn_ = false;
 }
 
 void TerminalView::Flush() {
@@ -106,7 +82,7 @@ void TerminalView::Flush() {
 }
 
 void TerminalView::PrintMemoText(std::string_view text) {
-  ForEachLine(text, [this](std::string_view line) { PrintOutputLine(line); });
+  for (const std::string& line : SplitLines(text)) PrintOutputLine(line);
 }
 
 void TerminalView::PrintOutputLine(std::string_view line) {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ProgressBar.h"
-#include "app/FormView.h"
+#include "app/form/FormView.h"
 
 namespace mx {
 class UpdaterForm;
@@ -28,8 +28,7 @@ struct TerminalSettings {
   bool outputIsTerminal = false;  // standard output
   bool errorIsTerminal = false;   // standard error: transient lines are drawn only then
   int columns = 80;
-  std::string file;                                  // the answer to the file dialog (absolute)
-  std::vector<std::uint64_t> cumulativeRecordBytes;  // for the progress bar; may be empty
+  std::string file;  // the answer to the file dialog (absolute)
 };
 
 class TerminalView final : public FormView {
@@ -43,7 +42,8 @@ class TerminalView final : public FormView {
   void ControlChanged(Control control) override;
   void MemoAppended(std::string_view line) override;
   void MemoReset() override;
-  void ProgressChanged() override;
+  void ProgressChanged() override {}
+  void TransferProgressed(const TransferProgress& progress) override;
   void MessagePanelToggled(bool) override {}
   void ShowMessage(std::string_view text) override;
   bool Confirm(std::string_view text, ConfirmButtons buttons) override;
@@ -60,9 +60,6 @@ class TerminalView final : public FormView {
   void EndTransientLine();
   void Flush();
 
-  int FilesChosen() const { return filesChosen_; }
-  int Confirmations() const { return confirmations_; }
-
  private:
   void PrintMemoText(std::string_view text);
   void PrintOutputLine(std::string_view line);
@@ -75,9 +72,6 @@ class TerminalView final : public FormView {
   ProgressTracker progress_;
   std::string memoShown_;  // the memo's text as far as it has been printed
   std::string transient_;  // the transient line on standard error, empty when none
-  bool progressDrawn_ = false;
-  int filesChosen_ = 0;
-  int confirmations_ = 0;
 };
 
 }  // namespace mx::flash

@@ -10,10 +10,9 @@
 #include "CommandLine.h"
 #include "CommandRunner.h"
 #include "InterruptGuard.h"
-#include "ProgressBar.h"
 #include "Terminal.h"
 #include "TerminalView.h"
-#include "app/UpdaterForm.h"
+#include "app/form/UpdaterForm.h"
 #include "serial/EventLoop.h"
 #include "serial/SerialComm.h"
 
@@ -23,10 +22,9 @@ namespace {
 // A run that Ctrl-C or SIGTERM asked to stop has this long to end on its own.
 constexpr std::chrono::milliseconds kInterruptGrace{1500};
 
-// Ends this process, and only it, once its output is out. Used where the
-// window would end every running copy of itself, and when an interrupted run
-// does not end in time: the ports get their settings back, the system closes
-// them.
+// Ends this process, and only it, once its output is out: when an
+// interrupted run does not end in time. The ports get their settings back,
+// the system closes them.
 [[noreturn]] void EndThisProcess() {
   mx::RestorePortSettingsNow();
   std::cout.flush();
@@ -46,9 +44,6 @@ TerminalSettings SettingsFor(const Options& options) {
     const std::u8string file(options.file.begin(), options.file.end());
     const std::u8string absolute = std::filesystem::absolute(std::filesystem::path(file)).lexically_normal().u8string();
     settings.file.assign(absolute.begin(), absolute.end());
-    if (settings.errorIsTerminal && !options.quiet) {
-      settings.cumulativeRecordBytes = CumulativeRecordBytes(settings.file);
-    }
   }
   return settings;
 }
@@ -57,18 +52,14 @@ int RunCommand(const Options& options) {
   EventQueue loop;
   TerminalView view(std::cout, std::cerr, SettingsFor(options));
 
-  UpdaterForm* formForExit = nullptr;
   FormServices services;
   services.language = options.language;
   services.showMessages = true;  // no settings file: "Show Message" checked
-  services.killProcessByName = [&formForExit, &view](const std::string&) -> bool {
-    if (formForExit != nullptr) formForExit->SetConnectState(false);
-    view.EndTransientLine();
-    EndThisProcess();
-  };
+  // The window ends every copy of itself after a fatal connect error; the
+  // command line only reports it, as a window of another name would.
+  services.killProcessByName = [](const std::string&) { return false; };
 
   UpdaterForm form(loop, view, std::move(services));
-  formForExit = &form;
   view.Attach(form);
   CommandRunner runner(options, loop, form, view);
 

@@ -396,7 +396,7 @@ void TFVantroUpdate::ApplyFonts() {
     static_cast<QWidget*>(controls_[Index(label)])->setFont(header);
 
   QFont memoFont = DesignedFont(QStringLiteral("Courier"), chinese, 16, QFont::TypeWriter);
-  memoFont.setPointSize(form_ ? form_->MemoFontPoints() : 12);
+  memoFont.setPointSize(form_ ? form_->Controls().MemoFontPoints() : 12);
   memo_->setFont(memoFont);
 }
 
@@ -461,7 +461,7 @@ void TFVantroUpdate::ApplyCaption(Control control, const ControlState& state) {
   } else if (auto* edit = qobject_cast<QLineEdit*>(object)) {
     if (edit->text() != caption) edit->setText(caption);  // keeps the caret while the user types
   } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
-    ShowItems(combo, control == Control::ComboBox1 ? form_->PortItems() : form_->WaitItems());
+    ShowItems(combo, control == Control::ComboBox1 ? form_->Controls().PortItems() : form_->Controls().WaitItems());
     if (combo->currentText() != caption) combo->setEditText(caption);
   }
 }
@@ -478,16 +478,16 @@ void TFVantroUpdate::MemoAppended(std::string_view line) {
 void TFVantroUpdate::MemoReset() {
   if (!form_) return;
   const QSignalBlocker blocker(memo_);
-  const QString text = MemoDisplayText(form_->MemoText());
+  const QString text = MemoDisplayText(form_->Controls().MemoText());
   // The user's own edit comes back unchanged: leave it, with its caret.
   if (memo_->toPlainText() != text) {
     memo_->setPlainText(text);
     FollowMemoEnd();
   }
-  memo_->setReadOnly(form_->MemoReadOnly());
-  if (memo_->font().pointSize() != form_->MemoFontPoints()) {
+  memo_->setReadOnly(form_->Controls().MemoReadOnly());
+  if (memo_->font().pointSize() != form_->Controls().MemoFontPoints()) {
     QFont font = memo_->font();
-    font.setPointSize(form_->MemoFontPoints());
+    font.setPointSize(form_->Controls().MemoFontPoints());
     memo_->setFont(font);
   }
 }
@@ -500,9 +500,9 @@ void TFVantroUpdate::FollowMemoEnd() {
 void TFVantroUpdate::ProgressChanged() {
   if (!form_) return;
   // A range of 0..0 would make Qt's bar a busy indicator; an empty image shows an empty bar.
-  const int maximum = std::max(1, form_->ProgressMax());
+  const int maximum = std::max(1, form_->Controls().ProgressMax());
   progressBar1_->setRange(0, maximum);
-  progressBar1_->setValue(std::clamp(form_->ProgressPosition(), 0, maximum));
+  progressBar1_->setValue(std::clamp(form_->Controls().ProgressPosition(), 0, maximum));
 }
 
 void TFVantroUpdate::MessagePanelToggled(bool shown) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/FormView.h"
-#include "app/UpdaterForm.h"
+#include "app/form/FormView.h"
+#include "app/form/UpdaterForm.h"
 
 class QCheckBox;
 class QComboBox;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "update/Transfer.h"
+
 namespace mx {
 
 // The window's controls, by their designed names.
@@ -83,6 +85,9 @@ class FormView {
   virtual void MemoReset() = 0;
   // The progress bar's position or maximum changed.
   virtual void ProgressChanged() = 0;
+  // The transfer reached another data record; a screen that shows bytes and
+  // rates reads them here. The window's own bar follows ProgressChanged.
+  virtual void TransferProgressed(const TransferProgress&) {}
   // The message panel was shown or hidden (the window grows by 400 pixels or
   // shrinks by the panel's height).
   virtual void MessagePanelToggled(bool shown) = 0;

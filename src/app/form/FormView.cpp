@@ -1,4 +1,4 @@
-#include "app/FormView.h"
+#include "app/form/FormView.h"
 
 #include <array>
 

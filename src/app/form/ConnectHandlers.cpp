@@ -1,0 +1,104 @@
+// The Connect button: toggles the port, and on connect greets the bootloader
+// and shows how that went.
+
+#include "app/form/UpdaterForm.h"
+#include "protocol/Handshake.h"
+
+namespace mx {
+
+namespace {
+
+// Where the bytes of the first receive log line start, for the restart check:
+// after "Command Received:" (17 characters) in English and without language
+// texts, after the Chinese prefix and its colon in Chinese.
+constexpr std::size_t kEnglishLogBytesStart = 17;
+
+std::size_t LogBytesStart(Language language, const LanguageTexts& texts) {
+  return language == Language::Chinese ? texts.CommandReceivedText.size() + 1 : kEnglishLogBytesStart;
+}
+
+}  // namespace
+
+void UpdaterForm::Button_OpenClick() {
+  try {
+    controls_.SetMemoReadOnly(false);
+    if (!controls_.MemoText().empty()) controls_.MemoReplace("");
+    session_.ResetLog();
+    if (state_.connected) {
+      SetConnectState(false);
+      controls_.SetCaption(Control::Label1, "");
+      controls_.SetMemoReadOnly(true);
+      return;
+    }
+    if (!RunHandshake()) return;
+    session_.Arm();
+    controls_.SetMemoReadOnly(true);
+  } catch (const std::exception& error) {
+    // A fault outside the handshake itself leaves the program in no state to
+    // go on: it ends every running copy of itself.
+    outcome_.result = ActionResult::DeviceFailed;
+    outcome_.reason = std::string(error.what()) + ",Connect error program will stop!";
+    view_.Beep();
+    view_.ShowMessage(outcome_.reason);
+    services_.killProcessByName(services_.ownExecutableName);
+  }
+}
+
+// Opens the port and greets the bootloader. True when the handshake has
+// succeeded or "Code Report" only wanted the port open; false when it failed
+// and the port is closed again.
+bool UpdaterForm::RunHandshake() {
+  BeginAction(outcome_, Action::Connect);
+  try {
+    SetConnectState(true);
+    if (controls_.Checked(Control::TestData_CB)) return true;
+    const Greeting greeting = GreetBootloader(session_, ReplyTimeout(controls_));
+    if (!greeting.requestQueued) controls_.MemoAppend("Fail to Send!\r\n");
+    if (session_.Lost()) return false;  // the vanished port has said so and closed it
+    const std::size_t bytesStart = LogBytesStart(language_.language, Texts());
+    if (AsksToBeGreetedAgain(session_.Receiver().FirstLogLine(), bytesStart) && !StartHandshakeOver()) return false;
+    if (session_.LastReply() != Reply::Version) {
+      if (outcome_.result != ActionResult::PortFailed) {
+        outcome_.result = ActionResult::DeviceFailed;
+        outcome_.reason = Texts().ConnectFailText;
+      }
+      view_.ShowMessage(Texts().ConnectFailText);
+      SetConnectState(false);
+      return false;
+    }
+    outcome_.result = ActionResult::Success;
+    outcome_.reason.clear();
+    return true;
+  } catch (const std::exception& error) {
+    outcome_.result = ActionResult::DeviceFailed;
+    outcome_.reason = std::string(error.what()) + ",(" + Texts().NotConnectedText + ")";
+    view_.ShowMessage(outcome_.reason);
+    SetConnectState(false);
+    return false;
+  }
+}
+
+// Disconnects, empties the memo and connects afresh; the caller then goes on
+// with the reply the fresh connect left. After kMaxHandshakeRestarts in a
+// row the device is taken as failing: one message, port closed, and every
+// connect still on the stack ends quietly (returns false).
+bool UpdaterForm::StartHandshakeOver() {
+  if (restarts_.count == kMaxHandshakeRestarts) {
+    restarts_.gaveUp = true;
+    outcome_.result = ActionResult::DeviceFailed;
+    outcome_.reason = Texts().ConnectFailText;
+    view_.ShowMessage(Texts().ConnectFailText);
+    SetConnectState(false);
+    return false;
+  }
+  const bool outermost = restarts_.count == 0;
+  ++restarts_.count;
+  ClickInCode(Control::Button_Open);
+  controls_.MemoReplace("");
+  ClickInCode(Control::Button_Open);
+  const bool gaveUp = restarts_.gaveUp;
+  if (outermost) restarts_ = HandshakeRestarts{};
+  return !gaveUp;
+}
+
+}  // namespace mx

@@ -1,0 +1,146 @@
+// The device actions built from connect, update and transfer: the Update
+// Wizard, Restore and the erase-only action.
+
+#include <charconv>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "app/form/UpdaterForm.h"
+#include "protocol/Frames.h"
+
+namespace mx {
+
+namespace {
+
+constexpr std::chrono::milliseconds kPowerOnPoll{250};
+constexpr int kPollsPerSecond = 4;
+// Pauses around the wizard's version request; they handle no events.
+constexpr std::chrono::milliseconds kSettlePause{1000};
+constexpr std::chrono::milliseconds kAfterRequestPause{50};
+// Every reply wait lasts at least this long once an erase has run.
+constexpr int kEraseWaitSeconds = 5;
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+// The wait text as a decimal number; nullopt when it is not one.
+std::optional<int> DecimalValue(std::string_view text) {
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The wait time box after an erase: at least 5 seconds from then on.
+void RaiseWaitTimeForErase(FormControls& controls) {
+  const std::optional<int> seconds = DecimalValue(TrimBlanks(controls.Caption(Control::ComboBoxwWait)));
+  if (!seconds || *seconds < kEraseWaitSeconds) {
+    controls.SetCaption(Control::ComboBoxwWait, std::to_string(kEraseWaitSeconds));
+  }
+}
+
+// Waits, handling events, until the device's first frame has been logged
+// (the memo's second line, after the waiting text: true) or the port has
+// been closed (false), and counts the seconds in Label1.
+bool WaitForPowerOn(DeviceSession& session, FormControls& controls, const WindowState& state,
+                    const std::string& waitText) {
+  long polls = 0;
+  while (!state.wizardFrameSeen && !state.portClosed) {
+    session.HandleEventsUntil(Clock::now() + kPowerOnPoll);
+    ++polls;
+    if (polls % kPollsPerSecond == 0) {
+      controls.SetCaption(Control::Label1, waitText + ":" + std::to_string(polls / kPollsPerSecond));
+    }
+  }
+  return !state.portClosed;
+}
+
+}  // namespace
+
+// ---- Update Wizard ----------------------------------------------------------
+
+void UpdaterForm::SetBootloader1Click() {
+  SetChecked(Control::CBShowmag, true);  // the wizard watches the receive log
+  state_.wizardWaiting = true;
+  ClickInCode(Control::Set_Bootloader);
+}
+
+void UpdaterForm::Set_BootloaderClick() {
+  BeginAction(outcome_, Action::Wizard);
+  if (!OpenPortForWizard() || !WaitForPowerOn(session_, controls_, state_, Texts().WaitPowerText)) {
+    // Ended before the device was seen: later connects must recognise replies.
+    state_.wizardWaiting = false;
+    if (outcome_.result == ActionResult::None) outcome_.result = ActionResult::DeviceFailed;
+    return;
+  }
+  BusyWait(kSettlePause);
+  session_.Send(kVersionFrame);
+  BusyWait(kAfterRequestPause);
+  SetConnectState(false);  // after the request has left the port
+  state_.wizardWaiting = false;
+
+  ClickInCode(Control::Button_Open);
+  if (state_.connected) ClickInCode(Control::BtnFileOpen);
+  if (State(Control::Button_Send).enabled) ClickInCode(Control::Button_Send);
+}
+
+bool UpdaterForm::OpenPortForWizard() {
+  try {
+    SetChecked(Control::TestData_CB, false);
+    SetConnectState(true);
+    session_.Arm();
+    session_.ResetLog();
+    state_.wizardFrameSeen = false;
+    controls_.MemoReplace(Texts().WaitPowerText + "\r\n");
+    return true;
+  } catch (const std::exception&) {
+    outcome_.result = ActionResult::PortFailed;
+    outcome_.reason = " Is not connect Mx7410 !";
+    view_.ShowMessage(outcome_.reason);
+    SetConnectState(false);
+    controls_.SetEnabled(Control::BtnErase, false);
+    return false;
+  }
+}
+
+// ---- Restore ----------------------------------------------------------------
+
+void UpdaterForm::BtnRestoreClick() {
+  state_.restoreMode = true;  // stays set after the run, until the popup entry Restore
+  controls_.SetEnabled(Control::BtnRestore, false);
+  ClickInCode(Control::BtnFileOpen);
+}
+
+void UpdaterForm::Restore1Click() {
+  state_.restoreMode = true;
+  ClickInCode(Control::Button_Open);
+  state_.restoreMode = false;
+}
+
+// ---- Erase ------------------------------------------------------------------
+
+// The transfer, told to stop after its erase: what Button_Send does while
+// the window's EraseOnly flag is set.
+void UpdaterForm::BtnEraseClick() {
+  if (!view_.Confirm("Erase Data!", ConfirmButtons::YesNo)) return;
+  RaiseWaitTimeForErase(controls_);
+  BeginAction(outcome_, Action::Erase);
+  SendFirmware({true, controls_.Checked(Control::TestData_CB), ReplyTimeout(controls_)});
+  if (session_.Lost()) return;  // the vanished port has said so
+  const Reply reply = session_.LastReply();
+  const bool erased = reply == Reply::EraseAccepted;
+  const std::string message =
+      std::string(erased ? "Erase successful!(" : "Erase fail!(") + std::string(ReplyWord(reply)) + ")";
+  outcome_.result = erased ? ActionResult::Success : ActionResult::DeviceFailed;
+  if (!erased) outcome_.reason = message;
+  view_.ShowMessage(message);
+}
+
+}  // namespace mx

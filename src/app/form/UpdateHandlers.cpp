@@ -1,0 +1,116 @@
+// The Update button's run: choose a file, remember it, read it, and start the
+// transfer (after the restore command in restore mode).
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/form/UpdaterForm.h"
+#include "protocol/Frames.h"
+
+namespace mx {
+
+namespace {
+
+// The device wants this much quiet after the restore command.
+constexpr std::chrono::milliseconds kRestorePause{50};
+
+// "hex Files|*U0102.03*.hex|All Files|*.*" for the version digits "010203";
+// digits a shorter text lacks are simply absent.
+std::string UpdateFileFilter(std::string_view version) {
+  const std::string_view major = version.substr(0, 4);
+  const std::string_view minor = version.size() > 4 ? version.substr(4, 2) : std::string_view{};
+  return "hex Files|*U" + std::string(major) + "." + std::string(minor) + "*.hex|All Files|*.*";
+}
+
+// The version digits the connect logged, or none before any.
+const std::string& LoggedVersion(const DeviceSession& session, bool restoreMode) {
+  const ReplyReceiver& receiver = session.Receiver();
+  return restoreMode ? receiver.restorePointHex : receiver.oldVersionHex;
+}
+
+}  // namespace
+
+std::string LastPathComponent(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// A pause that handles no events: the window stays frozen for it.
+void BusyWait(std::chrono::duration<double> pause) { std::this_thread::sleep_until(DeadlineAfter(pause)); }
+
+void UpdaterForm::BtnFileOpenClick() {
+  if (!State(Control::BtnFileOpen).enabled) {
+    // Clicked from code: send a held image again (a cut-short run), else nothing.
+    controls_.SetCaption(Control::Label11, "");
+    if (!ImageHeld()) return;
+    BeginAction(outcome_, Action::Update);
+    StartTransfer();
+    return;
+  }
+
+  const std::optional<std::string> path =
+      view_.ChooseFile(UpdateFileFilter(LoggedVersion(session_, state_.restoreMode)));
+  if (!path) return;
+
+  BeginAction(outcome_, Action::Update);
+  bool accepted = true;
+  try {
+    settings_.Store("Filename", *path);
+  } catch (const std::exception& error) {
+    outcome_.result = ActionResult::FileRefused;
+    outcome_.reason = error.what();
+    view_.Beep();
+    view_.ShowMessage(outcome_.reason);
+    image_.reset();
+    accepted = false;
+  }
+  if (accepted) {
+    controls_.SetEnabled(Control::BtnRestore, false);
+    controls_.SetEnabled(Control::BtnFileOpen, false);
+    controls_.SetProgressPosition(0);
+    accepted = ReadHexFile(*path);
+  }
+  if (!accepted) {
+    controls_.SetEnabled(Control::BtnFileOpen, true);
+    controls_.SetEnabled(Control::Button_Send, false);
+    return;
+  }
+  controls_.SetEnabled(Control::Button_Send, true);
+  StartTransfer();
+}
+
+bool UpdaterForm::ReadHexFile(const std::string& Path) {
+  image_.reset();  // a reading always replaces the image; a refused one leaves none
+  const ImageReading reading = ReadFirmwareFile(Path);
+  if (reading.fileRead) {
+    controls_.SetCaption(Control::Label11, Texts().UpdateFileNameText + ":" + LastPathComponent(Path));
+    controls_.SetCaption(Control::LabelTimeout, "Hex File Openning...");
+    for (const std::string& fault : reading.addressFaults) controls_.MemoAppend(fault + "\r\n");
+    controls_.SetCaption(Control::Label7, std::to_string(reading.linesExamined));
+  }
+  if (!reading.image) {
+    outcome_.result = ActionResult::FileRefused;
+    outcome_.reason = reading.refusal;
+    if (reading.refusalBeeps) view_.Beep();
+    view_.ShowMessage(reading.refusal);
+    return false;
+  }
+  controls_.SetProgressMax(reading.image->DataRecordCount());
+  image_ = reading.image;
+  return true;
+}
+
+void UpdaterForm::StartTransfer() {
+  controls_.SetEnabled(Control::BtnFileOpen, false);
+  controls_.SetEnabled(Control::BtnRestore, false);
+  controls_.SetCaption(Control::LabelTimeout, "");
+  if (state_.restoreMode) {
+    session_.Send(kRestoreFrame);
+    BusyWait(kRestorePause);
+  }
+  Button_SendClick();
+}
+
+}  // namespace mx

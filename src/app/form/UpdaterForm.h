@@ -1,0 +1,191 @@
+#pragma once
+
+// The main window's behaviour, written once without widgets. Handlers keep
+// the window's names (Button_OpenClick, FormCloseQuery, ...) and map what
+// the lower layers report onto the window's controls, captions and memo
+// lines. The work lies in the layers below: the device session (protocol/),
+// the firmware image and the transfer (update/). By subject:
+//   UpdaterForm.cpp           start-up, settings, options, close guard
+//   ConnectionState.cpp       port list, opening and closing, the vanished port
+//   ReceiveDisplay.cpp        what arrives and the waits, as the window shows them
+//   ConnectHandlers.cpp       the Connect button
+//   UpdateHandlers.cpp        the Update button: file choice and reading
+//   TransferHandlers.cpp      the transfer as the window shows it
+//   DeviceActionHandlers.cpp  Update Wizard, Restore, Erase
+// Everything runs on the thread of `loop`. A wait for the device handles
+// that thread's events, so handlers can run nested inside an action.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/LanguageTexts.h"
+#include "app/form/ActionOutcome.h"
+#include "app/form/FormControls.h"
+#include "app/form/FormSettings.h"
+#include "app/form/FormView.h"
+#include "app/form/ReceiveDisplay.h"
+#include "protocol/DeviceSession.h"
+#include "serial/EventLoop.h"
+#include "update/FirmwareImage.h"
+#include "update/Transfer.h"
+
+namespace mx {
+
+// What the form asks of its surroundings; the defaults are the real host.
+struct FormServices {
+  // Directory of "Comport.ini" (ending with a separator). Without one the form
+  // reads and writes no settings: the language and "Show Message" below apply.
+  std::optional<std::string> settingsDirectory;
+  std::string language = "ENG";
+  bool showMessages = true;
+
+  std::function<std::vector<std::string>()> listSerialPorts;      // default: ListSerialPortNames
+  std::function<std::string(const std::string&)> portDevicePath;  // default: PortDevicePath
+  // Called by the connect step's fatal error handler with the program's own
+  // executable name; the default ends every process of that name.
+  std::function<bool(const std::string&)> killProcessByName;  // default: KillProcessByName
+  std::string ownExecutableName = "mx_7410Update.exe";
+};
+
+// The window's flags, all program-wide state of its thread.
+struct WindowState : ReceiveModes {
+  bool connected = false;   // FConnected
+  bool portClosed = false;  // PortClosed
+  bool updating = false;    // Updating: a transfer runs; the window refuses to close
+};
+
+class UpdaterForm final {
+ public:
+  static constexpr int kDesignedWidth = 907;
+  static constexpr int kDesignedHeight = 223;
+  static constexpr int kMessagePanelGrowth = 400;  // pixels
+  // Restarts of the connect handshake in a row before it gives up.
+  static constexpr int kMaxHandshakeRestarts = 3;
+
+  UpdaterForm(EventLoop& loop, FormView& view, FormServices services = {});
+  ~UpdaterForm();
+  UpdaterForm(const UpdaterForm&) = delete;
+  UpdaterForm& operator=(const UpdaterForm&) = delete;
+
+  // ---- What a view shows -------------------------------------------------
+  const FormControls& Controls() const { return controls_; }
+  const ControlState& State(Control control) const { return controls_.State(control); }
+  const LanguageTexts& Texts() const { return *language_.texts; }
+  Language CurrentLanguage() const { return language_.language; }
+  std::string SettingsPath() const { return settings_.Path(); }  // empty without a settings directory
+
+  // ---- Input from a view -------------------------------------------------
+  // The user clicked an enabled button or menu entry.
+  void Click(Control control);
+  // The user changed a check box; runs its handler.
+  void SetCheckedByUser(Control control, bool checked);
+  // The user edited ComboBox1, ComboBoxwWait, EditXoff or EditXon.
+  void SetTextByUser(Control control, std::string text);
+  // The user edited the memo (while it is editable).
+  void SetMemoTextByUser(std::string text);
+
+  // ---- Clicks and changes made in code -----------------------------------
+  // Runs the handler whatever the control's enabled or visible state; an
+  // error that escapes it is shown in a message box.
+  void ClickInCode(Control control);
+  // Changes a check box; when the state changes its handler runs.
+  void SetChecked(Control control, bool checked);
+
+  // ---- Handlers, by the window's names -------------------------------------
+  // start-up and options (UpdaterForm.cpp)
+  void FormCreate();
+  void CBShowmagClick();
+  void TestData_CBClick();
+  void BtnClearMemoClick();
+  void EditXoffChange();
+  void EditXonChange();
+  void FormCloseQuery(bool& CanClose);
+  void BtnHelpClick();
+  // connection state (ConnectionState.cpp)
+  std::string ListSerialPorts();  // throws OperationAborted
+  void SetConnectState(bool connected);
+  // The port vanished (an unplugged adapter): one message, the disconnected
+  // state; a wait in progress has ended, and its action ends quietly.
+  void Comm1RequestHangup();
+  bool ConfirmDisconnect();
+  void DisConnect1Click();
+  void ComboBox1Change();
+  // the device (ConnectHandlers.cpp, DeviceActionHandlers.cpp)
+  void Button_OpenClick();
+  void SetBootloader1Click();
+  void Set_BootloaderClick();
+  void BtnRestoreClick();
+  void Restore1Click();
+  void BtnEraseClick();
+  // firmware image and update (UpdateHandlers.cpp, TransferHandlers.cpp)
+  bool ReadHexFile(const std::string& Path);
+  void Button_SendClick();
+  void BtnFileOpenClick();
+
+  // ---- Program-wide state ------------------------------------------------
+  TComm& Comm1() { return session_.Port(); }
+  const DeviceSession& Session() const { return session_; }
+  bool FConnected() const { return state_.connected; }
+  const WindowState& Flags() const { return state_; }
+  Reply LastReply() const { return session_.LastReply(); }  // ReplyWord
+  bool ImageHeld() const { return image_ != nullptr; }
+  // How the last action ended.
+  const ActionOutcome& LastOutcome() const { return outcome_; }
+
+  // The silent abort of a failed port listing ("Operation aborted").
+  class OperationAborted : public std::runtime_error {
+   public:
+    OperationAborted() : std::runtime_error("Operation aborted") {}
+  };
+
+ private:
+  bool RunHandshake();
+  bool StartHandshakeOver();
+  void SendFirmware(const TransferPlan& plan);
+  void EndTransfer(const TransferOutcome& outcome, Clock::time_point start);
+  void FinishUpdate(Clock::time_point start);
+  void StartTransfer();
+  bool OpenPortForWizard();
+
+  // The language chosen at start.
+  struct ChosenLanguage {
+    Language language = Language::None;
+    const LanguageTexts* texts = nullptr;
+  };
+  // The connect handshake's restarts in a row.
+  struct HandshakeRestarts {
+    int count = 0;
+    bool gaveUp = false;  // the restarts reached their bound
+  };
+
+  FormView& view_;
+  FormServices services_;
+  FormControls controls_;
+  FormSettings settings_;
+  WindowState state_;
+  ActionOutcome outcome_;
+  ChosenLanguage language_;
+  ReceiveDisplay receive_;
+  DeviceSession session_;
+  HandshakeRestarts restarts_;
+  std::shared_ptr<const FirmwareImage> image_;  // HexLines: the firmware image, when held
+  bool inFormCreateStep1_ = false;              // the first check of "Show Message" stores nothing
+};
+
+// The text after the last "\" or "/" of `path`: the whole text without one,
+// the empty text when it ends with one.
+std::string LastPathComponent(const std::string& path);
+
+// A pause that handles no events: the window stays frozen for it.
+void BusyWait(std::chrono::duration<double> pause);
+
+// The reply time-out in the hidden wait-time box, read at every wait: 3
+// seconds, or 5 once an erase has run.
+std::chrono::duration<double> ReplyTimeout(const FormControls& controls);
+
+}  // namespace mx

@@ -1,0 +1,68 @@
+#include "protocol/DeviceSession.h"
+
+namespace mx {
+
+DeviceSession::DeviceSession(EventLoop& loop, SessionOwner& owner) : loop_(loop), owner_(owner), comm_(loop) {
+  comm_.OnReceiveData = [this](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
+    OnReceiveData(buffer, length);
+  };
+  comm_.OnRequestHangup = [this](TComm&) { OnRequestHangup(); };
+}
+
+DeviceSession::~DeviceSession() {
+  comm_.OnReceiveData = nullptr;
+  comm_.OnRequestHangup = nullptr;
+  comm_.CloseComm();
+}
+
+void DeviceSession::Open(const std::string& devicePath) {
+  comm_.SetCommName(devicePath);
+  comm_.OpenComm();
+  lost_ = false;
+}
+
+void DeviceSession::Close() {
+  if (!comm_.IsOpen()) return;
+  // Closing discards what is still queued: let it go out first.
+  lastCloseLostFrames_ = !Drain(kDrainLimit);
+  comm_.CloseComm();
+}
+
+bool DeviceSession::Send(std::span<const std::uint8_t> frame) {
+  return comm_.SendData(frame.data(), static_cast<std::uint16_t>(frame.size()));
+}
+
+bool DeviceSession::Drain(std::chrono::milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (comm_.IsOpen() && !lost_ && !comm_.AllSent() && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  return comm_.AllSent() && !lost_;
+}
+
+Reply DeviceSession::WaitForReply(std::chrono::duration<double> timeout) {
+  owner_.WaitStarted();
+  reply_ = Reply::None;
+  const Clock::time_point deadline = DeadlineAfter(timeout);
+  loop_.ProcessPendingEvents();
+  while (reply_ == Reply::None && !lost_ && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  if (reply_ == Reply::None) reply_ = lost_ ? Reply::PortLost : Reply::TimedOut;
+  owner_.WaitEnded(reply_);
+  return reply_;
+}
+
+void DeviceSession::OnReceiveData(const std::uint8_t* buffer, std::uint16_t length) {
+  reply_ = Reply::None;
+  const std::optional<ReceiveOptions> options = owner_.HowToReceive();
+  if (!options) return owner_.ChunkShownRaw({buffer, length});
+  const ReceiveResult result = receiver_.Feed({buffer, length}, *options);
+  if (result.reply) reply_ = *result.reply;
+  owner_.ChunkParsed(result);
+}
+
+// Once per open; a notice that comes after the owner closed says nothing.
+void DeviceSession::OnRequestHangup() {
+  if (lost_ || !comm_.IsOpen()) return;
+  lost_ = true;
+  owner_.PortLost();
+}
+
+}  // namespace mx

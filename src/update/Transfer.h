@@ -1,0 +1,56 @@
+#pragma once
+
+// The update transfer: erases the device, writes the image in acknowledged
+// blocks of at most 256 bytes, closes it with the end frame and, once the
+// last block has been accepted, asks for the version again. It runs on the
+// session's owner thread and handles events once per data record and
+// throughout every wait.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "protocol/DeviceSession.h"
+#include "update/FirmwareImage.h"
+
+namespace mx {
+
+struct TransferPlan {
+  bool eraseOnly = false;  // the Erase button: stop right after the erase has been answered
+  bool testMode = false;   // "Code Report": no erase, and no reply is awaited
+  std::chrono::duration<double> replyTimeout{3.0};
+};
+
+struct TransferProgress {
+  int records = 0;                // data records reached, also those after the end record
+  std::uint64_t bytes = 0;        // their data bytes
+  std::uint64_t bytesTotal = 0;   // data bytes of the image
+  std::int32_t recordsTotal = 0;  // data records of the image: the 100 % mark
+};
+
+// Told of every data record the transfer reaches, before its bytes go into
+// a frame.
+using ProgressObserver = std::function<void(const TransferProgress& progress)>;
+
+struct TransferOutcome {
+  enum class Ending {
+    EraseOnly,    // eraseOnly: the erase has been answered; lastReply says how
+    TimedOut,     // a wait ran out; nothing was sent after the unanswered frame
+    PortLost,     // the port vanished during a wait
+    TestSent,     // test mode: every frame queued, none answered
+    Written,      // the last block was accepted: end frame and version request queued
+    NoData,       // erased, end frame queued; the image holds no data records
+    Unconfirmed,  // went through, but the last reply was no acceptance of a block
+  };
+  Ending ending = Ending::Unconfirmed;
+  Reply lastReply = Reply::None;
+  bool wentThrough = false;  // every line of the image was gone through
+  TransferProgress progress;
+  int blocksWritten = 0;  // write frames accepted (queued, in test mode)
+  int refusals = 0;       // erase and write frames the device refused and got again
+};
+
+TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
+                            const ProgressObserver& onRecord);
+
+}  // namespace mx
