@@ -1,5 +1,6 @@
 #include "update/Transfer.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <span>
@@ -64,6 +65,38 @@ class BlockBuilder {
   std::uint32_t start_ = 0;
 };
 
+// Walks the image's lines as a transfer sends them: every data record goes
+// to `onRecord`, then into `blocks`; an end record sends the last block and
+// calls `onEnd`; an extended address record sets the upper address byte.
+// False when sending a block stopped the walk.
+bool WalkImage(const FirmwareImage& image, BlockBuilder& blocks,
+               const std::function<void(const HexRecord&, std::uint32_t address)>& onRecord,
+               const std::function<void()>& onEnd) {
+  std::uint8_t upperAddress = 0;  // A2
+  for (const std::string& line : image.Lines()) {
+    const std::optional<HexRecord> record = ParseHexRecord(line);
+    if (!record) continue;  // empty, not a record, or unreadable (only after the end record)
+    switch (record->type) {
+      case kDataRecord: {
+        const std::uint32_t address = (std::uint32_t{upperAddress} << 16) | record->address;
+        onRecord(*record, address);
+        if (!blocks.Add(address, record->data)) return false;
+        break;
+      }
+      case kEndRecord:
+        if (!blocks.Flush()) return false;
+        onEnd();
+        break;
+      case kUpperAddressRecord:
+        upperAddress = record->upperByte;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
 class TransferRun {
  public:
   TransferRun(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
@@ -117,33 +150,18 @@ std::optional<TransferOutcome::Ending> TransferRun::Erase() {
 
 // Walks the image's lines; false when a wait gave up.
 bool TransferRun::WriteImage() {
-  std::uint8_t upperAddress = 0;  // A2
   BlockBuilder blocks(
       [this](std::span<const std::uint8_t> frame, bool lastBlock) { return SendBlock(frame, lastBlock); });
   TransferProgress& progress = outcome_.progress;
-  for (const std::string& line : image_.Lines()) {
-    const std::optional<HexRecord> record = ParseHexRecord(line);
-    if (!record) continue;  // empty, not a record, or unreadable (only after the end record)
-    switch (record->type) {
-      case kDataRecord:
+  return WalkImage(
+      image_, blocks,
+      [&](const HexRecord& record, std::uint32_t) {
         ++progress.records;
-        progress.bytes += record->data.size();
+        progress.bytes += record.data.size();
         if (onRecord_) onRecord_(progress);
         session_.HandlePendingEvents();
-        if (!blocks.Add((std::uint32_t{upperAddress} << 16) | record->address, record->data)) return false;
-        break;
-      case kEndRecord:
-        if (!blocks.Flush()) return false;
-        session_.Send(kEndFrame);  // no reply is awaited
-        break;
-      case kUpperAddressRecord:
-        upperAddress = record->upperByte;
-        break;
-      default:
-        break;
-    }
-  }
-  return true;
+      },
+      [this] { session_.Send(kEndFrame); });  // no reply is awaited
 }
 
 // Sends one block until the device takes it (the last one on a freshly
@@ -186,6 +204,26 @@ TransferOutcome::Ending TransferRun::EndingAfterWrite() const {
 TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
                             const ProgressObserver& onRecord) {
   return TransferRun(session, image, plan, onRecord).Run();
+}
+
+ImageLayout DescribeImage(const FirmwareImage& image) {
+  ImageLayout layout;
+  BlockBuilder blocks([&layout](std::span<const std::uint8_t>, bool) {
+    ++layout.writeFrames;
+    return true;
+  });
+  WalkImage(
+      image, blocks,
+      [&layout](const HexRecord& record, std::uint32_t address) {
+        if (record.data.empty()) return;
+        const std::uint32_t last = address + static_cast<std::uint32_t>(record.data.size()) - 1;
+        layout.firstAddress = layout.dataRecords == 0 ? address : std::min(layout.firstAddress, address);
+        layout.lastAddress = layout.dataRecords == 0 ? last : std::max(layout.lastAddress, last);
+        ++layout.dataRecords;
+        layout.dataBytes += record.data.size();
+      },
+      [] {});
+  return layout;
 }
 
 }  // namespace mx

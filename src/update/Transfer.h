@@ -53,4 +53,14 @@ struct TransferOutcome {
 TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
                             const ProgressObserver& onRecord);
 
+// What a transfer of the image writes, found without a device.
+struct ImageLayout {
+  int dataRecords = 0;
+  std::uint64_t dataBytes = 0;
+  std::uint32_t firstAddress = 0;  // of the first data byte, with the upper address byte
+  std::uint32_t lastAddress = 0;   // of the last data byte
+  int writeFrames = 0;             // write frames, one acknowledgement each
+};
+ImageLayout DescribeImage(const FirmwareImage& image);
+
 }  // namespace mx

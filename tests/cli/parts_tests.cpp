@@ -156,7 +156,8 @@ TEST(ProgressTracker, DrawsTheEdgesAndAtMostEveryTenthOfASecondBetween) {
 
 TEST(TerminalView, PrintsEachMemoLineAndMessageOnItsOwnLine) {
   std::ostringstream out, err;
-  TerminalView view(out, err, TerminalSettings{});
+  StreamOutput output(out, err, StreamSettings{});
+  TerminalView view(output, TerminalSettings{});
   view.MemoAppended("OldVersion:010203\r\nRestorePoint:010200\r\n");
   view.ShowMessage("Finish Update");
   view.Beep();  // not a terminal: silent
@@ -166,9 +167,8 @@ TEST(TerminalView, PrintsEachMemoLineAndMessageOnItsOwnLine) {
 
 TEST(TerminalView, QuietKeepsOnlyMessagesAndResults) {
   std::ostringstream out, err;
-  TerminalSettings settings;
-  settings.quiet = true;
-  TerminalView view(out, err, settings);
+  StreamOutput output(out, err, StreamSettings{true});
+  TerminalView view(output, TerminalSettings{true, {}});
   view.MemoAppended("Command checksum checked.\r\n");
   view.ShowMessage("Erase fail!(QUIT)");
   view.PrintResultLine("Time Out!");
@@ -177,9 +177,8 @@ TEST(TerminalView, QuietKeepsOnlyMessagesAndResults) {
 
 TEST(TerminalView, AnswersTheDialogsFromTheCommandLine) {
   std::ostringstream out, err;
-  TerminalSettings settings;
-  settings.file = "/abs/fw.hex";
-  TerminalView view(out, err, settings);
+  StreamOutput output(out, err, StreamSettings{});
+  TerminalView view(output, TerminalSettings{false, "/abs/fw.hex"});
   EXPECT_TRUE(view.Confirm("Erase Data!", ConfirmButtons::YesNo));
   EXPECT_EQ(view.ChooseFile("hex Files|*U.*.hex|All Files|*.*"), "/abs/fw.hex");
 }

@@ -17,6 +17,7 @@ const std::map<std::string_view, Command>& CommandNames() {
   static const std::map<std::string_view, Command> names{
       {"ports", Command::Ports},     {"connect", Command::Connect}, {"update", Command::Update},
       {"restore", Command::Restore}, {"erase", Command::Erase},     {"wizard", Command::Wizard},
+      {"check", Command::Check},
   };
   return names;
 }
@@ -56,7 +57,7 @@ const std::map<std::string_view, ValueSetter>& ValueOptions() {
       {"--port",
        [](Options& o, const std::string& v) -> std::string {
          if (v.empty()) return "--port wants a port name";
-         o.port = v;
+         o.ports.push_back(v);
          return {};
        }},
       {"--wait",
@@ -101,8 +102,11 @@ ParsedCommandLine Usage(std::string error) {
 }  // namespace
 
 bool CommandTakesFile(Command command) {
-  return command == Command::Update || command == Command::Restore || command == Command::Wizard;
+  return command == Command::Update || command == Command::Restore || command == Command::Wizard ||
+         command == Command::Check;
 }
+
+bool CommandUsesDevice(Command command) { return command != Command::Ports && command != Command::Check; }
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   ParsedCommandLine parsed;
@@ -125,6 +129,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       return parsed;
     } else if (argument == "--quiet" || argument == "-q") {
       parsed.options.quiet = true;
+    } else if (argument == "--all-ports") {
+      parsed.options.allPorts = true;
+    } else if (argument == "--json") {
+      parsed.options.json = true;
     } else {
       const std::size_t equals = argument.find('=');
       const std::string name = argument.substr(0, equals);
@@ -154,14 +162,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (positional[1].empty()) return Usage(positional.front() + " wants a firmware FILE");
     parsed.options.file = positional[1];
   }
+  if (parsed.options.allPorts && !parsed.options.ports.empty())
+    return Usage("--all-ports and --port exclude each other");
+  if (parsed.options.ports.size() == 1) parsed.options.port = parsed.options.ports.front();
   parsed.action = ParsedCommandLine::Action::Run;
   return parsed;
 }
 
 std::string UsageText() {
-  return "usage: mx7410-flash [--port NAME] [--wait SECONDS] [--lang ENG|CH] [--quiet] [--read-gap MS]\n"
-         "                    [--max-wait SECONDS] COMMAND [FILE]\n"
-         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE\n"
+  return "usage: mx7410-flash [--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [--quiet]\n"
+         "                    [--json] [--read-gap MS] [--max-wait SECONDS] COMMAND [FILE]\n"
+         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE\n"
          "Try 'mx7410-flash --help' for more.\n";
 }
 
@@ -185,10 +196,16 @@ Commands:
                   is the confirmation)
   wizard FILE     the Update Wizard: open the port, wait until the device is
                   switched on (or restarted), then connect and update
+  check FILE      no device: read and check FILE as update would, and print
+                  the refusal or a summary (data records, data bytes, first
+                  and last address, write blocks)
 
 Options:
   --port NAME        the port: a name from 'ports' or a device path. Without
-                     it the last listed port is taken at every connect.
+                     it the last listed port is taken at every connect. Give
+                     it several times to run the command on every port at
+                     once, each port as if it were alone.
+  --all-ports        run the command on every port that 'ports' lists, at once
   --wait SECONDS     reply time-out in whole seconds (1 to 3600, default 3;
                      an erase raises it to at least 5, as the window does)
   --lang ENG|CH      language of the texts (default ENG)
@@ -198,6 +215,9 @@ Options:
                      (1 to 60000, default 100, as in the window)
   --max-wait SECONDS wizard only: stop waiting for the device after this long
                      (default: wait until interrupted)
+  --json             standard output carries JSON Lines only: a "start", a
+                     "progress" (at most every 250 ms) and an "end" object
+                     for every port, then a "summary" (see the README)
   --help, -h         this text
   --version          the program's version
 
@@ -211,7 +231,12 @@ Output:
   wizard's waiting counter, only while it is a terminal, and the program's
   own complaints. Nothing is written to the window's settings file.
 
-Exit status:
+Several ports: each port's lines come prefixed with its name and ": ", a
+  table on standard error (while it is a terminal) shows every port's state
+  and progress, and a summary line per port ends the output.
+
+Exit status (with several ports: 0 when every port succeeded, else the
+status of the first port, in command-line order, that failed):
   0  success: connected, image written, erase accepted, ports listed; also
      an update of a file without data records, which erases the device and
      says so ("Mx7410 erased; the file holds no data.")
@@ -219,7 +244,7 @@ Exit status:
      port lost (adapter unplugged), the last frames not sent, no device
      seen within --max-wait, or interrupted
   2  usage error
-  3  the firmware file was refused or could not be read
+  3  the firmware file was refused or could not be read (also by check)
   4  the port could not be opened, or no serial port is listed
 
 Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run; a
@@ -230,8 +255,8 @@ port's settings put back.
 Before it closes the port, every command lets the frames it has queued reach
 the line (for at most a second).
 
-Several boards at once: one process serves one port, so run one per port:
-  mx7410-flash ports | xargs -P4 -I{} mx7410-flash --quiet --port {} update fw.hex
+A whole tray at once, with a record of what each board received:
+  mx7410-flash --all-ports --json update fw.hex > tray.jsonl
 
 Environment:
   MX7410_PORT_DIR  where a simulated bootloader publishes its ports; they are

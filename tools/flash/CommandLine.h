@@ -10,7 +10,7 @@
 
 namespace mx::flash {
 
-enum class Command { Ports, Connect, Update, Restore, Erase, Wizard };
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check };
 
 // Exit statuses of the program.
 enum ExitStatus : int {
@@ -23,8 +23,11 @@ enum ExitStatus : int {
 
 struct Options {
   Command command = Command::Ports;
-  std::string file;                 // update, restore, wizard: the firmware file as given
-  std::optional<std::string> port;  // a listed name or a device path; none: automatic choice
+  std::string file;                 // update, restore, wizard, check: the firmware file as given
+  std::optional<std::string> port;  // the port of this run: a listed name or a device path; none: automatic choice
+  std::vector<std::string> ports;   // every --port given, in order; several: one run each, at once
+  bool allPorts = false;            // --all-ports: every listed port, one run each
+  bool json = false;                // JSON Lines on standard output
   int waitSeconds = 3;              // reply time-out, whole seconds
   std::string language = "ENG";     // "ENG" or "CH"
   bool quiet = false;
@@ -44,6 +47,8 @@ struct ParsedCommandLine {
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 bool CommandTakesFile(Command command);
+// The commands that talk to a device, and may run on several ports at once.
+bool CommandUsesDevice(Command command);
 
 // The synopsis, for usage errors.
 std::string UsageText();

@@ -1,5 +1,6 @@
 #include "CommandRunner.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,22 @@ int ExitStatusFor(ActionResult result) {
       break;
   }
   return kExitDeviceFailed;
+}
+
+FormServices CommandLineServices(const Options& options) {
+  FormServices services;
+  services.language = options.language;
+  services.showMessages = true;
+  services.killProcessByName = [](const std::string&) { return false; };
+  return services;
+}
+
+std::string AbsoluteFile(const Options& options) {
+  if (!CommandTakesFile(options.command)) return {};
+  // Through UTF-8 both ways: a plain string would take the ANSI code page on Windows.
+  const std::u8string file(options.file.begin(), options.file.end());
+  const std::u8string absolute = std::filesystem::absolute(std::filesystem::path(file)).lexically_normal().u8string();
+  return std::string(absolute.begin(), absolute.end());
 }
 
 CommandRunner::CommandRunner(const Options& options, EventLoop& loop, UpdaterForm& form, TerminalView& view)
@@ -48,6 +65,8 @@ int CommandRunner::Run() {
     case Command::Wizard:
       status = RunWizard();
       break;
+    case Command::Check:
+      break;  // no device: CheckFile
   }
   Disconnect();
   view_.EndTransientLine();

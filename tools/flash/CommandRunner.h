@@ -50,4 +50,14 @@ class CommandRunner {
 // The exit status for the way an action ended.
 int ExitStatusFor(ActionResult result);
 
+// What the window's behaviour gets from the command line: its language, the
+// message panel shown, no settings file, and no process ended after a fatal
+// connect error (the window ends every copy of itself; the command line only
+// reports it, as a window of another name would).
+FormServices CommandLineServices(const Options& options);
+
+// The firmware file of the command as an absolute path (UTF-8); empty when
+// the command takes none.
+std::string AbsoluteFile(const Options& options);
+
 }  // namespace mx::flash

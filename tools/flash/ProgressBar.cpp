@@ -39,6 +39,13 @@ std::string FormatBytes(std::uint64_t bytes) {
   return Printf("%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
 }
 
+std::string FormatRate(const ProgressSample& sample) {
+  if (!sample.bytesDone || !sample.bytesTotal || sample.elapsed < kMinRateTime || *sample.bytesDone == 0) return {};
+  const double rate = static_cast<double>(*sample.bytesDone) / sample.elapsed.count();
+  const double left = static_cast<double>(*sample.bytesTotal - std::min(*sample.bytesDone, *sample.bytesTotal)) / rate;
+  return FormatBytes(static_cast<std::uint64_t>(rate)) + "/s  " + FormatDuration(left) + " left";
+}
+
 std::string FormatProgressLine(const ProgressSample& sample, int columns) {
   const double fraction =
       sample.maxRecords > 0 ? std::clamp(static_cast<double>(sample.records) / sample.maxRecords, 0.0, 1.0) : 1.0;
@@ -47,13 +54,7 @@ std::string FormatProgressLine(const ProgressSample& sample, int columns) {
   std::string details;
   if (sample.bytesDone && sample.bytesTotal) {
     details = "  " + FormatBytes(*sample.bytesDone) + " / " + FormatBytes(*sample.bytesTotal);
-    if (sample.elapsed >= kMinRateTime && *sample.bytesDone > 0) {
-      const double rate = static_cast<double>(*sample.bytesDone) / sample.elapsed.count();
-      details += "  " + FormatBytes(static_cast<std::uint64_t>(rate)) + "/s";
-      const double left =
-          static_cast<double>(*sample.bytesTotal - std::min(*sample.bytesDone, *sample.bytesTotal)) / rate;
-      details += "  " + FormatDuration(left) + " left";
-    }
+    if (const std::string rate = FormatRate(sample); !rate.empty()) details += "  " + rate;
   } else {
     details = "  " + std::to_string(sample.records) + " / " + std::to_string(sample.maxRecords) + " records";
   }

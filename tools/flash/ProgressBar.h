@@ -21,6 +21,9 @@ struct ProgressSample {
   std::chrono::duration<double> elapsed{0};  // since the transfer started
 };
 
+// "2.0 KiB/s  0:04 left" once half a second has passed, else empty.
+std::string FormatRate(const ProgressSample& sample);
+
 // One line of at most `columns` characters, without line end.
 std::string FormatProgressLine(const ProgressSample& sample, int columns);
 

@@ -7,14 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "CheckFile.h"
 #include "CommandLine.h"
 #include "CommandRunner.h"
+#include "Gang.h"
+#include "GangReport.h"
 #include "InterruptGuard.h"
+#include "Sha256.h"
 #include "Terminal.h"
 #include "TerminalView.h"
+#include "app/HostSystem.h"
 #include "app/form/UpdaterForm.h"
 #include "serial/EventLoop.h"
 #include "serial/SerialComm.h"
+#include "update/FileAccess.h"
+#include "update/HexFile.h"
 
 namespace mx::flash {
 namespace {
@@ -23,9 +30,10 @@ namespace {
 constexpr std::chrono::milliseconds kInterruptGrace{1500};
 
 // Ends this process, and only it, once its output is out: when an
-// interrupted run does not end in time. The ports get their settings back,
-// the system closes them.
-[[noreturn]] void EndThisProcess() {
+// interrupted run does not end in time, or at a second Ctrl-C. The ports get
+// their settings back, the system closes them.
+[[noreturn]] void EndAfterInterrupt() {
+  std::fputs("\nmx7410-flash: stopped\n", stderr);
   mx::RestorePortSettingsNow();
   std::cout.flush();
   std::cerr.flush();
@@ -33,43 +41,53 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
   std::_Exit(kExitDeviceFailed);
 }
 
-TerminalSettings SettingsFor(const Options& options) {
-  TerminalSettings settings;
-  settings.quiet = options.quiet;
-  settings.outputIsTerminal = IsTerminal(Stream::Output);
-  settings.errorIsTerminal = IsTerminal(Stream::Error);
-  settings.columns = TerminalColumns();
-  if (CommandTakesFile(options.command)) {
-    // Through UTF-8 both ways: a plain string would take the ANSI code page on Windows.
-    const std::u8string file(options.file.begin(), options.file.end());
-    const std::u8string absolute = std::filesystem::absolute(std::filesystem::path(file)).lexically_normal().u8string();
-    settings.file.assign(absolute.begin(), absolute.end());
-  }
-  return settings;
+StreamSettings StreamSettingsFor(const Options& options) {
+  return {options.quiet, IsTerminal(Stream::Output), IsTerminal(Stream::Error), TerminalColumns()};
 }
 
+// The run on one port, or on the automatic choice: today's single-port path.
 int RunCommand(const Options& options) {
   EventQueue loop;
-  TerminalView view(std::cout, std::cerr, SettingsFor(options));
-
-  FormServices services;
-  services.language = options.language;
-  services.showMessages = true;  // no settings file: "Show Message" checked
-  // The window ends every copy of itself after a fatal connect error; the
-  // command line only reports it, as a window of another name would.
-  services.killProcessByName = [](const std::string&) { return false; };
-
-  UpdaterForm form(loop, view, std::move(services));
+  StreamOutput output(std::cout, std::cerr, StreamSettingsFor(options));
+  TerminalView view(output, TerminalSettings{options.quiet, AbsoluteFile(options)});
+  UpdaterForm form(loop, view, CommandLineServices(options));
   view.Attach(form);
   CommandRunner runner(options, loop, form, view);
 
   InterruptGuard guard(
-      kInterruptGrace, [&loop, &runner] { loop.Post([&runner] { runner.Interrupt(); }); },
-      [] {
-        std::fputs("\nmx7410-flash: stopped\n", stderr);
-        EndThisProcess();
-      });
+      kInterruptGrace, [&loop, &runner] { loop.Post([&runner] { runner.Interrupt(); }); }, EndAfterInterrupt);
   return runner.Run();
+}
+
+// The ports of a run on several: those given, every listed one, or the
+// automatic choice for a single JSON run.
+std::vector<std::string> GangPorts(const Options& options) {
+  if (!options.ports.empty()) return options.ports;
+  std::vector<std::string> listed = ListSerialPortNames();
+  if (options.allPorts || listed.empty()) return listed;
+  return {listed.back()};
+}
+
+// Several ports at once, or any run with JSON output.
+int RunGang(const Options& options) {
+  const std::vector<std::string> ports = GangPorts(options);
+  if (ports.empty()) {
+    std::cerr << "mx7410-flash: no serial port is listed\n";
+    return kExitPortFailed;
+  }
+  std::unique_ptr<GangReport> report;
+  if (options.json) {
+    const std::string sha = CommandTakesFile(options.command)
+                                ? Sha256Hex(ReadRegularFile(AbsoluteFile(options), kMaxHexFileBytes).bytes)
+                                : std::string();
+    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options, sha);
+  } else {
+    report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
+  }
+  Gang gang(options, ports, *report);
+  InterruptGuard guard(
+      kInterruptGrace, [&gang] { gang.Interrupt(); }, EndAfterInterrupt);
+  return gang.Run();
 }
 
 }  // namespace
@@ -92,5 +110,9 @@ int main(int argc, char** argv) {
     case ParsedCommandLine::Action::Run:
       break;
   }
-  return RunCommand(parsed.options);
+  const Options& options = parsed.options;
+  if (options.command == Command::Check) return CheckFile(options, std::cout);
+  const bool several = options.allPorts || options.ports.size() > 1;
+  if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
+  return RunCommand(options);
 }

@@ -1,0 +1,62 @@
+#include "CheckFile.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+
+#include "CommandRunner.h"
+#include "Sha256.h"
+#include "update/FileAccess.h"
+#include "update/FirmwareImage.h"
+#include "update/HexFile.h"
+#include "update/Transfer.h"
+
+namespace mx::flash {
+
+namespace {
+
+std::string Address(std::uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06X", address);
+  return text;
+}
+
+}  // namespace
+
+int CheckFile(const Options& options, std::ostream& out) {
+  const std::string file = AbsoluteFile(options);
+  const ImageReading reading = ReadFirmwareFile(file);
+  const int status = reading.image ? kExitSuccess : kExitFileRefused;
+  ImageLayout layout;
+  if (reading.image) layout = DescribeImage(*reading.image);
+
+  if (options.json) {
+    nlohmann::json check{{"event", "check"}, {"file", file}, {"exit", status}};
+    check["result"] = reading.image ? "ok" : "file-refused";
+    check["file_sha256"] = Sha256Hex(ReadRegularFile(file, kMaxHexFileBytes).bytes);
+    if (reading.image) {
+      check["data_records"] = layout.dataRecords;
+      check["data_bytes"] = layout.dataBytes;
+      check["first_address"] = layout.firstAddress;
+      check["last_address"] = layout.lastAddress;
+      check["write_blocks"] = layout.writeFrames;
+    } else {
+      check["messages"] = {reading.refusal};
+    }
+    out << check.dump() << '\n';
+    return status;
+  }
+  if (!reading.image) {
+    out << reading.refusal << '\n';
+    return status;
+  }
+  out << "data records: " << layout.dataRecords << '\n'
+      << "data bytes: " << layout.dataBytes << '\n'
+      << "first address: " << Address(layout.firstAddress) << '\n'
+      << "last address: " << Address(layout.lastAddress) << '\n'
+      << "write blocks: " << layout.writeFrames << '\n';
+  return status;
+}
+
+}  // namespace mx::flash

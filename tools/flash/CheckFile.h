@@ -1,0 +1,16 @@
+#pragma once
+
+// The check command: reads and checks a firmware file exactly as an update
+// would, without a port or a device, and prints the refusal or what an
+// update would write.
+
+#include <iosfwd>
+
+#include "CommandLine.h"
+
+namespace mx::flash {
+
+// Returns the exit status: 0 for an accepted file, 3 for a refused one.
+int CheckFile(const Options& options, std::ostream& out);
+
+}  // namespace mx::flash

@@ -1,0 +1,90 @@
+#include "Gang.h"
+
+#include <thread>
+
+#include "CommandRunner.h"
+#include "app/form/UpdaterForm.h"
+#include "serial/EventLoop.h"
+
+namespace mx::flash {
+
+int GangExitStatus(const std::vector<PortResult>& results) {
+  for (const PortResult& result : results) {
+    if (result.exitStatus != kExitSuccess) return result.exitStatus;
+  }
+  return kExitSuccess;
+}
+
+std::string ResultWord(int exitStatus) {
+  switch (exitStatus) {
+    case kExitSuccess:
+      return "ok";
+    case kExitFileRefused:
+      return "file-refused";
+    case kExitPortFailed:
+      return "port-failed";
+    case kExitUsage:
+      return "usage";
+    default:
+      return "device-failed";
+  }
+}
+
+Gang::Gang(const Options& options, std::vector<std::string> ports, GangReport& report)
+    : options_(options), ports_(std::move(ports)), report_(report), results_(ports_.size()), running_(ports_.size()) {}
+
+int Gang::Run() {
+  runsLeft_ = ports_.size();
+  std::vector<std::thread> threads;
+  for (std::size_t index = 0; index < ports_.size(); ++index) threads.emplace_back([this, index] { RunPort(index); });
+  {
+    std::unique_lock lock(mutex_);
+    while (!ended_.wait_for(lock, kRefreshInterval, [this] { return runsLeft_ == 0; })) {
+      lock.unlock();
+      report_.Refresh();
+      lock.lock();
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+  const int status = GangExitStatus(results_);
+  report_.Finished(results_, status);
+  return status;
+}
+
+void Gang::Interrupt() {
+  std::lock_guard lock(mutex_);
+  interrupted_ = true;
+  for (const Running& run : running_) {
+    if (run.loop != nullptr) run.loop->Post([runner = run.runner] { runner->Interrupt(); });
+  }
+}
+
+void Gang::RunPort(std::size_t index) {
+  const auto start = std::chrono::steady_clock::now();
+  Options own = options_;
+  own.port = ports_[index];
+  std::unique_ptr<TerminalOutput> output = report_.OutputFor(index);
+  EventQueue loop;
+  TerminalView view(*output, TerminalSettings{own.quiet, AbsoluteFile(own)});
+  UpdaterForm form(loop, view, CommandLineServices(own));
+  view.Attach(form);
+  CommandRunner runner(own, loop, form, view);
+  {
+    std::lock_guard lock(mutex_);
+    running_[index] = {&loop, &runner};
+    if (interrupted_) loop.Post([&runner] { runner.Interrupt(); });
+  }
+  const int status = runner.Run();
+  {
+    std::lock_guard lock(mutex_);
+    running_[index] = {};
+  }
+  PortResult& result = results_[index];
+  result = {ports_[index], status, form.LastOutcome(), std::chrono::steady_clock::now() - start};
+  report_.Ended(index, result);
+  std::lock_guard lock(mutex_);
+  --runsLeft_;
+  ended_.notify_all();
+}
+
+}  // namespace mx::flash

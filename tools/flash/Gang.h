@@ -1,0 +1,90 @@
+#pragma once
+
+// One command on several ports at once, from one process: a thread, an event
+// loop and the window's behaviour for every port, each doing exactly what a
+// run alone on that port does (the same bytes, texts and waits). One port's
+// failure never stops or slows the others.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "TerminalView.h"
+#include "app/form/ActionOutcome.h"
+
+namespace mx {
+class EventLoop;
+}
+
+namespace mx::flash {
+
+class CommandRunner;
+
+struct PortResult {
+  std::string port;
+  int exitStatus = kExitDeviceFailed;
+  ActionOutcome outcome;
+  std::chrono::duration<double> elapsed{0};
+};
+
+// What the runs show while they go and once they are over. OutputFor and
+// Ended are called on the ports' threads, each for its own port; Refresh and
+// Finished on the thread that runs the gang.
+class GangReport {
+ public:
+  virtual ~GangReport() = default;
+  // Where the run on port `index` sends its text; asked as the run starts.
+  virtual std::unique_ptr<TerminalOutput> OutputFor(std::size_t index) = 0;
+  virtual void Ended(std::size_t index, const PortResult& result) = 0;
+  // About four times a second while ports run.
+  virtual void Refresh() = 0;
+  virtual void Finished(const std::vector<PortResult>& results, int exitStatus) = 0;
+};
+
+class Gang {
+ public:
+  static constexpr std::chrono::milliseconds kRefreshInterval{250};
+
+  Gang(const Options& options, std::vector<std::string> ports, GangReport& report);
+
+  // Runs the command on every port at once and waits for all of them.
+  // Returns 0 when every port succeeded, else the exit status of the first
+  // port, in the given order, that failed.
+  int Run();
+  // The user asked to stop: every port closes its port and ends. Callable
+  // from any thread.
+  void Interrupt();
+
+ private:
+  // Note: runs on the port's own thread.
+  void RunPort(std::size_t index);
+
+  const Options& options_;
+  const std::vector<std::string> ports_;
+  GangReport& report_;
+  std::vector<PortResult> results_;
+
+  // The runs under way, for Interrupt; guarded by mutex_.
+  struct Running {
+    EventLoop* loop = nullptr;
+    CommandRunner* runner = nullptr;
+  };
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::vector<Running> running_;
+  std::size_t runsLeft_ = 0;
+  bool interrupted_ = false;
+};
+
+// 0 when every port succeeded, else the first failure's exit status.
+int GangExitStatus(const std::vector<PortResult>& results);
+// "ok", "device-failed", "file-refused", "port-failed" (or "usage") for an
+// exit status.
+std::string ResultWord(int exitStatus);
+
+}  // namespace mx::flash
