@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # Times a 64 KiB update through mx7410-flash against the simulated bootloader
-# pacing a 38400-baud line, at read gaps of 100 ms (the window's) and 20 ms,
-# and sets the wall time against two bounds:
+# pacing a 38400-baud line, at read gaps from 100 ms (the window's) down to
+# 1 ms, and sets the wall time against two bounds:
 #   line limit      every byte of every frame and reply at 10 bits a byte
 #   protocol floor  the line time plus one read gap per awaited reply (the
 #                   receiver hands a reply over only after that much silence)
 # and reports the updater's CPU time (user + system, from /usr/bin/time).
 #
-#   scripts/bench-update.sh [BUILD_DIR [SIZE_BYTES [BAUD]]]
+# With LATENCY_MS the simulator hands its replies over as a USB serial
+# adapter with that latency timer does (16 ms on common ones).
+#
+#   scripts/bench-update.sh [BUILD_DIR [SIZE_BYTES [BAUD [LATENCY_MS]]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build}
 size=${2:-65536}
 baud=${3:-38400}
+latency=${4:-0}
 source scripts/simulator-common.sh bench-update "$build"
 
 image="$work/image.hex"
@@ -65,7 +69,7 @@ PY
 serve() {  # starts the simulator; sets sim_pid and opens its output on fd 3
   rm -f "$work/sim.out"
   mkfifo "$work/sim.out"
-  "$sim" --port-dir "$work/ports" --baud "$baud" --verify "$image" >"$work/sim.out" 2>"$work/sim.err" &
+  "$sim" --port-dir "$work/ports" --baud "$baud" --latency "$latency" --verify "$image" >"$work/sim.out" 2>"$work/sim.err" &
   sim_pid=$!
   exec 3<"$work/sim.out"
   read -r -t 10 _ <&3
@@ -83,10 +87,10 @@ stop() {  # stops the simulator; fails when its memory differs from the image
 }
 
 line_seconds=$(python3 -c "print($line_bytes * 10 / $baud)")
-printf '%s bytes in %s, %s baud: %s bytes on the line (%.2f s), %s replies awaited\n' \
-  "$size" "$(basename "$image")" "$baud" "$line_bytes" "$line_seconds" "$replies"
-printf '%-9s %9s %11s %10s %9s %9s %9s\n' "read gap" "wall s" "floor s" "wall/floor" "wall/line" "CPU s" "CPU %"
-for gap in 100 20; do
+printf '%s bytes in %s, %s baud, adapter latency %s ms: %s bytes on the line (%.2f s), %s replies awaited\n' \
+  "$size" "$(basename "$image")" "$baud" "$latency" "$line_bytes" "$line_seconds" "$replies"
+printf '%-9s %9s %11s %10s %10s %9s %9s\n' "read gap" "wall s" "floor s" "wall/floor" "line rate" "CPU s" "CPU %"
+for gap in 100 20 5 2 1; do
   serve
   MX7410_PORT_DIR="$work/ports" /usr/bin/time -f '%e %U %S' -o "$work/time" \
     "$flash" --quiet --read-gap "$gap" update "$image" >"$work/flash.out"
@@ -97,6 +101,6 @@ import sys
 gap, wall, user, system, line, replies = (float(v) for v in sys.argv[1:])
 floor = line + replies * gap / 1000
 cpu = user + system
-print(f"{int(gap):>5} ms {wall:9.2f} {floor:11.2f} {wall / floor:10.2f} {wall / line:9.2f} {cpu:9.2f} {100 * cpu / wall:8.1f}%")
+print(f"{int(gap):>5} ms {wall:9.2f} {floor:11.2f} {wall / floor:10.2f} {100 * line / wall:9.1f}% {cpu:9.2f} {100 * cpu / wall:8.1f}%")
 PY
 done

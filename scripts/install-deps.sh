@@ -3,9 +3,11 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config clang-format
+  help2man desktop-file-utils lintian dpkg-dev file
   libgtest-dev googletest
-  qt6-base-dev fonts-arphic-uming
+  nlohmann-json3-dev libssl-dev
+  qt6-base-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine64 wine
 )

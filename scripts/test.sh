@@ -8,10 +8,19 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 
+echo "== formatting"
+scripts/check-format.sh
+
 echo "== normal build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+echo "== the window's title on an X server"
+scripts/check-window-title.sh build
+
+echo "== Debian package"
+scripts/package.sh build
 
 echo "== sanitizer build (address, undefined)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMX_SANITIZE=ON >/dev/null

@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "InterruptGuard.h"
+#include "PortAccess.h"
 #include "ProgressBar.h"
 #include "TerminalView.h"
 #include "support/TempDir.h"
@@ -236,6 +237,21 @@ TEST(InterruptGuard, AsksToStopThenEndsTheProcessIfItIsStillRunning) {
     ASSERT_TRUE(prompt.WaitFor(prompt.stopsAsked, 1));
   }
   EXPECT_EQ(prompt.ends, 0);
+}
+
+TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
+  const std::string port = "/dev/ttyUSB0";
+  EXPECT_EQ(PermissionHint(port, {true, false, "dialout"}),
+            "/dev/ttyUSB0 belongs to the group \"dialout\", which you are not in; join it with "
+            "'sudo usermod -aG dialout $USER', then log in again");
+  EXPECT_EQ(PermissionHint(port, {true, false, ""}), "no permission to use /dev/ttyUSB0; ask for access to it");
+  EXPECT_FALSE(PermissionHint(port, {true, true, "dialout"})) << "permitted: the failure lies elsewhere";
+  EXPECT_FALSE(PermissionHint(port, {false, false, ""})) << "absent: the window's message says enough";
+
+  const DeviceAccess null = ProbeDeviceAccess("/dev/null");
+  EXPECT_TRUE(null.exists);
+  EXPECT_TRUE(null.permitted);
+  EXPECT_FALSE(ProbeDeviceAccess("/dev/no-such-port").exists);
 }
 
 }  // namespace

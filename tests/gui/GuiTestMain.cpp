@@ -5,9 +5,12 @@
 
 #include <QApplication>
 
+#include "app/qt/ComMainForm.h"
+
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
+  mx::SetUpApplication();  // as the program does
   return RUN_ALL_TESTS();
 }

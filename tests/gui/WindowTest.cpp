@@ -1,10 +1,14 @@
 // The window's start-up, language, message panel, connection states, close
 // guard, help window and memo.
 
+#include <QTextCursor>
+
 #include "WindowFixture.h"
 
 namespace mx::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST_F(WindowTest, FirstStartStoresDefaultsAndOpensInEnglishWithThePanelHidden) {
   Start();
@@ -14,7 +18,9 @@ TEST_F(WindowTest, FirstStartStoresDefaultsAndOpensInEnglishWithThePanelHidden) 
   EXPECT_TRUE(Find<QFrame>("Panel8")->isHidden());
   EXPECT_FALSE(Find<QCheckBox>("CBShowmag")->isChecked());
   EXPECT_TRUE(Find<QCheckBox>("cbAuto_select")->isChecked());
+  // Exactly the title: a display name of the application would be appended to it.
   EXPECT_EQ(window->windowTitle(), QString::fromLatin1(kEnglishTitle));
+  EXPECT_FALSE(QGuiApplication::applicationDisplayName().contains(QString::fromLatin1(kApplicationTitle)));
   ExpectCaptions(*window, {{"Button_Open", "Connect"},
                            {"BtnFileOpen", "Update"},
                            {"BtnRestore", "Restore"},
@@ -163,6 +169,21 @@ TEST_F(WindowTest, CodeReportOpensThePortDisablesItselfAndSetsTheMemoFont) {
   EXPECT_FALSE(codeReport->isChecked());
   EXPECT_EQ(memo->font().pointSize(), 12);
   EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, CodeReportShowsRawTextWithTheCaretOnItsLastCharacter) {
+  Pty pty;
+  Store("Showmag", "1");
+  Start();
+  ChoosePortByHand(pty.SlavePath());
+  Find<QCheckBox>("TestData_CB")->click();
+  pty.Write({'r', 'a', 'w', '!'});
+  const Clock::time_point patience = Clock::now() + 10s;
+  while (Form().Controls().MemoText() != "raw!" && Clock::now() < patience) loop.WaitForEvents(patience);
+
+  const QTextCursor caret = Find<QPlainTextEdit>("Memo")->textCursor();
+  EXPECT_EQ(caret.selectedText(), QStringLiteral("!"));
+  EXPECT_EQ(caret.selectionEnd(), 4);
 }
 
 TEST_F(WindowTest, ClosingWhileDisconnectedAsksNothing) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "HostPort.h"
+#include "sim/LineEmulation.h"
 #include "sim/SimulatedBootloader.h"
 
 namespace mx::sim::test {
@@ -144,12 +145,41 @@ TEST_F(SimFaultKnobs, PowerOnSendsOneFrameUnasked) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimOptions options;
-    options.powerOnAfter = 50ms;
+    options.powerOnAfter = 50ms;  // from the host's open
     options.powerOnBadChecksum = c.badChecksum;
     Start(options);
     EXPECT_EQ(port_->Read(c.frame.size()), c.frame);
     ExpectNothingPending();  // only once
   }
+}
+
+TEST_F(SimFaultKnobs, PowerOnOnRequestSendsTheFrameAtOnce) {
+  Start({});
+  ExpectNothingPending();  // the host is there; the device stays quiet
+  sim_->PowerOn();
+  EXPECT_EQ(port_->Read(kDefaultVersionReply.size()), kDefaultVersionReply);
+  ExpectNothingPending();
+}
+
+// With a latency timer the replies come only at its ticks, in order.
+TEST(TransmitLineLatency, ReleasesEveryUnitAtTheTimersNextTick) {
+  constexpr auto kTick = std::chrono::milliseconds(16);
+  TransmitLine line(0, {}, {}, kTick);
+  const Clock::time_point now = Clock::now();
+  line.Schedule({Output{Output::Kind::Reply, {0x55}, {}, "first"}, Output{Output::Kind::Reply, {0x04}, 5ms, "second"}},
+                now);
+  std::vector<Clock::time_point> due;
+  while (const TransmitUnit* unit = line.Next()) {
+    due.push_back(unit->due);
+    line.PopNext();
+  }
+  ASSERT_EQ(due.size(), 2u);
+  for (const Clock::time_point at : due) {
+    EXPECT_EQ(at.time_since_epoch() % kTick, Clock::duration::zero());
+    EXPECT_GE(at, now);
+    EXPECT_LT(at, now + 5ms + kTick);
+  }
+  EXPECT_LE(due[0], due[1]);
 }
 
 TEST_F(SimFaultKnobs, HangUpAfterBlockKClosesThePortAndUnpublishesIt) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DeadlineTimer.h"
+#include "PortAccess.h"
 
 namespace mx::flash {
 
@@ -142,7 +143,14 @@ int CommandRunner::RunWizard() {
 
 bool CommandRunner::Connect() {
   form_.ClickInCode(Control::Button_Open);
+  if (form_.LastOutcome().result == ActionResult::PortFailed) HintAtPermission();
   return form_.FConnected() && form_.LastOutcome().result == ActionResult::Success;
+}
+
+// A port refused for lack of permission gets one line on how to get it.
+void CommandRunner::HintAtPermission() {
+  const std::string& device = form_.Comm1().CommName();
+  if (const auto hint = PermissionHint(device, ProbeDeviceAccess(device))) view_.PrintNote(*hint);
 }
 
 // Handles what arrived between two steps (an interrupt among it), as the

@@ -35,6 +35,7 @@ class CommandRunner {
   int RunWizard();
 
   bool Connect();
+  void HintAtPermission();
   bool NextStepMayRun();
   int Report(Action expected);
   void Disconnect();

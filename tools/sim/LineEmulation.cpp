@@ -30,8 +30,9 @@ std::optional<Clock::time_point> ReceiveLine::NextArrival() const {
   return pending_.front().at;
 }
 
-TransmitLine::TransmitLine(std::uint32_t baud, std::vector<std::uint8_t> noise, std::chrono::milliseconds splitGap)
-    : byteTime_(ByteTime(baud)), noise_(std::move(noise)), splitGap_(splitGap) {}
+TransmitLine::TransmitLine(std::uint32_t baud, std::vector<std::uint8_t> noise, std::chrono::milliseconds splitGap,
+                           std::chrono::milliseconds latencyTimer)
+    : byteTime_(ByteTime(baud)), noise_(std::move(noise)), splitGap_(splitGap), latencyTimer_(latencyTimer) {}
 
 void TransmitLine::Schedule(std::vector<Output> outputs, Clock::time_point after) {
   Clock::time_point cursor = after;
@@ -67,7 +68,14 @@ void TransmitLine::Add(Output::Kind kind, std::vector<std::uint8_t> bytes, Clock
   // A unit is released when its last byte would have left the line.
   const auto wireTime = byteTime_ * static_cast<long>(bytes.size());
   lineFreeAt_ = std::max(lineFreeAt_, notBefore) + wireTime;
-  queue_.push_back({kind, std::move(bytes), lineFreeAt_, 0, std::move(what)});
+  Clock::time_point due = lineFreeAt_;
+  if (latencyTimer_.count() > 0) {
+    // The adapter hands its buffer over at the next tick of its timer.
+    const Clock::duration sinceEpoch = due.time_since_epoch();
+    const auto ticks = (sinceEpoch + latencyTimer_ - Clock::duration(1)) / latencyTimer_;
+    due = Clock::time_point(ticks * std::chrono::duration_cast<Clock::duration>(latencyTimer_));
+  }
+  queue_.push_back({kind, std::move(bytes), due, 0, std::move(what)});
 }
 
 TransmitUnit* TransmitLine::Next() { return queue_.empty() ? nullptr : &queue_.front(); }

@@ -57,8 +57,10 @@ struct TransmitUnit {
 class TransmitLine {
  public:
   // Reply frames get `noise` in front and, with a `splitGap`, go out one
-  // byte per write with that gap between bytes.
-  TransmitLine(std::uint32_t baud, std::vector<std::uint8_t> noise, std::chrono::milliseconds splitGap);
+  // byte per write with that gap between bytes. With a `latencyTimer`, a unit
+  // is released only at the timer's next tick after it has crossed the line.
+  TransmitLine(std::uint32_t baud, std::vector<std::uint8_t> noise, std::chrono::milliseconds splitGap,
+               std::chrono::milliseconds latencyTimer = {});
 
   // Queues outputs after the end of the frame that caused them (`after`).
   void Schedule(std::vector<Output> outputs, Clock::time_point after);
@@ -73,6 +75,7 @@ class TransmitLine {
   Clock::duration byteTime_;
   std::vector<std::uint8_t> noise_;
   std::chrono::milliseconds splitGap_;
+  std::chrono::milliseconds latencyTimer_;
   Clock::time_point lineFreeAt_{};
   std::deque<TransmitUnit> queue_;
 };

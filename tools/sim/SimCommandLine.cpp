@@ -117,6 +117,10 @@ const std::vector<OptionEntry>& Options() {
       {"--baud", "N", "emulate a line at N baud (10 bits per byte) both ways; 0 = off (default)",
        Number("--baud", 0, 10'000'000,
               [](CommandLine& l, long long v) { l.options.baud = static_cast<std::uint32_t>(v); })},
+      {"--latency", "MS",
+       "hand the replies to the host as a USB serial adapter does: held, then passed on together at every MS ms "
+       "tick of its latency timer (16 on common adapters); 0 = at once (default)",
+       Number("--latency", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.latencyTimer = Ms(v); })},
       {"--flash-ms", "N", "take N ms to write each accepted block before replying",
        Number("--flash-ms", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.flashWriteTime = Ms(v); })},
       {"--refuse-block", "K:N",
@@ -155,7 +159,8 @@ const std::vector<OptionEntry>& Options() {
        "answer the first N version requests with 55 55 01 00 01 01 FD 04 55 55 01 01 FE 04 in one write",
        Number("--double-version", 0, kMaxCount,
               [](CommandLine& l, long long v) { l.options.doubleVersionReplies = static_cast<int>(v); })},
-      {"--power-on-after", "MS", "\"power on\": send the version reply frame once, MS ms after start",
+      {"--power-on-after", "MS",
+       "\"power on\": send the version reply frame once, MS ms after the host first opens the port",
        Number("--power-on-after", 0, kMaxMs, [](CommandLine& l, long long v) { l.options.powerOnAfter = Ms(v); })},
       {"--power-on-bad-checksum", nullptr, "send the power-on frame with a wrong checksum",
        Flag([](CommandLine& l) { l.options.powerOnBadChecksum = true; })},
@@ -182,6 +187,7 @@ const std::vector<OptionEntry>& Options() {
       {"--exit-after-end", nullptr, "exit 0.5 s after an end-of-image frame has been received",
        Flag([](CommandLine& l) { l.exitAfterEnd = true; })},
       {"--help", nullptr, "show this help and exit", Flag([](CommandLine& l) { l.help = true; })},
+      {"--version", nullptr, "show the version and exit", Flag([](CommandLine& l) { l.version = true; })},
   };
   return options;
 }
@@ -232,7 +238,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       return std::nullopt;
     }
   }
-  if (line.help) return line;
+  if (line.help || line.version) return line;
   if (std::string problem = CheckCombination(line); !problem.empty()) {
     *error = problem;
     return std::nullopt;

@@ -19,6 +19,7 @@ struct CommandLine {
   std::string verify;         // compared on exit when set
   bool exitAfterEnd = false;
   bool help = false;
+  bool version = false;
 };
 
 // How long the program keeps serving after an end frame with --exit-after-end,

@@ -61,7 +61,8 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a, st
   return std::min(*a, *b);
 }
 
-// The stop signal: a pipe the serving loop polls.
+// A signal to the serving loop (to stop, or to look at a request): a pipe
+// it polls.
 class StopPipe {
  public:
   StopPipe() {
@@ -73,6 +74,11 @@ class StopPipe {
     ::close(fds_[1]);
   }
   int ReadFd() const { return fds_[0]; }
+  // Takes what has been signalled; called once poll says there is some.
+  void Drain() {
+    char bytes[64];
+    [[maybe_unused]] const ssize_t taken = ::read(fds_[0], bytes, sizeof bytes);
+  }
   void Signal() {
     const char byte = 1;
     while (::write(fds_[1], &byte, 1) < 0 && errno == EINTR) {
@@ -90,7 +96,7 @@ struct SimulatedBootloader::Impl {
       : options(std::move(checked)),
         device(options),
         receiveLine(options.baud),
-        transmitLine(options.baud, options.noiseBeforeReplies, options.splitReplyGap) {}
+        transmitLine(options.baud, options.noiseBeforeReplies, options.splitReplyGap, options.latencyTimer) {}
 
   void Serve();
   bool HangUpIsDue(Clock::time_point now) const { return hangUpAt && now >= *hangUpAt; }
@@ -100,6 +106,8 @@ struct SimulatedBootloader::Impl {
   void WriteDueUnits(Clock::time_point now);
   bool WriteUnit(TransmitUnit& unit);
   bool WaitForActivity();
+  void HostOpened();
+  void TakePowerOnRequest();
   void ReadFromHost(short revents);
   void HangUp();
   void Log(const char* who, const std::string& text) const;
@@ -120,6 +128,8 @@ struct SimulatedBootloader::Impl {
   PseudoTerminal pty;
   std::unique_ptr<SlaveWatch> watch;
   std::unique_ptr<StopPipe> stopPipe;
+  std::unique_ptr<StopPipe> wakePipe;  // PowerOn() asks
+  bool powerOnAsked = false;           // under `mutex`
   std::thread thread;
   bool started = false;
 
@@ -128,6 +138,7 @@ struct SimulatedBootloader::Impl {
   ReceiveLine receiveLine;
   TransmitLine transmitLine;
   std::optional<Clock::time_point> powerOnAt;
+  bool hostSeen = false;  // the host has opened the port once
   std::optional<Clock::time_point> hangUpAt;
   bool hostClosed = false;      // the host has closed the slave; wait for it to open it again
   bool waitingToWrite = false;  // the pty is full; wait until it takes more
@@ -223,23 +234,38 @@ bool SimulatedBootloader::Impl::WriteUnit(TransmitUnit& unit) {
 // Sleeps in poll() until the host writes, a deadline comes or Stop() is
 // called. False on Stop().
 bool SimulatedBootloader::Impl::WaitForActivity() {
-  pollfd fds[3] = {{stopPipe->ReadFd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
+  pollfd fds[4] = {{stopPipe->ReadFd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}, {wakePipe->ReadFd(), POLLIN, 0}};
   if (!hostClosed) fds[1] = {pty.MasterFd(), static_cast<short>(POLLIN | (waitingToWrite ? POLLOUT : 0)), 0};
   if (watch->Fd() >= 0) fds[2] = {watch->Fd(), POLLIN, 0};
 
   std::optional<Clock::time_point> deadline = Earliest(Earliest(receiveLine.NextArrival(), powerOnAt), hangUpAt);
   if (!waitingToWrite) deadline = Earliest(deadline, transmitLine.NextDue());
-  if (::poll(fds, 3, PollTimeout(Clock::now(), deadline)) < 0) return errno == EINTR;
+  if (::poll(fds, 4, PollTimeout(Clock::now(), deadline)) < 0) return errno == EINTR;
 
   if (fds[0].revents != 0) return false;
   // The master's hang-up first, then the opens: an open seen now may be the
   // host coming back after that hang-up.
   if (fds[1].revents != 0) ReadFromHost(fds[1].revents);
-  if (fds[2].revents != 0 && watch->TakeOpened() && hostClosed) {
-    hostClosed = false;
-    Log("line:", "the host has opened the port");
-  }
+  if (fds[2].revents != 0 && watch->TakeOpened()) HostOpened();
+  if (fds[3].revents != 0) TakePowerOnRequest();
   return true;
+}
+
+void SimulatedBootloader::Impl::HostOpened() {
+  // The power-on clock runs from the host's first open: the device is
+  // switched on while the host waits for it.
+  if (!hostSeen && options.powerOnAfter) powerOnAt = Clock::now() + *options.powerOnAfter;
+  hostSeen = true;
+  if (!hostClosed) return;
+  hostClosed = false;
+  Log("line:", "the host has opened the port");
+}
+
+void SimulatedBootloader::Impl::TakePowerOnRequest() {
+  wakePipe->Drain();
+  std::lock_guard lock(mutex);
+  if (powerOnAsked) powerOnAt = Clock::now();
+  powerOnAsked = false;
 }
 
 void SimulatedBootloader::Impl::ReadFromHost(short revents) {
@@ -287,8 +313,12 @@ void SimulatedBootloader::Start() {
   impl_->pty.Open();
   impl_->watch = std::make_unique<SlaveWatch>(impl_->pty.SlavePath());
   impl_->stopPipe = std::make_unique<StopPipe>();
+  impl_->wakePipe = std::make_unique<StopPipe>();
   impl_->startedAt = Clock::now();
-  if (impl_->options.powerOnAfter) impl_->powerOnAt = impl_->startedAt + *impl_->options.powerOnAfter;
+  // Where opens cannot be watched, the power-on clock runs from the start.
+  if (impl_->options.powerOnAfter && impl_->watch->Fd() < 0) {
+    impl_->powerOnAt = impl_->startedAt + *impl_->options.powerOnAfter;
+  }
   impl_->started = true;
   impl_->Log("line:", "serving " + impl_->pty.SlavePath());
   impl_->thread = std::thread([impl = impl_.get()] { impl->Serve(); });
@@ -302,6 +332,7 @@ void SimulatedBootloader::Stop() {
   impl_->pty.Close();
   impl_->watch.reset();
   impl_->stopPipe.reset();
+  impl_->wakePipe.reset();
   std::lock_guard lock(impl_->mutex);
   impl_->link.Remove();
 }
@@ -367,6 +398,15 @@ int SimulatedBootloader::RestoreCount() const {
 bool SimulatedBootloader::HungUp() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->hungUp;
+}
+
+void SimulatedBootloader::PowerOn() {
+  if (!impl_->started) throw std::logic_error("start the simulator before switching it on");
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->powerOnAsked = true;
+  }
+  impl_->wakePipe->Signal();
 }
 
 bool SimulatedBootloader::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {

@@ -28,6 +28,9 @@ struct SimOptions {
   // at this baud rate.
   std::uint32_t baud = 0;
   std::chrono::milliseconds flashWriteTime{0};  // per accepted block
+  // > 0: bytes for the host reach it as from a USB serial adapter, held and
+  // handed over together at every tick of its latency timer this long.
+  std::chrono::milliseconds latencyTimer{0};
 
   // Fault knobs. Blocks are counted from 1 in the order received, starting
   // again at every erase; a block sent again at the same address keeps its
@@ -41,8 +44,10 @@ struct SimOptions {
   std::chrono::milliseconds xoffHold{0};         // ... and XON after this long
   bool silent = false;                           // never answer
   int doubleVersionReplies = 0;  // answer the first n version requests with 55 55 01 00 01 01 FD 04 55 55 01 01 FE 04
-  std::optional<std::chrono::milliseconds> powerOnAfter;  // send one frame this long after start
-  bool powerOnBadChecksum = false;                        // ... with a wrong checksum
+  // Send one frame this long after the host first opens the port (after
+  // start where opens cannot be watched).
+  std::optional<std::chrono::milliseconds> powerOnAfter;
+  bool powerOnBadChecksum = false;  // ... with a wrong checksum
   // Close the pty after block k: once its reply is out, as soon as the host
   // writes again (what it writes is lost), at the latest 0.5 s later.
   std::optional<int> hangUpAfterBlock;
@@ -109,6 +114,10 @@ class SimulatedBootloader {
   int EndFrameCount() const;        // end-of-image frames received
   int RestoreCount() const;         // restore commands received
   bool HungUp() const;              // the device has closed the pty (hangUpAfterBlock)
+
+  // Switches the device on now: the power-on frame (as powerOnAfter would
+  // send it) goes out at once. For a host that has said it waits.
+  void PowerOn();
 
   // Blocks until `count` frames have been received or `timeout` passes.
   bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;

@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
     std::fputs(mx::sim::HelpText().c_str(), stdout);
     return kExitOk;
   }
+  if (line->version) {
+    std::printf("mx7410-sim %s\n", MX_SIM_VERSION);
+    return kExitOk;
+  }
   try {
     return Serve(*line);
   } catch (const std::exception& e) {

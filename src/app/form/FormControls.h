@@ -39,6 +39,7 @@ class FormControls {
   void StartAnimation();  // Animate1 shown and running
   void StopAnimation();
   void MemoAppend(const std::string& line);  // the line includes its CR LF
+  void MemoSelectLastCharacter() { view_.MemoSelectLastCharacter(); }
   void MemoReplace(std::string text);
   void SetMemoReadOnly(bool readOnly);
   void SetMemoFontPoints(int points);

@@ -83,6 +83,9 @@ class FormView {
   virtual void MemoAppended(std::string_view line) = 0;
   // The memo's whole text, read-only flag or font size changed.
   virtual void MemoReset() = 0;
+  // The caret goes to the memo's last character, which it selects, so that
+  // the view follows the end ("Code Report" shows raw text so).
+  virtual void MemoSelectLastCharacter() {}
   // The progress bar's position or maximum changed.
   virtual void ProgressChanged() = 0;
   // The transfer reached another data record; a screen that shows bytes and

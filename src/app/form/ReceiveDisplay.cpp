@@ -33,7 +33,8 @@ void ReceiveDisplay::ChunkParsed(const ReceiveResult& result) {
 
 // A chunk that starts like a frame is shown as its bytes in decimal
 // (replacing the memo's text), anything else as text up to its first zero
-// byte; with "Show Message" unchecked nothing is shown.
+// byte, with the caret on the memo's last character; with "Show Message"
+// unchecked nothing is shown.
 void ReceiveDisplay::ChunkShownRaw(std::span<const std::uint8_t> chunk) {
   if (!controls_.Checked(Control::CBShowmag)) return;
   if (chunk.size() >= 2 && chunk[0] == FRAME_SYNC && chunk[1] == FRAME_SYNC) {
@@ -48,6 +49,7 @@ void ReceiveDisplay::ChunkShownRaw(std::span<const std::uint8_t> chunk) {
   std::string text;
   for (std::size_t i = 0; i < chunk.size() && chunk[i] != 0; ++i) text += static_cast<char>(chunk[i]);
   controls_.MemoAppend(text);
+  controls_.MemoSelectLastCharacter();
 }
 
 void ReceiveDisplay::WaitStarted() {

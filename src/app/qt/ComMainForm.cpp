@@ -492,6 +492,14 @@ void TFVantroUpdate::MemoReset() {
   }
 }
 
+void TFVantroUpdate::MemoSelectLastCharacter() {
+  QTextCursor last(memo_->document());
+  last.movePosition(QTextCursor::End);
+  last.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+  memo_->setTextCursor(last);
+  memo_->ensureCursorVisible();
+}
+
 void TFVantroUpdate::FollowMemoEnd() {
   QScrollBar* bar = memo_->verticalScrollBar();
   bar->setValue(bar->maximum());
@@ -516,6 +524,13 @@ void TFVantroUpdate::MessagePanelToggled(bool shown) {
     resize(width(), std::max(minimumHeight(), height() - panelHeight));
   }
   LayOutPanels();
+}
+
+// ---- the application --------------------------------------------------------
+
+void SetUpApplication() {
+  QApplication::setApplicationName(QStringLiteral("mx_7410Update"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("mx7410-update"));
 }
 
 // ---- dialogs ---------------------------------------------------------------
@@ -549,6 +564,8 @@ std::optional<std::string> TFVantroUpdate::ChooseFile(std::string_view filter) {
   QFileDialog dialog(DialogParent(this));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a typed name of a missing file is accepted too
+  // The filters show their names only; their patterns match without regard to case.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   const QStringList filters = QtFileFilter(filter).split(QStringLiteral(";;"), Qt::SkipEmptyParts);
   dialog.setNameFilters(filters);
   if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());

@@ -29,9 +29,14 @@ namespace mx {
 
 class FileCopyAnimation;
 
-// The application's title: the text of its taskbar entry and the title of
-// every message box.
+// The application's title: the name of its desktop entry (which the taskbar
+// shows) and the title of every message box. Never a suffix of a window's
+// title: the main window's caption is exactly its TitleText.
 inline constexpr char kApplicationTitle[] = "Vantro Update System";
+
+// Names the running application after its executable and desktop entry,
+// and sets no display name, which Qt would append to every window title.
+void SetUpApplication();
 
 class TFVantroUpdate final : public QWidget, public FormView {
  public:
@@ -61,6 +66,7 @@ class TFVantroUpdate final : public QWidget, public FormView {
   void ControlChanged(Control control) override;
   void MemoAppended(std::string_view line) override;
   void MemoReset() override;
+  void MemoSelectLastCharacter() override;
   void ProgressChanged() override;
   void MessagePanelToggled(bool shown) override;
   void ShowMessage(std::string_view text) override;

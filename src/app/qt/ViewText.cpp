@@ -16,11 +16,28 @@ std::string MemoFormText(const QString& displayed) {
   return ToStdString(QString(displayed).replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
 }
 
+QString HomePlatformPattern(const QString& pattern) {
+  if (pattern == QStringLiteral("*.*")) return QStringLiteral("*");
+  QString matching;
+  for (const QChar c : pattern) {
+    const QChar lower = c.toLower();
+    const QChar upper = c.toUpper();
+    if (lower == upper) {
+      matching += c;
+    } else {
+      matching += QLatin1Char('[') + upper + lower + QLatin1Char(']');
+    }
+  }
+  return matching;
+}
+
 QString QtFileFilter(std::string_view filter) {
   const QStringList parts = ToQString(filter).split(QLatin1Char('|'));
   QStringList entries;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
+    QStringList patternList = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString& pattern : patternList) pattern = HomePlatformPattern(pattern);
+    const QString patterns = patternList.join(QLatin1Char(' '));
     const QString name = parts[i].isEmpty() ? QString() : parts[i] + QLatin1Char(' ');
     entries << name + QLatin1Char('(') + patterns + QLatin1Char(')');
   }

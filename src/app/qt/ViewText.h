@@ -17,9 +17,14 @@ QString MemoDisplayText(std::string_view formText);
 // The other way: what the user typed, with CR LF line ends again.
 std::string MemoFormText(const QString& displayed);
 
-// "hex Files|*.hex|All Files|*.*" -> "hex Files (*.hex);;All Files (*.*)".
-// Several patterns of one entry ("*.hex;*.a90") are separated by blanks.
+// "hex Files|*.hex|All Files|*.*" -> "hex Files (*.[hH][eE][xX]);;All Files (*)".
+// Patterns match as on the program's home platform: letters without regard
+// to case, and "*.*" every name, also one without a dot. Several patterns of
+// one entry ("*.hex;*.a90") are separated by blanks.
 QString QtFileFilter(std::string_view filter);
+
+// One pattern of a file filter, made to match as on the home platform.
+QString HomePlatformPattern(const QString& pattern);
 
 // A button or menu caption with its '&' shown as is, not as a shortcut mark.
 QString PlainCaption(std::string_view caption);

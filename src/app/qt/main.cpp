@@ -25,8 +25,7 @@ void ScreenshotOnRequest(QWidget& window) {
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("mx_7410Update"));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(mx::kApplicationTitle));
+  mx::SetUpApplication();
 
   mx::QtEventLoop loop;
   mx::FormServices services;
