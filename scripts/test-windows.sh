@@ -187,4 +187,16 @@ update_and_verify() {
 
 update_and_verify "$sim_port" "$sample" "${sim_a[1]}" "${sim_a[2]}"
 update_and_verify "$boundary_port" "$boundary_sample" "${sim_b[1]}" "${sim_b[2]}"
+
+echo "-- Windows zip"
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip_file=$(ls "$build"/mx7410-updater-*-win64.zip)
+python3 - "$zip_file" <<'PY'
+import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+for wanted in ("bin/mx7410-flash.exe", "share/doc/mx7410-updater/README.md"):
+    if wanted not in names:
+        sys.exit(f"test-windows: {wanted} is not in {sys.argv[1]}: {names}")
+print(f"{sys.argv[1]}: " + ", ".join(names))
+PY
 echo "test-windows: all passed"

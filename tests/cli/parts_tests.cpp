@@ -13,6 +13,7 @@
 #include "InterruptGuard.h"
 #include "PortAccess.h"
 #include "ProgressBar.h"
+#include "Sha256.h"
 #include "TerminalView.h"
 #include "support/TempDir.h"
 
@@ -252,6 +253,11 @@ TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
   EXPECT_TRUE(null.exists);
   EXPECT_TRUE(null.permitted);
   EXPECT_FALSE(ProbeDeviceAccess("/dev/no-such-port").exists);
+}
+
+TEST(Sha256, KnownDigests) {
+  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace

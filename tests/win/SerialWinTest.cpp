@@ -9,12 +9,16 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "WinTestSupport.h"
+#include "protocol/DeviceSession.h"
 #include "protocol/Frames.h"
+#include "protocol/Handshake.h"
 #include "protocol/ReplyParser.h"
 #include "serial/EventLoop.h"
 #include "serial/SerialComm.h"
@@ -312,33 +316,36 @@ TEST_F(SerialWinNullModem, CloseWhileHeldByXoffEndsPromptlyAndDiscardsTheJobs) {
 
 // ---- The simulated bootloader ------------------------------------------------
 
-TEST(SerialWinSimulator, VersionRequestGetsTheBootloaderVersion) {
+// The device session of the protocol over the Win32 port: the greeting gets
+// the version reply, and a close lets the last frame out.
+TEST(SerialWinSimulator, TheGreetingGetsTheBootloaderVersion) {
   const std::vector<std::string> port = EnvironmentWords(kSimulatorPortVariable);
   ASSERT_EQ(port.size(), 1u) << kSimulatorPortVariable << kPortsMissing;
+  struct Owner : SessionOwner {
+    ReceiveTexts texts{"Command Received", "", "", "", "Bootloader Version", "OldVersion", "RestorePoint"};
+    std::optional<VersionReply> version;
+    std::optional<ReceiveOptions> HowToReceive() override { return ReceiveOptions{true, false, false, &texts}; }
+    void ChunkParsed(const ReceiveResult& result) override {
+      if (result.version) version = result.version;
+    }
+    void ChunkShownRaw(std::span<const std::uint8_t>) override {}
+    void WaitStarted() override {}
+    void WaitEnded(Reply) override {}
+    void PortLost() override {}
+  } owner;
   EventQueue loop;
-  TComm comm(loop);
-  UseProgramSettings(comm, port[0]);
+  DeviceSession session(loop, owner);
+  UseProgramSettings(session.Port(), port[0]);
+  ASSERT_NO_THROW(session.Open(session.Port().CommName()));
 
-  ReplyReceiver receiver;
-  receiver.Arm();
-  ReceiveOptions options;
-  options.showMessages = true;
-  options.texts = &TextsFor(Language::English);
-  ReceiveResult reply;
-  comm.OnReceiveData = [&](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
-    ReceiveResult result = receiver.Feed({buffer, length}, options);
-    if (result.replyWord) reply = result;
-  };
-
-  ASSERT_NO_THROW(comm.OpenComm());
-  ASSERT_TRUE(comm.SendData(kWakeText.data(), kWakeText.size()));
-  ASSERT_TRUE(comm.SendData(kVersionFrame.data(), kVersionFrame.size()));
-  ASSERT_TRUE(RunUntil(
-      loop, [&] { return reply.replyWord.has_value(); }, kDeliveryLimit));
-  EXPECT_EQ(reply.replyWord, "VerOK");
-  ASSERT_TRUE(reply.versionCaption.has_value());
-  EXPECT_EQ(reply.versionCaption->rfind("Bootloader Version:", 0), 0u) << *reply.versionCaption;
-  comm.CloseComm();
+  const Greeting greeting = GreetBootloader(session, kDeliveryLimit);
+  EXPECT_TRUE(greeting.requestQueued);
+  EXPECT_EQ(greeting.reply, Reply::Version);
+  ASSERT_TRUE(owner.version.has_value());
+  EXPECT_EQ(owner.version->lines.front().rfind("Bootloader Version:", 0), 0u) << owner.version->lines.front();
+  session.Send(kVersionFrame);
+  session.Close();
+  EXPECT_FALSE(session.LastCloseLostFrames());
 }
 
 }  // namespace
