@@ -7,7 +7,7 @@ packages=(
   help2man desktop-file-utils lintian dpkg-dev file
   libgtest-dev googletest
   nlohmann-json3-dev libssl-dev
-  qt6-base-dev fonts-arphic-uming xvfb x11-utils
+  qt6-base-dev qt6-base-private-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine64 wine
 )

@@ -11,6 +11,7 @@ void SetOwnEnglishTexts(LanguageTexts& t) {
   t.PortLostText = "Serial port lost, Mx7410 disconnected!";
   t.LastFramesNotSentText = "The last frames could not be sent, update not finished!";
   t.NoDataText = "Mx7410 erased; the file holds no data.";
+  t.NotAnsweredText = "Mx7410 has not answered on this port, nothing was sent: connect first!";
 }
 
 LanguageTexts MakeEnglish() {
@@ -70,6 +71,7 @@ LanguageTexts MakeChinese() {
   t.PortLostText = "序列埠已遺失，Mx7410 已中斷連線!";
   t.LastFramesNotSentText = "最後的資料無法送出，更新未完成!";
   t.NoDataText = "Mx7410 已清除，檔案沒有資料。";
+  t.NotAnsweredText = "Mx7410 尚未在此序列埠回應，未送出任何資料：請先連線!";
   return t;
 }
 

@@ -37,6 +37,7 @@ struct LanguageTexts {
   std::string PortLostText;           // the port vanished (adapter unplugged)
   std::string LastFramesNotSentText;  // the update's last frames never left the port
   std::string NoDataText;             // an update of a file without data records
+  std::string NotAnsweredText;        // nothing sent: the bootloader has not answered on this port
 };
 
 enum class Language { None, English, Chinese };

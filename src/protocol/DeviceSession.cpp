@@ -16,9 +16,10 @@ DeviceSession::~DeviceSession() {
 }
 
 void DeviceSession::Open(const std::string& devicePath) {
+  lost_ = false;
+  bootloaderAnswered_ = false;
   comm_.SetCommName(devicePath);
   comm_.OpenComm();
-  lost_ = false;
 }
 
 void DeviceSession::Close() {
@@ -26,6 +27,7 @@ void DeviceSession::Close() {
   // Closing discards what is still queued: let it go out first.
   lastCloseLostFrames_ = !Drain(kDrainLimit);
   comm_.CloseComm();
+  bootloaderAnswered_ = false;
 }
 
 bool DeviceSession::Send(std::span<const std::uint8_t> frame) {
@@ -34,6 +36,7 @@ bool DeviceSession::Send(std::span<const std::uint8_t> frame) {
 
 bool DeviceSession::Drain(std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
+  const InputHold hold(loop_);
   while (comm_.IsOpen() && !lost_ && !comm_.AllSent() && Clock::now() < deadline) loop_.WaitForEvents(deadline);
   return comm_.AllSent() && !lost_;
 }
@@ -42,8 +45,10 @@ Reply DeviceSession::WaitForReply(std::chrono::duration<double> timeout) {
   owner_.WaitStarted();
   reply_ = Reply::None;
   const Clock::time_point deadline = DeadlineAfter(timeout);
+  ++waitDepth_;
   loop_.ProcessPendingEvents();
   while (reply_ == Reply::None && !lost_ && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  --waitDepth_;
   if (reply_ == Reply::None) reply_ = lost_ ? Reply::PortLost : Reply::TimedOut;
   owner_.WaitEnded(reply_);
   return reply_;
@@ -55,13 +60,17 @@ void DeviceSession::OnReceiveData(const std::uint8_t* buffer, std::uint16_t leng
   if (!options) return owner_.ChunkShownRaw({buffer, length});
   const ReceiveResult result = receiver_.Feed({buffer, length}, *options);
   if (result.reply) reply_ = *result.reply;
+  if (reply_ == Reply::Version) bootloaderAnswered_ = true;
   owner_.ChunkParsed(result);
 }
 
-// Once per open; a notice that comes after the owner closed says nothing.
+// Once per open; a notice that comes after the owner closed says nothing. A
+// wait in progress ends first, so its waiting state is gone before the owner
+// reports the loss.
 void DeviceSession::OnRequestHangup() {
   if (lost_ || !comm_.IsOpen()) return;
   lost_ = true;
+  if (waitDepth_ > 0) owner_.WaitEnded(Reply::PortLost);
   owner_.PortLost();
 }
 

@@ -51,22 +51,27 @@ class DeviceSession {
   TComm& Port() { return comm_; }
   const TComm& Port() const { return comm_; }
 
-  // Opens the port at `devicePath` (raises ECommsError as TComm does).
+  // Opens the port at `devicePath` (raises ECommsError as TComm does). Every
+  // open starts clean: not lost, the bootloader not yet heard.
   void Open(const std::string& devicePath);
   // Lets what is queued leave the port, for at most kDrainLimit while it is
-  // alive, then closes it. Does nothing when closed.
+  // alive, then closes it. Does nothing when closed. Only the port's own
+  // notices run meanwhile: the user's input waits until the port is closed.
   void Close();
   bool IsOpen() const { return comm_.IsOpen(); }
   // The last close had to discard frames that had not left the port.
   bool LastCloseLostFrames() const { return lastCloseLostFrames_; }
   // The port vanished since it was opened.
   bool Lost() const { return lost_; }
+  // The bootloader has answered the version request since the port was
+  // opened: only then may frames that change the device's memory go out.
+  bool BootloaderAnswered() const { return bootloaderAnswered_; }
 
   // Queues a whole frame; false when the port is closed or its transmit side
   // has ended. The result says nothing about the line.
   bool Send(std::span<const std::uint8_t> frame);
-  // Waits, handling events, until everything queued has left the port, at
-  // most `limit`. True when it has.
+  // Waits, handling only the port's notices, until everything queued has
+  // left the port, at most `limit`. True when it has.
   bool Drain(std::chrono::milliseconds limit);
 
   // Empties the receive accumulator and starts collecting (ArmReceiver).
@@ -98,7 +103,9 @@ class DeviceSession {
   ReplyReceiver receiver_;
   Reply reply_ = Reply::None;
   bool lost_ = false;
+  bool bootloaderAnswered_ = false;
   bool lastCloseLostFrames_ = false;
+  int waitDepth_ = 0;  // reply waits in progress (a handler inside a wait may wait too)
 };
 
 }  // namespace mx

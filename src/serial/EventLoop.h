@@ -40,8 +40,28 @@ class EventLoop {
   // sleeps in between.
   virtual void WaitForEvents(Clock::time_point deadline) = 0;
 
+  // Owner thread only. While input is held (calls nest), handling events
+  // runs only events given to Post(): the user's input (clicks, keys, a close
+  // request) stays queued, in order, and runs once the last hold has ended.
+  // A port's close holds input while its frames leave, so that no handler
+  // runs while the window's state and the port disagree.
+  virtual void HoldInput() = 0;
+  virtual void ReleaseInput() = 0;
+
   // Handles events until `deadline`, sleeping in between.
   void RunUntil(Clock::time_point deadline);
+};
+
+// Holds `loop`'s input for its lifetime.
+class InputHold {
+ public:
+  explicit InputHold(EventLoop& loop) : loop_(loop) { loop_.HoldInput(); }
+  ~InputHold() { loop_.ReleaseInput(); }
+  InputHold(const InputHold&) = delete;
+  InputHold& operator=(const InputHold&) = delete;
+
+ private:
+  EventLoop& loop_;
 };
 
 // A plain event queue for front ends without a window toolkit: a
@@ -49,20 +69,32 @@ class EventLoop {
 class EventQueue final : public EventLoop {
  public:
   void Post(std::function<void()> event) override;
+  // Queues the user's input: it runs in order with posted events, but not
+  // while input is held. Thread-safe.
+  void PostInput(std::function<void()> input);
   void ProcessPendingEvents() override;
   void WaitForEvents(Clock::time_point deadline) override;
+  void HoldInput() override { ++holds_; }
+  void ReleaseInput() override { --holds_; }
 
-  // Number of events queued and not yet run.
+  // Number of events (and inputs) queued and not yet run.
   std::size_t PendingCount() const;
 
  private:
-  // Runs the events queued before the call; events they post wait for the
-  // next round, so a handler that re-posts cannot starve the caller.
-  std::size_t RunQueued();
+  struct Entry {
+    std::function<void()> run;
+    bool input = false;
+  };
+  bool HasRunnable(bool withInput) const;  // mutex_ held
+  // Runs the entries queued before the call, inputs only `withInput`; what
+  // they post waits for the next round, so a handler that re-posts cannot
+  // starve the caller.
+  std::size_t RunQueued(bool withInput);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
+  std::deque<Entry> queue_;
+  int holds_ = 0;  // owner thread only
 };
 
 }  // namespace mx

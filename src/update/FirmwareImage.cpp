@@ -7,8 +7,8 @@
 
 namespace mx {
 
-FirmwareImage::FirmwareImage(std::vector<std::string> lines) : lines_(std::move(lines)) {
-  for (const std::string& line : lines_) {
+FirmwareImage::FirmwareImage(HexLines lines) : lines_(std::move(lines)) {
+  for (const std::string_view line : lines_) {
     const std::optional<HexRecord> record = ParseHexRecord(line);
     if (!record) continue;
     if (record->type == kEndRecord) break;
@@ -20,16 +20,16 @@ FirmwareImage::FirmwareImage(std::vector<std::string> lines) : lines_(std::move(
 
 namespace {
 
-ImageReading Read(const std::string& path) {
+ImageReading Read(const std::string& path, const std::function<void(std::string_view bytes)>& onFileBytes) {
   ImageReading reading;
-  HexText text = LoadHexText(path);
-  if (!text.error.empty()) {
-    reading.refusal = std::move(text.error);
+  ScannedHexFile scanned = ScanHexFile(path, onFileBytes);
+  if (!scanned.error.empty()) {
+    reading.refusal = std::move(scanned.error);
     reading.refusalBeeps = true;
     return reading;
   }
   reading.fileRead = true;
-  HexCheck check = CheckHexLines(text.lines);
+  HexCheck& check = scanned.check;
   reading.linesExamined = check.linesExamined;
   reading.addressFaults = std::move(check.addressFaults);
   if (check.conversionError) {
@@ -38,16 +38,16 @@ ImageReading Read(const std::string& path) {
   } else if (!check.Accepted()) {
     reading.refusal = "File import failure : " + RefusalText(check.refusal);
   } else {
-    reading.image = std::make_shared<const FirmwareImage>(std::move(text.lines));
+    reading.image = std::make_shared<const FirmwareImage>(std::move(scanned.lines));
   }
   return reading;
 }
 
 }  // namespace
 
-ImageReading ReadFirmwareFile(const std::string& path) {
+ImageReading ReadFirmwareFile(const std::string& path, const std::function<void(std::string_view bytes)>& onFileBytes) {
   try {
-    return Read(path);
+    return Read(path, onFileBytes);
   } catch (const std::bad_alloc&) {
     ImageReading reading;
     reading.refusal = "Cannot open file \"" + path + "\". Not enough memory";

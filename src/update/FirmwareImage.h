@@ -4,26 +4,31 @@
 // or why the file was refused, in the words the window shows.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "update/HexFile.h"
 
 namespace mx {
 
 class FirmwareImage {
  public:
   // `lines` must have passed CheckHexLines.
-  explicit FirmwareImage(std::vector<std::string> lines);
+  explicit FirmwareImage(HexLines lines);
+  explicit FirmwareImage(const std::vector<std::string>& lines) : FirmwareImage(HexLines(lines)) {}
 
-  // The file's lines, as split from it.
-  const std::vector<std::string>& Lines() const { return lines_; }
+  // The file's lines that hold a record, in file order.
+  const HexLines& Lines() const { return lines_; }
   // Data records before the end record: the transfer's 100 % mark.
   std::int32_t DataRecordCount() const { return dataRecordCount_; }
   // Data bytes of those records.
   std::uint64_t DataBytes() const { return dataBytes_; }
 
  private:
-  std::vector<std::string> lines_;
+  HexLines lines_;
   std::int32_t dataRecordCount_ = 0;
   std::uint64_t dataBytes_ = 0;
 };
@@ -38,12 +43,14 @@ struct ImageReading {
   bool refusalBeeps = false;  // the errors that stop a reading sound the beep
   bool fileRead = false;      // the file's text was read (and its lines examined)
   std::size_t linesExamined = 0;
-  // One line per address step that is not 16 ("<full> - <previous full>").
-  std::vector<std::string> addressFaults;
+  // One per address step that is not 16 (AddressFaultText makes its line).
+  std::vector<AddressFault> addressFaults;
 };
 
-// Reads and checks the file at `path`. Never throws: running out of memory
-// is a refusal too.
-ImageReading ReadFirmwareFile(const std::string& path);
+// Reads and checks the file at `path`, handing its bytes to `onFileBytes`
+// (if set) as they were read, before they are checked. Never throws: running
+// out of memory is a refusal too.
+ImageReading ReadFirmwareFile(const std::string& path,
+                              const std::function<void(std::string_view bytes)>& onFileBytes = {});
 
 }  // namespace mx

@@ -1,5 +1,6 @@
 #include "update/HexFile.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -20,7 +21,6 @@ constexpr std::size_t kByteWidth = 2;
 // Byte count, two address bytes, type and checksum.
 constexpr std::size_t kFrameBytes = 5;
 
-constexpr std::uint32_t kUpperBeforeAnyType04 = 0xFFFF;
 constexpr std::uint32_t kRecordStep = 16;
 
 constexpr std::uint8_t kNotHex = 0xFF;
@@ -66,44 +66,29 @@ std::string ConversionErrorText(std::string_view line, std::size_t position, std
 
 bool StartsRecord(std::string_view line) { return !line.empty() && line.front() == ':'; }
 
-// The reader's state while it walks the lines of one file.
-class HexChecker {
- public:
-  HexCheck Run(const std::vector<std::string>& lines);
+}  // namespace
 
- private:
-  // False when a field could not be converted; the check stops there.
-  bool ExamineLine(std::string_view line);
-  bool ExamineRecord(std::string_view line);
-  bool CheckDataRecord(std::string_view line);
-  bool CheckSum(std::string_view line, std::uint32_t byteCount);
-  // ReadHexField that records the conversion error of an unreadable field.
-  std::int32_t Read(std::string_view line, std::size_t position, std::size_t width);
-  void Refuse(HexRefusal code) { result_.refusal = code; }
-
-  HexCheck result_;
-  std::uint32_t upper_ = kUpperBeforeAnyType04;
-  std::uint32_t previousUpper_ = 0;
-  std::uint32_t previousAddress_ = 0;
-  bool endSeen_ = false;
-};
-
-HexCheck HexChecker::Run(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    if (!ExamineLine(line)) return result_;
-    ++result_.linesExamined;
-  }
-  if (!endSeen_) Refuse(HexRefusal::IncompleteFile);
-  return result_;
+std::string AddressFaultText(const AddressFault& fault) {
+  return std::to_string(fault.full) + " - " + std::to_string(fault.previous);
 }
 
-bool HexChecker::ExamineLine(std::string_view line) {
-  if (endSeen_) return true;
-  if (!StartsRecord(line)) {
-    Refuse(HexRefusal::InvalidFileFormat);
-    return true;
+bool HexChecker::Examine(std::string_view line) {
+  if (stopped_) return false;
+  if (!endSeen_) {
+    if (!StartsRecord(line)) {
+      Refuse(HexRefusal::InvalidFileFormat);
+    } else if (!ExamineRecord(line)) {
+      stopped_ = true;
+      return false;
+    }
   }
-  return ExamineRecord(line);
+  ++result_.linesExamined;
+  return true;
+}
+
+HexCheck HexChecker::Finish() {
+  if (!endSeen_ && !stopped_) Refuse(HexRefusal::IncompleteFile);
+  return std::move(result_);
 }
 
 bool HexChecker::ExamineRecord(std::string_view line) {
@@ -139,8 +124,7 @@ bool HexChecker::CheckDataRecord(std::string_view line) {
     const std::uint32_t previousFull = previousUpper_ * 0x10000u + previousAddress_;
     if (full - previousFull != kRecordStep) {
       Refuse(HexRefusal::AddressInconsistency);
-      result_.addressFaults.push_back(std::to_string(static_cast<std::int32_t>(full)) + " - " +
-                                      std::to_string(static_cast<std::int32_t>(previousFull)));
+      result_.addressFaults.push_back({static_cast<std::int32_t>(full), static_cast<std::int32_t>(previousFull)});
     }
   }
   previousUpper_ = upper_;
@@ -166,8 +150,6 @@ std::int32_t HexChecker::Read(std::string_view line, std::size_t position, std::
   if (value == kUnreadable) result_.conversionError = ConversionErrorText(line, position, width);
   return value;
 }
-
-}  // namespace
 
 std::string RefusalText(HexRefusal code) {
   switch (code) {
@@ -198,24 +180,57 @@ std::size_t FindLineBreak(std::string_view text, std::size_t start) {
   return start;
 }
 
-}  // namespace
-
-std::vector<std::string> SplitLines(std::string_view text) {
+// Calls `onLine` with each line of `text` as SplitLines cuts them; stops when
+// it returns false.
+template <typename OnLine>
+void ForEachLine(std::string_view text, OnLine&& onLine) {
   const std::size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
-  std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t brk = FindLineBreak(text, start);
-    lines.emplace_back(text.substr(start, brk - start));
-    if (brk == text.size()) break;
+    if (!onLine(text.substr(start, brk - start))) return;
+    if (brk == text.size()) return;
     start = brk + 1;
     if (text[brk] == '\r' && start < text.size() && text[start] == '\n') ++start;
   }
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  ForEachLine(text, [&lines](std::string_view line) {
+    lines.emplace_back(line);
+    return true;
+  });
   return lines;
 }
 
-HexCheck CheckHexLines(const std::vector<std::string>& lines) { return HexChecker{}.Run(lines); }
+HexCheck CheckHexLines(const std::vector<std::string>& lines) {
+  HexChecker checker;
+  for (const std::string& line : lines) {
+    if (!checker.Examine(line)) break;
+  }
+  return checker.Finish();
+}
+
+HexLines::HexLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    text_ += line;
+    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+  }
+}
+
+HexLines::HexLines(std::string buffer, std::vector<std::uint32_t> ends)
+    : text_(std::move(buffer)), ends_(std::move(ends)) {
+  text_.resize(ends_.empty() ? 0 : ends_.back());  // keeps the capacity: no second copy of the file
+}
+
+std::string_view HexLines::operator[](std::size_t index) const {
+  const std::uint32_t start = index == 0 ? 0 : ends_[index - 1];
+  return std::string_view(text_).substr(start, ends_[index] - start);
+}
 
 HexText LoadHexText(const std::string& path) {
   HexText result;
@@ -226,6 +241,35 @@ HexText LoadHexText(const std::string& path) {
   }
   result.lines = SplitLines(file.bytes);
   return result;
+}
+
+ScannedHexFile ScanHexFile(const std::string& path, const std::function<void(std::string_view bytes)>& onFileBytes) {
+  ScannedHexFile scanned;
+  FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
+  if (!file.error.empty()) {
+    scanned.error = "Cannot open file \"" + path + "\". " + file.error;
+    return scanned;
+  }
+  if (onFileBytes) onFileBytes(file.bytes);
+  // Kept lines move to the front of the file's own buffer: a line never
+  // starts before the end of the kept text, since line breaks are dropped.
+  std::string& buffer = file.bytes;
+  std::vector<std::uint32_t> ends;
+  std::size_t kept = 0;
+  HexChecker checker;
+  ForEachLine(buffer, [&](std::string_view line) {
+    if (!checker.Examine(line)) return false;
+    // Lines that hold no record are skipped by the transfer; those before
+    // the end record refuse the file anyway.
+    if (checker.Refused() || !ParseHexRecord(line)) return true;
+    std::copy(line.begin(), line.end(), buffer.begin() + static_cast<std::ptrdiff_t>(kept));
+    kept += line.size();
+    ends.push_back(static_cast<std::uint32_t>(kept));
+    return true;
+  });
+  scanned.check = checker.Finish();
+  if (scanned.check.Accepted()) scanned.lines = HexLines(std::move(buffer), std::move(ends));
+  return scanned;
 }
 
 std::optional<HexRecord> ParseHexRecord(std::string_view line) {

@@ -73,7 +73,7 @@ bool WalkImage(const FirmwareImage& image, BlockBuilder& blocks,
                const std::function<void(const HexRecord&, std::uint32_t address)>& onRecord,
                const std::function<void()>& onEnd) {
   std::uint8_t upperAddress = 0;  // A2
-  for (const std::string& line : image.Lines()) {
+  for (const std::string_view line : image.Lines()) {
     const std::optional<HexRecord> record = ParseHexRecord(line);
     if (!record) continue;  // empty, not a record, or unreadable (only after the end record)
     switch (record->type) {
@@ -122,7 +122,9 @@ class TransferRun {
 };
 
 TransferOutcome TransferRun::Run() {
-  if (const std::optional<TransferOutcome::Ending> stop = Erase()) {
+  if (!plan_.testMode && !session_.BootloaderAnswered()) {
+    outcome_.ending = TransferOutcome::Ending::NotAnswered;
+  } else if (const std::optional<TransferOutcome::Ending> stop = Erase()) {
     outcome_.ending = *stop;
   } else {
     outcome_.wentThrough = WriteImage();

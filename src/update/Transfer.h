@@ -28,12 +28,17 @@ struct TransferProgress {
   std::int32_t recordsTotal = 0;  // data records of the image: the 100 % mark
 };
 
+// Outside test mode nothing is sent unless the bootloader has answered on
+// the session's port (DeviceSession::BootloaderAnswered): an erase on a port
+// that may hold another device, or none, would be a loss.
+
 // Told of every data record the transfer reaches, before its bytes go into
 // a frame.
 using ProgressObserver = std::function<void(const TransferProgress& progress)>;
 
 struct TransferOutcome {
   enum class Ending {
+    NotAnswered,  // the bootloader has not answered on this port: nothing was sent
     EraseOnly,    // eraseOnly: the erase has been answered; lastReply says how
     TimedOut,     // a wait ran out; nothing was sent after the unanswered frame
     PortLost,     // the port vanished during a wait

@@ -24,6 +24,7 @@
 #include "support/HexWriter.h"
 #include "support/ScriptedView.h"
 #include "support/TempDir.h"
+#include "support/WatchedLoop.h"
 
 namespace mx::test {
 
@@ -67,11 +68,16 @@ class FlowTest : public ::testing::Test {
   void StartDevice(sim::SimOptions options = {}, bool showMessages = true) {
     device = std::make_unique<sim::SimulatedBootloader>(options);
     device->Start();
+    StartOn(device->PortPath(), showMessages);
+  }
+
+  // The form on `port`, whatever answers there.
+  void StartOn(const std::string& port, bool showMessages = true) {
     dir.Write("Comport.ini",
               std::string("[ComPort]\r\nShowmag=") + (showMessages ? "1" : "0") + "\r\nlanguage=ENG\r\n");
     FormServices services;
     services.settingsDirectory = dir.WithSeparator();
-    services.listSerialPorts = [port = device->PortPath()] { return std::vector<std::string>{port}; };
+    services.listSerialPorts = [port] { return std::vector<std::string>{port}; };
     services.portDevicePath = [](const std::string& name) { return name; };
     services.killProcessByName = [](const std::string&) { return false; };
     form = std::make_unique<UpdaterForm>(loop, view, std::move(services));
@@ -111,7 +117,7 @@ class FlowTest : public ::testing::Test {
   std::string SettingsText() const { return ReadFile(dir.Path() / "Comport.ini"); }
 
   TempDir dir;
-  EventQueue loop;
+  InputHoldingLoop loop;
   WatchingView view;
   std::unique_ptr<sim::SimulatedBootloader> device;
   std::unique_ptr<UpdaterForm> form;

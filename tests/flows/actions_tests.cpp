@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EraseCase{"NotANumber", 0, " x ", "Erase successful!(EraseOK)", "5", ActionResult::Success}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FlowTest, EraseWithoutAnswerFailsWithQuit) {
+TEST_F(FlowTest, EraseOnAPortThatHasNotAnsweredSendsNothing) {
   sim::SimOptions options;
   options.silent = true;
   StartDevice(options);
@@ -228,9 +228,11 @@ TEST_F(FlowTest, EraseWithoutAnswerFailsWithQuit) {
 
   form->ClickInCode(Control::BtnErase);
 
-  EXPECT_EQ(view.messages, std::vector<std::string>{"Erase fail!(QUIT)"});
+  EXPECT_EQ(view.messages,
+            std::vector<std::string>{"Mx7410 has not answered on this port, nothing was sent: connect first!"});
   EXPECT_EQ(form->LastOutcome().result, ActionResult::DeviceFailed);
-  EXPECT_TRUE(FindFrame(device->Frames(), kEraseFrame).has_value());
+  EXPECT_EQ(device->EraseCount(), 0);
+  EXPECT_TRUE(form->State(Control::Button_Open).enabled);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/DeviceSession.h"
+#include "protocol/Handshake.h"
 #include "sim/SimulatedBootloader.h"
 #include "support/HexWriter.h"
 #include "support/TempDir.h"
@@ -32,11 +33,21 @@ struct QuietOwner : SessionOwner {
 
 class TransferTest : public ::testing::Test {
  protected:
+  // Opens the session on a new device and greets it, unless it is silent.
   void StartDevice(sim::SimOptions options = {}) {
     device_ = std::make_unique<sim::SimulatedBootloader>(options);
     device_->Start();
     session_.Open(device_->PortPath());
-    session_.Arm();  // as after the greeting
+    if (!options.silent) ASSERT_EQ(GreetBootloader(session_, 2s).reply, Reply::Version);
+    greetingFrames_ = device_->Frames().size();
+    greetingBytes_ = device_->ReceivedBytes().size();
+    session_.Arm();
+  }
+
+  // What the device received after the greeting.
+  std::vector<std::uint8_t> ReceivedAfterGreeting() const {
+    const std::vector<std::uint8_t> all = device_->ReceivedBytes();
+    return {all.begin() + static_cast<std::ptrdiff_t>(greetingBytes_), all.end()};
   }
 
   std::shared_ptr<const FirmwareImage> Image(const std::string& text) {
@@ -51,10 +62,13 @@ class TransferTest : public ::testing::Test {
     return RunTransfer(session_, image, plan, [this](const TransferProgress& p) { progress_.push_back(p); });
   }
 
-  // The command codes the device received, the raw greeting left out.
+  // The command codes the device received after the greeting.
   std::vector<int> Commands() const {
     std::vector<int> codes;
-    for (const auto& frame : device_->Frames()) codes.push_back(frame.body.empty() ? -1 : frame.body[0]);
+    const auto frames = device_->Frames();
+    for (std::size_t i = greetingFrames_; i < frames.size(); ++i) {
+      codes.push_back(frames[i].body.empty() ? -1 : frames[i].body[0]);
+    }
     return codes;
   }
 
@@ -64,6 +78,8 @@ class TransferTest : public ::testing::Test {
   QuietOwner owner_;
   DeviceSession session_{loop_, owner_};
   std::vector<TransferProgress> progress_;  // one per data record
+  std::size_t greetingFrames_ = 0;
+  std::size_t greetingBytes_ = 0;
   std::unique_ptr<sim::SimulatedBootloader> device_;
 };
 
@@ -88,7 +104,7 @@ TEST_F(TransferTest, WritesTheImageAndCountsWhatItDid) {
 
   session_.Close();  // the end frame and the version request leave first
   EXPECT_FALSE(session_.LastCloseLostFrames());
-  ASSERT_TRUE(device_->WaitForFrames(8, 5s));
+  ASSERT_TRUE(device_->WaitForFrames(greetingFrames_ + 8, 5s));
   // Erase refused and sent again; block 2 refused and sent again.
   EXPECT_EQ(Commands(), (std::vector<int>{0x03, 0x03, 0x02, 0x02, 0x02, 0x02, 0x01, 0x00}));
   std::string why;
@@ -105,8 +121,8 @@ TEST_F(TransferTest, ABlockOf255BytesGoesOutAs254AndThen1) {
   EXPECT_EQ(outcome.blocksWritten, 3);
   session_.Close();
 
-  ASSERT_TRUE(device_->WaitForFrames(6, 5s));
-  const std::vector<std::uint8_t> received = device_->ReceivedBytes();
+  ASSERT_TRUE(device_->WaitForFrames(greetingFrames_ + 6, 5s));
+  const std::vector<std::uint8_t> received = ReceivedAfterGreeting();
   EXPECT_EQ(received, Concat({kErase, WriteFramesFor(0, data), kEndOfImage, kVersionRequest}));
   std::string why;
   EXPECT_TRUE(device_->MatchesHexFile(path_, &why)) << why;
@@ -125,10 +141,13 @@ TEST_F(TransferTest, EndingsTellHowTheRunEnded) {
   silent.silent = true;
   sim::SimOptions refusing;
   refusing.refuseErase = 1;
+  sim::SimOptions dropping;
+  dropping.dropReplyToBlock = 1;
   const std::string data = HexImage().Bytes(0, Pattern(100)).End().Text();
   const Case cases[] = {
       {"no data records", {}, HexImage().End().Text(), {}, Ending::NoData, true},
-      {"silent device", silent, data, {}, Ending::TimedOut, false},
+      {"no reply to a block", dropping, data, {}, Ending::TimedOut, false},
+      {"never answered: nothing sent", silent, data, {}, Ending::NotAnswered, false},
       {"erase only, refused", refusing, data, {true, false, 2s}, Ending::EraseOnly, false},
       {"test mode", silent, data, {false, true, 2s}, Ending::TestSent, true},
   };
@@ -138,6 +157,7 @@ TEST_F(TransferTest, EndingsTellHowTheRunEnded) {
     const TransferOutcome outcome = Run(*Image(c.text), c.plan);
     EXPECT_EQ(outcome.ending, c.ending);
     EXPECT_EQ(outcome.wentThrough, c.wentThrough);
+    if (c.ending == Ending::NotAnswered) EXPECT_TRUE(Commands().empty());
     session_.Close();
   }
 }

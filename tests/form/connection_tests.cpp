@@ -19,13 +19,15 @@ class ConnectionState : public ::testing::Test {
     h.form->SetTextByUser(Control::ComboBox1, name);
   }
 
-  void ExpectConnectedControls() {
+  // `answered`: the bootloader answered, or "Code Report" needs no answer.
+  void ExpectConnectedControls(bool answered = false) {
     EXPECT_TRUE(h.form->FConnected());
     EXPECT_FALSE(h.form->Flags().portClosed);
     EXPECT_TRUE(h.form->Comm1().IsOpen());
     EXPECT_EQ(h.Caption(Control::Button_Open), "DisConnect");
-    EXPECT_TRUE(h.State(Control::BtnFileOpen).enabled);
-    EXPECT_TRUE(h.State(Control::BtnRestore).enabled);
+    // Update and Restore wait for the bootloader's answer on this port.
+    EXPECT_EQ(h.State(Control::BtnFileOpen).enabled, answered);
+    EXPECT_EQ(h.State(Control::BtnRestore).enabled, answered);
     EXPECT_TRUE(h.State(Control::DisConnect1).enabled);
     EXPECT_FALSE(h.State(Control::SetBootloader1).enabled);
     EXPECT_FALSE(h.State(Control::Set_Bootloader).enabled);
@@ -143,7 +145,7 @@ TEST_F(ConnectionState, PopupDisconnectClosesWithoutAsking) {
 TEST_F(ConnectionState, CodeReportOpensThePortAndLocksItself) {
   ChoosePort(pty.SlavePath());
   h.form->SetCheckedByUser(Control::TestData_CB, true);
-  ExpectConnectedControls();
+  ExpectConnectedControls(/*answered=*/true);
   EXPECT_EQ(h.form->Controls().MemoFontPoints(), 10);
   EXPECT_EQ(pty.Read(1, std::chrono::milliseconds(200)).size(), 0u) << "nothing is sent";
 

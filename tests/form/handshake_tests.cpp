@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "sim/SimulatedBootloader.h"
 #include "support/FormHarness.h"
+#include "support/HexWriter.h"
 #include "support/Pty.h"
 
 namespace mx::test {
@@ -15,6 +17,13 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::vector<std::uint8_t> kVersionRequest{0x55, 0x55, 0x00, 0x00, 0x04};
+
+// The write frames (command 02) among what the device received.
+std::size_t WriteFrameCount(const std::vector<sim::ReceivedFrame>& frames) {
+  return static_cast<std::size_t>(std::count_if(frames.begin(), frames.end(), [](const sim::ReceivedFrame& frame) {
+    return !frame.body.empty() && frame.body[0] == 0x02;
+  }));
+}
 
 class Handshake : public ::testing::Test {
  protected:
@@ -195,15 +204,63 @@ TEST_F(Handshake, ClickDuringTheWaitDisconnects) {
   EXPECT_EQ(h.view.messages, (std::vector<std::string>{"May be Not on Bootloader Connect fail!"}));
 }
 
+// A wait of "0" handles only what is pending already: the answer of a device
+// that does answer needs at least the read gap, so the wait ends without it.
 TEST_F(Handshake, ZeroSecondWaitEndsAtOnce) {
+  Start();
+  h.form->SetTextByUser(Control::ComboBoxwWait, "0");
+  h.form->Click(Control::Button_Open);
+  EXPECT_EQ(ReplyWord(h.form->LastReply()), "QUIT");
+  EXPECT_EQ(h.view.messages, (std::vector<std::string>{"May be Not on Bootloader Connect fail!"}));
+}
+
+// ---- Nothing that changes the device before the bootloader has answered ----
+
+TEST_F(Handshake, UpdateAndRestoreWaitForTheAnswer) {
   sim::SimOptions options;
   options.silent = true;
   Start(options);
-  h.form->SetTextByUser(Control::ComboBoxwWait, "0");
-  const auto before = Clock::now();
+  h.view.fileAnswers.push_back("/no/file/needed.hex");
+  bool updateUsable = true;
+  bool restoreUsable = true;
+  h.loop.PostInput([&] {
+    updateUsable = h.State(Control::BtnFileOpen).enabled;
+    restoreUsable = h.State(Control::BtnRestore).enabled;
+    h.form->Click(Control::BtnFileOpen);
+    h.form->Click(Control::BtnRestore);
+  });
   h.form->Click(Control::Button_Open);
-  EXPECT_LT(Clock::now() - before, 2s) << "far less than the 3 s of the default wait";
-  EXPECT_EQ(ReplyWord(h.form->LastReply()), "QUIT");
+
+  EXPECT_FALSE(updateUsable);
+  EXPECT_FALSE(restoreUsable);
+  EXPECT_TRUE(h.view.fileFilters.empty()) << "no file dialog";
+  EXPECT_EQ(h.view.messages, (std::vector<std::string>{"May be Not on Bootloader Connect fail!"}));
+  EXPECT_EQ(device->EraseCount(), 0);
+  EXPECT_EQ(device->RestoreCount(), 0);
+}
+
+TEST_F(Handshake, HeldImageIsNotSentToAPortThatHasNotAnswered) {
+  sim::SimOptions options;
+  options.silent = true;
+  Start(options);
+  const std::string path = h.settings.Write("image.hex", HexImage().Bytes(0, Pattern(64)).End().Text()).string();
+  ASSERT_TRUE(h.form->ReadHexFile(path));
+  h.loop.PostInput([&] { h.form->ClickInCode(Control::BtnFileOpen); });  // a resend, made in code
+  h.form->Click(Control::Button_Open);
+
+  ASSERT_GE(h.view.messages.size(), 1u);
+  EXPECT_EQ(h.view.messages[0], "Mx7410 has not answered on this port, nothing was sent: connect first!");
+  EXPECT_EQ(device->EraseCount(), 0);
+  EXPECT_EQ(WriteFrameCount(device->Frames()), 0u);
+  EXPECT_TRUE(h.form->ImageHeld());
+}
+
+TEST_F(Handshake, AnsweredPortEnablesUpdateAndRestore) {
+  Start();
+  h.form->Click(Control::Button_Open);
+  ASSERT_TRUE(h.form->FConnected());
+  EXPECT_TRUE(h.State(Control::BtnFileOpen).enabled);
+  EXPECT_TRUE(h.State(Control::BtnRestore).enabled);
 }
 
 }  // namespace

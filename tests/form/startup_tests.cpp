@@ -137,9 +137,17 @@ TEST(ShowMessage, EachChangeIsStoredAtOnce) {
 TEST(Options, ClearMemoEmptiesTheMemoButNotTheLabels) {
   FormHarness h;
   h.form->FormCreate();
+  // A refused file fills the file and line-count labels.
+  ASSERT_FALSE(h.form->ReadHexFile(h.settings.Write("bad.hex", "x\n").string()));
+  const std::string fileLabel = h.Caption(Control::Label11);
+  const std::string linesLabel = h.Caption(Control::Label7);
+  ASSERT_EQ(fileLabel, "Update FileName:bad.hex");
+  ASSERT_EQ(linesLabel, "1");
   h.form->SetMemoTextByUser("typed");
   h.form->ClickInCode(Control::BtnClearMemo);
   EXPECT_EQ(h.form->Controls().MemoText(), "");
+  EXPECT_EQ(h.Caption(Control::Label11), fileLabel);
+  EXPECT_EQ(h.Caption(Control::Label7), linesLabel);
 }
 
 TEST(Options, HelpWindowOpensEveryTime) {

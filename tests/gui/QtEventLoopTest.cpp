@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <qpa/qwindowsysteminterface.h>
 
 #include <QCoreApplication>
+#include <QPushButton>
+#include <QWindow>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -90,6 +93,37 @@ TEST(QtEventLoopTest, EventsStillQueuedWhenTheLoopGoesAreDropped) {
   }
   QCoreApplication::processEvents();
   EXPECT_FALSE(ran);
+}
+
+// A close waits with the user's input held back: a click that the window
+// system queued meanwhile reaches its button only once the hold has ended.
+TEST(QtEventLoopTest, HeldInputReachesItsButtonAfterTheHold) {
+  QtEventLoop loop;
+  QPushButton button("Connect");
+  button.resize(100, 30);
+  button.show();
+  int clicks = 0;
+  QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+  loop.ProcessPendingEvents();
+  QWindow* window = button.windowHandle();
+  ASSERT_NE(window, nullptr);
+  const QPointF inside(50, 15);
+  QWindowSystemInterface::handleMouseEvent(window, inside, window->mapToGlobal(inside), Qt::LeftButton, Qt::LeftButton,
+                                           QEvent::MouseButtonPress);
+  QWindowSystemInterface::handleMouseEvent(window, inside, window->mapToGlobal(inside), Qt::NoButton, Qt::LeftButton,
+                                           QEvent::MouseButtonRelease);
+  bool noticeRan = false;
+  loop.Post([&] { noticeRan = true; });
+  loop.HoldInput();
+  const auto deadline = Clock::now() + 10s;
+  while (!noticeRan && Clock::now() < deadline) loop.WaitForEvents(deadline);
+  EXPECT_TRUE(noticeRan);
+  EXPECT_EQ(clicks, 0);
+  loop.ReleaseInput();
+
+  const auto later = Clock::now() + 10s;
+  while (clicks == 0 && Clock::now() < later) loop.WaitForEvents(later);
+  EXPECT_EQ(clicks, 1);
 }
 
 }  // namespace

@@ -112,8 +112,9 @@ TEST_F(WindowTest, ConnectedAndDisconnectedStatesAreShownByTheWidgets) {
   Form().SetConnectState(true);
   ASSERT_TRUE(Form().FConnected()) << (messages.empty() ? "" : messages.front());
   ExpectCaptions(*window, {{"Button_Open", "DisConnect"}});
-  EXPECT_TRUE(Find<QToolButton>("BtnFileOpen")->isEnabled());
-  EXPECT_TRUE(Find<QToolButton>("BtnRestore")->isEnabled());
+  // Opened, not answered: Update and Restore wait for the bootloader.
+  EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("BtnRestore")->isEnabled());
   EXPECT_FALSE(Find<QCheckBox>("TestData_CB")->isEnabled());
   EXPECT_TRUE(Find<QAction>("DisConnect1")->isEnabled());
   EXPECT_FALSE(Find<QAction>("SetBootloader1")->isEnabled());

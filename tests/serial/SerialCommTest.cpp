@@ -632,6 +632,8 @@ class WatchedLoop final : public EventLoop {
   }
   void ProcessPendingEvents() override { queue_.ProcessPendingEvents(); }
   void WaitForEvents(Clock::time_point deadline) override { queue_.WaitForEvents(deadline); }
+  void HoldInput() override { queue_.HoldInput(); }
+  void ReleaseInput() override { queue_.ReleaseInput(); }
 
   bool WaitForPosts(int count) {
     std::unique_lock lock(mutex_);

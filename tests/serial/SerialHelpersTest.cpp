@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/EventLoop.h"
 #include "serial/SerialPort_p.h"
 
 namespace mx::serial {
@@ -198,6 +199,25 @@ TEST(WorkerThread, RunsOnlyWhenStarted) {
   EXPECT_TRUE(started.WaitForEnd(5s));
   started.Join();
   EXPECT_EQ(runs, 1);
+}
+
+// While input is held only posted events run; the held input then runs
+// once the last hold has ended, still in its order.
+TEST(EventQueueInput, HeldWhileAHoldLasts) {
+  EventQueue queue;
+  std::vector<std::string> ran;
+  queue.PostInput([&] { ran.push_back("click 1"); });
+  queue.Post([&] { ran.push_back("notice"); });
+  queue.PostInput([&] { ran.push_back("click 2"); });
+  {
+    const InputHold outer(queue);
+    const InputHold nested(queue);
+    queue.WaitForEvents(Clock::now() + std::chrono::seconds(5));
+    EXPECT_EQ(ran, (std::vector<std::string>{"notice"}));
+    EXPECT_EQ(queue.PendingCount(), 2u);
+  }
+  queue.ProcessPendingEvents();
+  EXPECT_EQ(ran, (std::vector<std::string>{"notice", "click 1", "click 2"}));
 }
 
 }  // namespace

@@ -62,6 +62,12 @@ struct CheckCase {
 
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
+Lines FaultTexts(const std::vector<AddressFault>& faults) {
+  Lines texts;
+  for (const AddressFault& fault : faults) texts.push_back(AddressFaultText(fault));
+  return texts;
+}
+
 class HexCheckTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(HexCheckTest, Result) {
@@ -71,7 +77,7 @@ TEST_P(HexCheckTest, Result) {
   EXPECT_EQ(check.refusal, c.refusal) << RefusalText(check.refusal);
   EXPECT_EQ(check.Accepted(), c.refusal == HexRefusal::None);
   EXPECT_EQ(check.dataRecordCount, c.dataRecords);
-  EXPECT_EQ(check.addressFaults, c.addressFaults);
+  EXPECT_EQ(FaultTexts(check.addressFaults), c.addressFaults);
   EXPECT_EQ(check.linesExamined, c.lines.size());
 }
 
@@ -376,7 +382,7 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_TRUE(refused.fileRead);
   EXPECT_FALSE(refused.refusalBeeps);
   EXPECT_EQ(refused.refusal, "File import failure : Address inconsistency.");
-  EXPECT_EQ(refused.addressFaults, Lines{"-65488 - -65536"});  // no upper address record: FFFF
+  EXPECT_EQ(FaultTexts(refused.addressFaults), Lines{"-65488 - -65536"});  // no upper address record: FFFF
 
   const ImageReading notHex = ReadFirmwareFile(Write("g0.hex", ":10000000g0\n"));
   EXPECT_TRUE(notHex.refusalBeeps);
@@ -386,6 +392,24 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_FALSE(unreadable.fileRead);
   EXPECT_TRUE(unreadable.refusalBeeps);
   EXPECT_EQ(unreadable.refusal.rfind("Cannot open file \"", 0), 0u);
+}
+
+// One pass keeps what the transfer reads: the record lines of an accepted
+// file, line breaks and lines without a record dropped; a refused file keeps
+// none, though the check goes on for its last refusal code.
+TEST_F(LoadHexTextTest, ScanKeepsTheRecordLinesOfAnAcceptedFileOnly) {
+  const std::string text = Data(0) + "\r\n" + kEnd + "\r\n\n:\nnot a record\n" + Data(0x10) + "\n";
+  std::string seen;
+  const ScannedHexFile accepted = ScanHexFile(Write("after.hex", text), [&](std::string_view bytes) { seen = bytes; });
+  EXPECT_EQ(seen, text) << "the bytes as read, before the check";
+  ASSERT_TRUE(accepted.check.Accepted());
+  EXPECT_EQ(accepted.check.linesExamined, 6u);
+  EXPECT_EQ(Lines(accepted.lines.begin(), accepted.lines.end()), (Lines{Data(0), kEnd, Data(0x10)}));
+
+  const ScannedHexFile refused = ScanHexFile(Write("late.hex", "\n" + Data(0) + "\n:10001000zz\n"));
+  EXPECT_EQ(refused.lines.size(), 0u);
+  EXPECT_TRUE(refused.check.conversionError) << "the scan went on past the first refusal";
+  EXPECT_EQ(refused.check.linesExamined, 2u);
 }
 
 // ---- Reading single records for the transfer ----

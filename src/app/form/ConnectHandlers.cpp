@@ -36,10 +36,8 @@ void UpdaterForm::Button_OpenClick() {
   } catch (const std::exception& error) {
     // A fault outside the handshake itself leaves the program in no state to
     // go on: it ends every running copy of itself.
-    outcome_.result = ActionResult::DeviceFailed;
-    outcome_.reason = std::string(error.what()) + ",Connect error program will stop!";
-    view_.Beep();
-    view_.ShowMessage(outcome_.reason);
+    ReportFailure(ActionResult::DeviceFailed, std::string(error.what()) + ",Connect error program will stop!",
+                  FailureNotice::BeepAndMessage);
     services_.killProcessByName(services_.ownExecutableName);
   }
 }
@@ -51,28 +49,24 @@ bool UpdaterForm::RunHandshake() {
   BeginAction(outcome_, Action::Connect);
   try {
     SetConnectState(true);
-    if (controls_.Checked(Control::TestData_CB)) return true;
+    if (controls_.Checked(Control::TestData_CB)) return true;  // its actions are usable at once
     const Greeting greeting = GreetBootloader(session_, ReplyTimeout(controls_));
     if (!greeting.requestQueued) controls_.MemoAppend("Fail to Send!\r\n");
     if (session_.Lost()) return false;  // the vanished port has said so and closed it
     const std::size_t bytesStart = LogBytesStart(language_.language, Texts());
     if (AsksToBeGreetedAgain(session_.Receiver().FirstLogLine(), bytesStart) && !StartHandshakeOver()) return false;
     if (session_.LastReply() != Reply::Version) {
-      if (outcome_.result != ActionResult::PortFailed) {
-        outcome_.result = ActionResult::DeviceFailed;
-        outcome_.reason = Texts().ConnectFailText;
-      }
-      view_.ShowMessage(Texts().ConnectFailText);
+      // After a port that failed to open, that failure is the outcome.
+      ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
       SetConnectState(false);
       return false;
     }
-    outcome_.result = ActionResult::Success;
-    outcome_.reason.clear();
+    ReportSuccess();
+    EnableDeviceActions();
     return true;
   } catch (const std::exception& error) {
-    outcome_.result = ActionResult::DeviceFailed;
-    outcome_.reason = std::string(error.what()) + ",(" + Texts().NotConnectedText + ")";
-    view_.ShowMessage(outcome_.reason);
+    ReportFailure(ActionResult::DeviceFailed, std::string(error.what()) + ",(" + Texts().NotConnectedText + ")",
+                  FailureNotice::Message);
     SetConnectState(false);
     return false;
   }
@@ -85,9 +79,7 @@ bool UpdaterForm::RunHandshake() {
 bool UpdaterForm::StartHandshakeOver() {
   if (restarts_.count == kMaxHandshakeRestarts) {
     restarts_.gaveUp = true;
-    outcome_.result = ActionResult::DeviceFailed;
-    outcome_.reason = Texts().ConnectFailText;
-    view_.ShowMessage(Texts().ConnectFailText);
+    ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
     SetConnectState(false);
     return false;
   }

@@ -12,8 +12,9 @@ constexpr const char* kNotConnectedSuffix = ",Is not connect Mx7410 !";
 constexpr const char* kConfirmDisconnectText = "Will Stop Bootloader，Stop!";
 
 // The controls that follow the connection: enabled while connected, or
-// enabled while disconnected.
-constexpr Control kEnabledWhileConnected[] = {Control::DisConnect1, Control::BtnRestore, Control::BtnFileOpen};
+// enabled while disconnected. Update and Restore wait for the bootloader's
+// answer (EnableDeviceActions).
+constexpr Control kDeviceActions[] = {Control::BtnRestore, Control::BtnFileOpen};
 constexpr Control kEnabledWhileDisconnected[] = {Control::SetBootloader1, Control::Set_Bootloader,
                                                  Control::TestData_CB};
 
@@ -29,13 +30,16 @@ std::string UpdaterForm::ListSerialPorts() {
 void UpdaterForm::SetConnectState(bool connected) {
   state_.connected = connected;
   if (!connected) {
-    session_.Close();  // after what is queued has left the port
+    session_.Close();  // after what is queued has left the port; no click runs meanwhile
     controls_.SetCaption(Control::Button_Open, Texts().ConnectCaption);
     state_.portClosed = true;
-    for (const Control control : kEnabledWhileConnected) controls_.SetEnabled(control, false);
+    controls_.SetEnabled(Control::DisConnect1, false);
+    for (const Control control : kDeviceActions) controls_.SetEnabled(control, false);
     for (const Control control : kEnabledWhileDisconnected) controls_.SetEnabled(control, true);
     controls_.SetCaption(Control::Set_Bootloader, "Update");
     controls_.SetEnabled(Control::Button_Send, false);
+    // Disconnected, Connect is the way on; a running transfer enables it when it ends.
+    if (!state_.updating) controls_.SetEnabled(Control::Button_Open, true);
     return;
   }
   try {
@@ -45,22 +49,23 @@ void UpdaterForm::SetConnectState(bool connected) {
     state_.portClosed = false;
     for (const Control control : kEnabledWhileDisconnected) controls_.SetEnabled(control, false);
     controls_.SetCaption(Control::Set_Bootloader, "Turn on power");
-    for (const Control control : kEnabledWhileConnected) controls_.SetEnabled(control, true);
+    controls_.SetEnabled(Control::DisConnect1, true);
+    if (controls_.Checked(Control::TestData_CB)) EnableDeviceActions();
   } catch (const std::exception& error) {
-    outcome_.result = ActionResult::PortFailed;
-    outcome_.reason = std::string(error.what()) + kNotConnectedSuffix;
-    view_.ShowMessage(outcome_.reason);
+    ReportFailure(ActionResult::PortFailed, std::string(error.what()) + kNotConnectedSuffix, FailureNotice::Message);
     SetConnectState(false);
     controls_.SetEnabled(Control::BtnErase, false);
   }
 }
 
+void UpdaterForm::EnableDeviceActions() {
+  for (const Control control : kDeviceActions) controls_.SetEnabled(control, true);
+}
+
 void UpdaterForm::Comm1RequestHangup() {
-  outcome_.result = ActionResult::DeviceFailed;
-  outcome_.reason = Texts().PortLostText;
   SetConnectState(false);
   controls_.SetEnabled(Control::Button_Open, true);  // a transfer cut short had disabled it
-  view_.ShowMessage(Texts().PortLostText);
+  ReportFailure(ActionResult::DeviceFailed, Texts().PortLostText, FailureNotice::Message);
 }
 
 bool UpdaterForm::ConfirmDisconnect() {

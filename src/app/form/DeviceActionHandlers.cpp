@@ -77,7 +77,7 @@ void UpdaterForm::Set_BootloaderClick() {
   if (!OpenPortForWizard() || !WaitForPowerOn(session_, controls_, state_, Texts().WaitPowerText)) {
     // Ended before the device was seen: later connects must recognise replies.
     state_.wizardWaiting = false;
-    if (outcome_.result == ActionResult::None) outcome_.result = ActionResult::DeviceFailed;
+    ReportFailure(ActionResult::DeviceFailed, "", FailureNotice::None);
     return;
   }
   BusyWait(kSettlePause);
@@ -101,9 +101,7 @@ bool UpdaterForm::OpenPortForWizard() {
     controls_.MemoReplace(Texts().WaitPowerText + "\r\n");
     return true;
   } catch (const std::exception&) {
-    outcome_.result = ActionResult::PortFailed;
-    outcome_.reason = " Is not connect Mx7410 !";
-    view_.ShowMessage(outcome_.reason);
+    ReportFailure(ActionResult::PortFailed, " Is not connect Mx7410 !", FailureNotice::Message);
     SetConnectState(false);
     controls_.SetEnabled(Control::BtnErase, false);
     return false;
@@ -134,12 +132,13 @@ void UpdaterForm::BtnEraseClick() {
   BeginAction(outcome_, Action::Erase);
   SendFirmware({true, controls_.Checked(Control::TestData_CB), ReplyTimeout(controls_)});
   if (session_.Lost()) return;  // the vanished port has said so
+  if (outcome_.transfer && outcome_.transfer->ending == TransferOutcome::Ending::NotAnswered) return;  // said so too
   const Reply reply = session_.LastReply();
   const bool erased = reply == Reply::EraseAccepted;
   const std::string message =
       std::string(erased ? "Erase successful!(" : "Erase fail!(") + std::string(ReplyWord(reply)) + ")";
-  outcome_.result = erased ? ActionResult::Success : ActionResult::DeviceFailed;
-  if (!erased) outcome_.reason = message;
+  if (!erased) return ReportFailure(ActionResult::DeviceFailed, message, FailureNotice::Message);
+  ReportSuccess();
   view_.ShowMessage(message);
 }
 

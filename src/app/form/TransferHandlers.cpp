@@ -40,6 +40,7 @@ struct EndingShown {
   ActionResult result;
   std::string reason;
   std::vector<std::string> closingLines;
+  bool inMessageBox = false;  // the reason is shown in a message box
 };
 
 EndingShown ShownFor(TransferOutcome::Ending ending, const LanguageTexts& texts) {
@@ -52,6 +53,8 @@ EndingShown ShownFor(TransferOutcome::Ending ending, const LanguageTexts& texts)
       return {"Time Out!", kStop, ActionResult::DeviceFailed, "Time Out!", {"Time Out!", kStop}};
     case Ending::NoData:  // the window shows nothing more and keeps the port open
       return {"", "", ActionResult::Success, "", {texts.NoDataText}};
+    case Ending::NotAnswered:
+      return {"", "", ActionResult::DeviceFailed, texts.NotAnsweredText, {}, true};
     default:
       return {"", "", ActionResult::DeviceFailed, "", {}};
   }
@@ -122,10 +125,12 @@ void UpdaterForm::EndTransfer(const TransferOutcome& outcome, Clock::time_point 
   controls_.SetCaption(Control::LabelTimeout, shown.labelTimeout);
   controls_.SetCaption(Control::Label7, shown.label7);
   controls_.StopAnimation();
-  if (ending == Ending::PortLost) controls_.SetEnabled(Control::Button_Open, true);
-  outcome_.result = shown.result;
-  outcome_.reason = std::move(shown.reason);
+  // Every ending leaves Connect usable: connected, a click disconnects and
+  // the next one connects afresh.
+  controls_.SetEnabled(Control::Button_Open, true);
   outcome_.closingLines = std::move(shown.closingLines);
+  if (shown.result == ActionResult::Success) return ReportSuccess();
+  ReportFailure(shown.result, shown.reason, shown.inMessageBox ? FailureNotice::Message : FailureNotice::None);
 }
 
 // The last block was accepted and the version request queued: close the port
@@ -137,15 +142,13 @@ void UpdaterForm::FinishUpdate(Clock::time_point start) {
   controls_.StopAnimation();
   SetConnectState(false);
   if (session_.LastCloseLostFrames()) {
-    outcome_.result = ActionResult::DeviceFailed;
-    outcome_.reason = Texts().LastFramesNotSentText;
-    controls_.SetCaption(Control::Label11, outcome_.reason);
-    view_.ShowMessage(outcome_.reason);
+    controls_.SetCaption(Control::Label11, Texts().LastFramesNotSentText);
+    ReportFailure(ActionResult::DeviceFailed, Texts().LastFramesNotSentText, FailureNotice::Message);
   } else {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     const std::string finished = Texts().FinishUpdateText + "! " + FormatSeconds(elapsed) + "Sec.";
     controls_.SetCaption(Control::Label11, finished);
-    outcome_.result = ActionResult::Success;
+    ReportSuccess();
     outcome_.elapsed = elapsed;
     outcome_.closingLines = {finished};
     view_.ShowMessage(Texts().FinishUpdateText);

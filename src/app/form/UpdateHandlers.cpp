@@ -59,10 +59,7 @@ void UpdaterForm::BtnFileOpenClick() {
   try {
     settings_.Store("Filename", *path);
   } catch (const std::exception& error) {
-    outcome_.result = ActionResult::FileRefused;
-    outcome_.reason = error.what();
-    view_.Beep();
-    view_.ShowMessage(outcome_.reason);
+    ReportFailure(ActionResult::FileRefused, error.what(), FailureNotice::BeepAndMessage);
     image_.reset();
     accepted = false;
   }
@@ -87,14 +84,12 @@ bool UpdaterForm::ReadHexFile(const std::string& Path) {
   if (reading.fileRead) {
     controls_.SetCaption(Control::Label11, Texts().UpdateFileNameText + ":" + LastPathComponent(Path));
     controls_.SetCaption(Control::LabelTimeout, "Hex File Openning...");
-    for (const std::string& fault : reading.addressFaults) controls_.MemoAppend(fault + "\r\n");
+    for (const AddressFault& fault : reading.addressFaults) controls_.MemoAppend(AddressFaultText(fault) + "\r\n");
     controls_.SetCaption(Control::Label7, std::to_string(reading.linesExamined));
   }
   if (!reading.image) {
-    outcome_.result = ActionResult::FileRefused;
-    outcome_.reason = reading.refusal;
-    if (reading.refusalBeeps) view_.Beep();
-    view_.ShowMessage(reading.refusal);
+    ReportFailure(ActionResult::FileRefused, reading.refusal,
+                  reading.refusalBeeps ? FailureNotice::BeepAndMessage : FailureNotice::Message);
     return false;
   }
   controls_.SetProgressMax(reading.image->DataRecordCount());
@@ -106,7 +101,10 @@ void UpdaterForm::StartTransfer() {
   controls_.SetEnabled(Control::BtnFileOpen, false);
   controls_.SetEnabled(Control::BtnRestore, false);
   controls_.SetCaption(Control::LabelTimeout, "");
-  if (state_.restoreMode) {
+  // The restore frame changes the device as the transfer does, so it too
+  // waits for the bootloader's answer; without one the transfer says so.
+  const bool mayChangeDevice = controls_.Checked(Control::TestData_CB) || session_.BootloaderAnswered();
+  if (state_.restoreMode && mayChangeDevice) {
     session_.Send(kRestoreFrame);
     BusyWait(kRestorePause);
   }

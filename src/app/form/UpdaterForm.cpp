@@ -221,6 +221,23 @@ void UpdaterForm::FormCloseQuery(bool& CanClose) {
 
 void UpdaterForm::BtnHelpClick() { view_.ShowHelp(); }
 
+// ---- how actions end --------------------------------------------------------
+
+void UpdaterForm::ReportFailure(ActionResult result, const std::string& reason, FailureNotice notice) {
+  const bool failedAlready = outcome_.result != ActionResult::None && outcome_.result != ActionResult::Success;
+  if (!failedAlready) {
+    outcome_.result = result;
+    outcome_.reason = reason;
+  }
+  if (notice == FailureNotice::BeepAndMessage) view_.Beep();
+  if (notice != FailureNotice::None) view_.ShowMessage(reason);
+}
+
+void UpdaterForm::ReportSuccess() {
+  outcome_.result = ActionResult::Success;
+  outcome_.reason.clear();
+}
+
 std::chrono::duration<double> ReplyTimeout(const FormControls& controls) {
   return std::chrono::duration<double>(DigitsToInt(controls.Caption(Control::ComboBoxwWait)));
 }

@@ -144,6 +144,17 @@ class UpdaterForm final {
   };
 
  private:
+  // How a failure is told to the user besides the outcome.
+  enum class FailureNotice { None, Message, BeepAndMessage };
+  // The one way an action fails: the outcome takes `result` and `reason`
+  // (unless the action has failed already: its first failure is what it
+  // comes to), and the user is told as `notice` says.
+  void ReportFailure(ActionResult result, const std::string& reason, FailureNotice notice);
+  void ReportSuccess();
+  // Update and Restore, usable once the bootloader has answered on the open
+  // port (or at once in "Code Report", which sends no erase).
+  void EnableDeviceActions();
+
   bool RunHandshake();
   bool StartHandshakeOver();
   void SendFirmware(const TransferPlan& plan);

@@ -1,5 +1,7 @@
 #include "app/qt/QtEventLoop.h"
 
+#include <qpa/qwindowsysteminterface.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
@@ -20,12 +22,30 @@ void QtEventLoop::Post(std::function<void()> event) {
   QMetaObject::invokeMethod(&receiver_, std::move(event), Qt::QueuedConnection);
 }
 
-void QtEventLoop::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+QEventLoop::ProcessEventsFlags QtEventLoop::Flags() const {
+  return holds_ > 0 ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
+}
+
+void QtEventLoop::ProcessPendingEvents() { QCoreApplication::processEvents(Flags()); }
+
+void QtEventLoop::ReleaseInput() {
+  if (--holds_ > 0) return;
+  QMetaObject::invokeMethod(
+      &receiver_, [this] { DeliverHeldInput(); }, Qt::QueuedConnection);
+}
+
+// Qt's event dispatcher does not look at input it has once held back until
+// new input arrives, so it is sent on here; a hold begun meanwhile ends with
+// a delivery of its own.
+void QtEventLoop::DeliverHeldInput() {
+  if (holds_ == 0) QWindowSystemInterface::sendWindowSystemEvents(QEventLoop::AllEvents);
+}
 
 void QtEventLoop::WaitForEvents(Clock::time_point deadline) {
+  const QEventLoop::ProcessEventsFlags flags = Flags();
   const int left = MillisecondsUntil(deadline);
   if (left == 0) {
-    ProcessPendingEvents();
+    QCoreApplication::processEvents(flags);
     return;
   }
   // The timer's own event ends the wait when nothing else comes first. A
@@ -35,7 +55,7 @@ void QtEventLoop::WaitForEvents(Clock::time_point deadline) {
   wakeUp.setSingleShot(true);
   wakeUp.setTimerType(Qt::PreciseTimer);
   wakeUp.start(left);
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
 }
 
 }  // namespace mx

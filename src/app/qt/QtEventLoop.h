@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QEventLoop>
 #include <QObject>
 
 #include "serial/EventLoop.h"
@@ -22,9 +23,18 @@ class QtEventLoop final : public EventLoop {
   // Sleeps in Qt's event dispatcher, woken by the next event of any kind or
   // by a timer at `deadline`.
   void WaitForEvents(Clock::time_point deadline) override;
+  // While held, Qt keeps the window system's input events (mouse, keys, a
+  // close request) queued; at the end of the last hold they are delivered
+  // at the next round.
+  void HoldInput() override { ++holds_; }
+  void ReleaseInput() override;
 
  private:
+  QEventLoop::ProcessEventsFlags Flags() const;
+  void DeliverHeldInput();
+
   QObject receiver_;
+  int holds_ = 0;
 };
 
 }  // namespace mx
