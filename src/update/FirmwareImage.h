@@ -44,7 +44,7 @@ struct ImageReading {
   bool fileRead = false;      // the file's text was read (and its lines examined)
   std::size_t linesExamined = 0;
   // One per address step that is not 16 (AddressFaultText makes its line).
-  std::vector<AddressFault> addressFaults;
+  AddressFaults addressFaults;
 };
 
 // Reads and checks the file at `path`, handing its bytes to `onFileBytes`

@@ -5,6 +5,7 @@
 // LoadHexText, which reads the file.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <optional>
@@ -43,6 +44,8 @@ struct AddressFault {
   bool operator==(const AddressFault&) const = default;
 };
 
+using AddressFaults = std::deque<AddressFault>;
+
 // "<full> - <previous full>", both in signed decimal (no line end): the line
 // the window shows for a fault.
 std::string AddressFaultText(const AddressFault& fault);
@@ -53,8 +56,9 @@ struct HexCheck {
   // The reader's line counter: every line, also those after the end record;
   // after a conversion stop, the lines before the one that stopped it.
   std::size_t linesExamined = 0;
-  // One per address step that is not 16, in file order.
-  std::vector<AddressFault> addressFaults;
+  // One per address step that is not 16, in file order; a deque, which grows
+  // without copying what it holds.
+  AddressFaults addressFaults;
   // Set when a field could not be converted ("'$g0' is not a valid integer
   // value"); the check stopped at that line and the file counts as refused.
   std::optional<std::string> conversionError;

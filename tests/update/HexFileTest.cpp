@@ -62,7 +62,7 @@ struct CheckCase {
 
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
-Lines FaultTexts(const std::vector<AddressFault>& faults) {
+Lines FaultTexts(const AddressFaults& faults) {
   Lines texts;
   for (const AddressFault& fault : faults) texts.push_back(AddressFaultText(fault));
   return texts;
