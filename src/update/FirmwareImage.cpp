@@ -7,7 +7,8 @@
 
 namespace mx {
 
-FirmwareImage::FirmwareImage(std::vector<std::string> lines) : lines_(std::move(lines)) {
+FirmwareImage::FirmwareImage(std::vector<std::string> lines, std::shared_ptr<const std::string> fileBytes)
+    : lines_(std::move(lines)), fileBytes_(std::move(fileBytes)) {
   for (const std::string& line : lines_) {
     const std::optional<HexRecord> record = ParseHexRecord(line);
     if (!record) continue;
@@ -29,6 +30,7 @@ ImageReading Read(const std::string& path) {
     return reading;
   }
   reading.fileRead = true;
+  reading.fileBytes = text.bytes;
   HexCheck check = CheckHexLines(text.lines);
   reading.linesExamined = check.linesExamined;
   reading.addressFaults = std::move(check.addressFaults);
@@ -38,7 +40,7 @@ ImageReading Read(const std::string& path) {
   } else if (!check.Accepted()) {
     reading.refusal = "File import failure : " + RefusalText(check.refusal);
   } else {
-    reading.image = std::make_shared<const FirmwareImage>(std::move(text.lines));
+    reading.image = std::make_shared<const FirmwareImage>(std::move(text.lines), std::move(text.bytes));
   }
   return reading;
 }

@@ -219,12 +219,13 @@ HexCheck CheckHexLines(const std::vector<std::string>& lines) { return HexChecke
 
 HexText LoadHexText(const std::string& path) {
   HexText result;
-  const FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
+  FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
   if (!file.error.empty()) {
     result.error = "Cannot open file \"" + path + "\". " + file.error;
     return result;
   }
   result.lines = SplitLines(file.bytes);
+  result.bytes = std::make_shared<const std::string>(std::move(file.bytes));
   return result;
 }
 

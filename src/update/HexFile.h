@@ -5,6 +5,7 @@
 // LoadHexText, which reads the file.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ HexCheck CheckHexLines(const std::vector<std::string>& lines);
 
 struct HexText {
   std::vector<std::string> lines;
+  // The file's bytes as read, shared so that the lines' source can travel
+  // with the image without a copy or a second reading.
+  std::shared_ptr<const std::string> bytes;
   // Empty on success; otherwise "Cannot open file \"<path>\". <reason>".
   std::string error;
 };

@@ -203,7 +203,9 @@ TransferOutcome::Ending TransferRun::EndingAfterWrite() const {
 
 TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
                             const ProgressObserver& onRecord) {
-  return TransferRun(session, image, plan, onRecord).Run();
+  TransferOutcome outcome = TransferRun(session, image, plan, onRecord).Run();
+  outcome.imageFileBytes = image.FileBytes();
+  return outcome;
 }
 
 ImageLayout DescribeImage(const FirmwareImage& image) {

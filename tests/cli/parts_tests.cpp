@@ -49,6 +49,27 @@ TEST(CommandLine, OptionsTakeTheirValuesInEitherForm) {
   EXPECT_EQ(parsed.options.maxWaitSeconds, 30);
 }
 
+TEST(CommandLine, ShortFormsOfTheCommonOptions) {
+  const ParsedCommandLine parsed = ParseCommandLine({"-p", "ttyUSB1", "-q", "connect"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.port, "ttyUSB1");
+  EXPECT_TRUE(parsed.options.quiet);
+  EXPECT_EQ(ParseCommandLine({"-V"}).action, Action::ShowVersion);
+  EXPECT_EQ(ParseCommandLine({"update", "--", "-p"}).options.file, "-p");  // after "--" a file name
+}
+
+TEST(CommandLine, StationTakesFixedPortsRetriesAndALog) {
+  const ParsedCommandLine parsed =
+      ParseCommandLine({"station", "fw.hex", "-p", "a", "--port", "b", "--retries", "3", "--log", "boards.jsonl"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.command, Command::Station);
+  EXPECT_EQ(parsed.options.ports, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(parsed.options.retries, 3);
+  EXPECT_EQ(parsed.options.logFile, "boards.jsonl");
+  EXPECT_EQ(ParseCommandLine({"station", "fw.hex"}).options.retries, 2);
+  EXPECT_EQ(ParseCommandLine({"update", "fw.hex"}).options.retries, 0);  // a run alone reports a time-out at once
+}
+
 TEST(CommandLine, DoubleDashEndsTheOptions) {
   const ParsedCommandLine parsed = ParseCommandLine({"update", "--", "--odd-name.hex"});
   ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
@@ -82,6 +103,12 @@ TEST(CommandLine, EachCommandTakesItsArguments) {
       {{"--wait", "3600", "ports"}, true},
       {{"--read-gap", "0", "ports"}, false},
       {{"--port", "", "ports"}, false},
+      {{"station"}, false},
+      {{"station", "fw.hex"}, true},
+      {{"--all-ports", "station", "fw.hex"}, false},
+      {{"--retries", "101", "station", "fw.hex"}, false},
+      {{"--retries", "1", "update", "fw.hex"}, false},
+      {{"--log", "x", "connect"}, false},
   };
   for (const Case& c : cases) {
     const ParsedCommandLine parsed = ParseCommandLine(c.args);
@@ -191,12 +218,16 @@ struct InterruptLog {
   std::condition_variable changed;
   int stopsAsked = 0;
   int ends = 0;
+  int endStatus = 0;
 
   std::function<void()> AskToStop() {
     return [this] { Count(stopsAsked); };
   }
-  std::function<void()> EndNow() {
-    return [this] { Count(ends); };
+  std::function<void(int)> EndNow() {
+    return [this](int status) {
+      endStatus = status;
+      Count(ends);
+    };
   }
   void Count(int& counter) {
     {
@@ -219,25 +250,33 @@ TEST(InterruptGuard, AsksToStopThenEndsTheProcessIfItIsStillRunning) {
     InterruptGuard guard(100ms, busy.AskToStop(), busy.EndNow());
     ::kill(::getpid(), SIGTERM);
     ASSERT_TRUE(busy.WaitFor(busy.ends, 1));
+    EXPECT_EQ(guard.ExitStatus(0), 143);
   }
   EXPECT_EQ(busy.stopsAsked, 1);
+  EXPECT_EQ(busy.endStatus, 143);
 
   InterruptLog impatient;  // a second Ctrl-C does not wait for the grace
   {
     InterruptGuard guard(1h, impatient.AskToStop(), impatient.EndNow());
     ::kill(::getpid(), SIGINT);
     ASSERT_TRUE(impatient.WaitFor(impatient.stopsAsked, 1));
-    ::kill(::getpid(), SIGINT);
+    ::kill(::getpid(), SIGTERM);  // the first request decides the status
     ASSERT_TRUE(impatient.WaitFor(impatient.ends, 1));
   }
+  EXPECT_EQ(impatient.endStatus, 130);
 
   InterruptLog prompt;  // a run that stops within the grace ends normally
   {
     InterruptGuard guard(1h, prompt.AskToStop(), prompt.EndNow());
     ::kill(::getpid(), SIGINT);
     ASSERT_TRUE(prompt.WaitFor(prompt.stopsAsked, 1));
+    EXPECT_EQ(guard.ExitStatus(1), 130);
   }
   EXPECT_EQ(prompt.ends, 0);
+  EXPECT_EQ(InterruptGuard(
+                1h, [] {}, [](int) {})
+                .ExitStatus(3),
+            3);  // no request: the run's own status
 }
 
 TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {

@@ -82,7 +82,8 @@ TEST_F(TransferTest, WritesTheImageAndCountsWhatItDid) {
   EXPECT_EQ(outcome.refusals, 2);
   EXPECT_EQ(outcome.progress.bytes, 600u);
   EXPECT_EQ(outcome.progress.bytesTotal, 600u);
-  ASSERT_EQ(progress_.size(), 38u);  // one per data record
+  EXPECT_EQ(outcome.imageFileBytes, image->FileBytes());  // the bytes sent, for the record
+  ASSERT_EQ(progress_.size(), 38u);                       // one per data record
   EXPECT_EQ(progress_.back().records, 38);
   EXPECT_EQ(progress_.back().recordsTotal, 38);
 

@@ -370,6 +370,14 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_EQ(accepted.image->DataBytes(), 20u);
   EXPECT_EQ(accepted.image->Lines().size(), 4u);
   EXPECT_EQ(accepted.linesExamined, 4u);
+  // The bytes read once travel with the image; a later change of the file is no part of it.
+  const std::string text = Data(0) + "\n" + kEnd + "\n";
+  const std::string path = Write("kept.hex", text);
+  const ImageReading kept = ReadFirmwareFile(path);
+  Write("kept.hex", "changed");
+  ASSERT_TRUE(kept.image && kept.image->FileBytes());
+  EXPECT_EQ(*kept.image->FileBytes(), text);
+  EXPECT_EQ(kept.fileBytes, kept.image->FileBytes());
 
   const ImageReading refused = ReadFirmwareFile(Write("gap.hex", Data(0) + "\n" + Data(0x30) + "\n" + kEnd));
   EXPECT_FALSE(refused.image);
@@ -377,6 +385,8 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_FALSE(refused.refusalBeeps);
   EXPECT_EQ(refused.refusal, "File import failure : Address inconsistency.");
   EXPECT_EQ(refused.addressFaults, Lines{"-65488 - -65536"});  // no upper address record: FFFF
+  ASSERT_TRUE(refused.fileBytes);
+  EXPECT_EQ(*refused.fileBytes, Data(0) + "\n" + Data(0x30) + "\n" + kEnd);
 
   const ImageReading notHex = ReadFirmwareFile(Write("g0.hex", ":10000000g0\n"));
   EXPECT_TRUE(notHex.refusalBeeps);

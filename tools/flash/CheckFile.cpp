@@ -6,8 +6,7 @@
 #include <string>
 
 #include "CommandRunner.h"
-#include "Sha256.h"
-#include "update/FileAccess.h"
+#include "JsonEvent.h"
 #include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 #include "update/Transfer.h"
@@ -32,9 +31,9 @@ int CheckFile(const Options& options, std::ostream& out) {
   if (reading.image) layout = DescribeImage(*reading.image);
 
   if (options.json) {
-    nlohmann::json check{{"event", "check"}, {"file", file}, {"exit", status}};
-    check["result"] = reading.image ? "ok" : "file-refused";
-    check["file_sha256"] = Sha256Hex(ReadRegularFile(file, kMaxHexFileBytes).bytes);
+    nlohmann::json check = JsonEvent("check");
+    check.update({{"file", file}, {"exit", status}, {"result", reading.image ? "ok" : "file-refused"}});
+    AddFileHash(check, reading.fileBytes);  // the bytes just checked, not a second reading
     if (reading.image) {
       check["data_records"] = layout.dataRecords;
       check["data_bytes"] = layout.dataBytes;
