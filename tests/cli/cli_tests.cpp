@@ -249,7 +249,7 @@ TEST_F(Cli, FileWithoutDataErasesSendsTheEndFrameAndSucceeds) {
   const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", file});
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Mx7410 erased; the file holds no data."});
-  EXPECT_EQ(device.ReceivedAfter(3), Concat({kWakeAndVersion, kErase, kEndOfImage}));
+  EXPECT_EQ(device.ReceivedAfter(4), Concat({kWakeAndVersion, kErase, kEndOfImage}));
 }
 
 TEST_F(Cli, LastFramesHeldBackByTheDeviceAreNoFinishedUpdate) {

@@ -56,6 +56,19 @@ class PortJsonOutput final : public TerminalOutput {
 
 }  // namespace
 
+void AddRunResult(nlohmann::json& object, const PortResult& result, const std::vector<std::string>& messages) {
+  object.update({{"exit", result.exitStatus},
+                 {"result", ResultWord(result.exitStatus)},
+                 {"messages", messages},
+                 {"elapsed_s", std::round(result.elapsed.count() * 1000) / 1000}});
+  if (const auto& version = result.outcome.version) {
+    object["bootloader_version"] = std::to_string(version->major) + "." + std::to_string(version->minor);
+    object["old_version"] = version->oldVersionHex;
+    object["restore_point"] = version->restorePointHex;
+  }
+  if (const auto& transfer = result.outcome.transfer) AddFileHash(object, transfer->imageFileBytes);
+}
+
 // ---- JsonReport -------------------------------------------------------------
 
 JsonReport::JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options)
@@ -73,17 +86,8 @@ std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
 void JsonReport::Ended(std::size_t index, const PortResult& result) {
   if (const auto withheld = logs_[index].withheld) WriteProgress(index, *withheld);
   nlohmann::json end = JsonEvent("end");
-  end.update({{"port", ports_[index]},
-              {"exit", result.exitStatus},
-              {"result", ResultWord(result.exitStatus)},
-              {"messages", logs_[index].messages},
-              {"elapsed_s", std::round(result.elapsed.count() * 1000) / 1000}});
-  if (const auto& transfer = result.outcome.transfer) AddFileHash(end, transfer->imageFileBytes);
-  if (const auto& version = result.outcome.version) {
-    end["bootloader_version"] = std::to_string(version->major) + "." + std::to_string(version->minor);
-    end["old_version"] = version->oldVersionHex;
-    end["restore_point"] = version->restorePointHex;
-  }
+  end["port"] = ports_[index];
+  AddRunResult(end, result, logs_[index].messages);
   Write(end.dump());
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <iosfwd>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,5 +52,10 @@ class JsonReport final : public GangReport {
   std::mutex mutex_;  // one object a line, whole
   std::vector<PortLog> logs_;
 };
+
+// The fields of an "end" that say how a run ended: exit, result, messages,
+// elapsed_s, the device's versions once connected, file_sha256 once the
+// transfer started.
+void AddRunResult(nlohmann::json& object, const PortResult& result, const std::vector<std::string>& messages);
 
 }  // namespace mx::flash

@@ -27,6 +27,8 @@ class PortRun {
   void Interrupt();
 
   const ActionOutcome& Outcome() const { return form_.LastOutcome(); }
+  bool BoardSeen() const { return runner_.BoardSeen(); }
+  int Retries() const { return runner_.Retries(); }
   const Options& RunOptions() const { return options_; }
 
  private:

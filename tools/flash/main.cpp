@@ -14,10 +14,14 @@
 #include "InterruptGuard.h"
 #include "JsonReport.h"
 #include "PortRun.h"
+#include "Station.h"
+#include "StationLog.h"
+#include "StationReport.h"
 #include "Terminal.h"
 #include "TerminalView.h"
 #include "app/HostSystem.h"
 #include "serial/SerialComm.h"
+#include "update/FirmwareImage.h"
 
 namespace mx::flash {
 namespace {
@@ -78,6 +82,28 @@ int RunGang(const Options& options) {
   return guard.ExitStatus(gang.Run());
 }
 
+// Until Ctrl-C: every board that comes, each on its own thread.
+int RunStation(const Options& options) {
+  // A file that every board would refuse is refused once, at the start.
+  if (const ImageReading reading = ReadFirmwareFile(AbsoluteFile(options)); !reading.image) {
+    std::cerr << "mx7410-flash: " << reading.refusal << '\n';
+    return kExitFileRefused;
+  }
+  std::unique_ptr<StationLog> log;
+  try {
+    if (!options.logFile.empty()) log = std::make_unique<StationLog>(options.logFile);
+    StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log));
+    Station station(options, report);
+    InterruptGuard guard(
+        kInterruptGrace, [&station] { station.Interrupt(); }, EndAfterInterrupt);
+    station.Run();
+    return guard.ExitStatus(kExitSuccess);
+  } catch (const std::runtime_error& error) {
+    std::cerr << "mx7410-flash: " << error.what() << '\n';
+    return kExitUsage;
+  }
+}
+
 }  // namespace
 }  // namespace mx::flash
 
@@ -100,10 +126,7 @@ int main(int argc, char** argv) {
   }
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
-  if (options.command == Command::Station) {
-    std::cerr << "mx7410-flash: station is not built into this program yet\n";
-    return kExitUsage;
-  }
+  if (options.command == Command::Station) return RunStation(options);
   const bool several = options.allPorts || options.ports.size() > 1;
   if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
   return RunCommand(options);
