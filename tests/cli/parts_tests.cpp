@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 
 #include "CommandLine.h"
 #include "InterruptGuard.h"
+#include "JsonEvent.h"
 #include "PortAccess.h"
 #include "ProgressBar.h"
 #include "Sha256.h"
+#include "StationLog.h"
+#include "StationReport.h"
 #include "TerminalView.h"
 #include "support/TempDir.h"
 
@@ -297,6 +301,51 @@ TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
 TEST(Sha256, KnownDigests) {
   EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(JsonEvent, TimesAreUtcIsoWithMilliseconds) {
+  using namespace std::chrono;
+  const sys_days day = year{2026} / December / 9;
+  EXPECT_EQ(UtcTimestamp(day + 4h + 46min + 15s + 7ms), "2026-12-09T04:46:15.007Z");
+  EXPECT_EQ(UtcTimestamp(sys_days{year{1999} / December / 31} + 23h + 59min + 59s + 999ms), "1999-12-31T23:59:59.999Z");
+  const nlohmann::json event = JsonEvent("start");
+  EXPECT_EQ(event.at("event"), "start");
+  EXPECT_EQ(event.at("time").get<std::string>().size(), 24u);
+}
+
+// Records go after what the file held, one whole line each, numbered in order.
+TEST(StationReport, AppendsEachBoardsRecordToTheLogAndCountsTheTally) {
+  mx::test::TempDir dir;
+  const std::string path = dir.Write("boards.jsonl", "{\"earlier\":true}\n").string();
+  Options options = ParseCommandLine({"station", "/abs/fw.hex"}).options;
+  std::ostringstream out, err;
+  StationReport report(out, err, options, StreamSettings{}, std::make_unique<StationLog>(path));
+
+  BoardOutcome passed;
+  passed.result = {"/dev/ttyUSB0", kExitSuccess, {}, 1.5s};
+  passed.messages = {"Finish Update! 1.5Sec."};
+  BoardOutcome failed;
+  failed.result = {"/dev/ttyUSB1", kExitDeviceFailed, {}, 3s};
+  failed.result.outcome.reason = "Time Out!";
+  failed.retries = 2;
+  report.BoardEnded("/dev/ttyUSB0", passed);
+  report.BoardEnded("/dev/ttyUSB1", failed);
+
+  std::ifstream in(path);
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].at("board"), 1);
+  EXPECT_EQ(lines[1].at("result"), "ok");
+  EXPECT_EQ(lines[1].at("messages"), nlohmann::json::array({"Finish Update! 1.5Sec."}));
+  EXPECT_EQ(lines[2].at("board"), 2);
+  EXPECT_EQ(lines[2].at("attempts"), 3);
+  EXPECT_EQ(lines[2].at("result"), "device-failed");
+  EXPECT_EQ(out.str(), "#1 /dev/ttyUSB0: ok, 1.50 s\n#2 /dev/ttyUSB1: device-failed, Time Out!, 3.00 s\n");
+  const StationTally tally = report.Tally();
+  EXPECT_EQ(tally.passed, 1);
+  EXPECT_EQ(tally.failed, 1);
+  EXPECT_GT(tally.boardsPerHour, 0);
 }
 
 }  // namespace

@@ -68,6 +68,8 @@ int CommandRunner::Run() {
       break;
     case Command::Check:
       break;  // no device: CheckFile
+    case Command::Station:
+      break;  // Station runs one wizard or update per board
   }
   Disconnect();
   view_.EndTransientLine();

@@ -52,7 +52,8 @@ nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOut
     out_ << line << ", " << elapsed << '\n';
   }
   out_.flush();
-  rows_[port] = {"#" + std::to_string(boards_) + " " + ResultWord(board.result.exitStatus), std::nullopt};
+  rows_[port] = {"#" + std::to_string(boards_) + " " + ResultWord(board.result.exitStatus), std::nullopt, true,
+                 std::chrono::steady_clock::now()};
   if (ShowsTable()) DrawTable();
   return record;
 }
@@ -69,9 +70,7 @@ void StationReport::Watching() {
 
 void StationReport::PortState(const std::string& port, std::string state, std::optional<ProgressSample> progress) {
   std::lock_guard lock(mutex_);
-  Row& row = rows_[port];
-  row.state = std::move(state);
-  row.progress = progress;
+  rows_[port] = {std::move(state), progress, false, std::chrono::steady_clock::now()};
 }
 
 void StationReport::PortNote(const std::string& port, std::string_view note) {
@@ -116,6 +115,9 @@ void StationReport::ClearTable() {
 }
 
 void StationReport::DrawTable() {
+  const auto now = std::chrono::steady_clock::now();
+  std::erase_if(rows_,
+                [now](const auto& entry) { return entry.second.ended && now - entry.second.changed > kEndedRowShown; });
   std::size_t portWidth = 4;
   for (const auto& [port, row] : rows_) portWidth = std::max(portWidth, port.size());
   const auto columns = static_cast<std::size_t>(std::max(settings_.columns - 1, 20));

@@ -85,9 +85,15 @@ class StationReport {
   StationTally Tally() const;
 
  private:
+  // A port whose board has ended leaves the table this long after, so that
+  // a day of adapters plugged in and out does not grow it without end.
+  static constexpr std::chrono::seconds kEndedRowShown{30};
+
   struct Row {
     std::string state;
     std::optional<ProgressSample> progress;
+    bool ended = false;
+    std::chrono::steady_clock::time_point changed;
   };
   void ClearTable();  // with the lock held
   void DrawTable();   // with the lock held
