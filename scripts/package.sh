@@ -26,13 +26,14 @@ missing=0
 for file in /usr/bin/mx_7410Update /usr/bin/mx7410-flash /usr/bin/mx7410-sim \
             /usr/share/applications/mx7410-update.desktop \
             /usr/share/icons/hicolor/scalable/apps/mx7410-update.svg \
+            /usr/share/bash-completion/completions/mx7410-flash \
             /usr/share/man/man1/mx7410-flash.1.gz /usr/share/man/man1/mx7410-sim.1.gz \
             /usr/share/man/man1/mx_7410Update.1.gz /usr/share/doc/mx7410-updater/changelog.gz \
             /usr/share/doc/mx7410-updater/README.md /usr/share/doc/mx7410-updater/copyright; do
   grep -qxF "$file" "$work/files" || { echo "package: $file is missing" >&2; missing=1; }
 done
 [ "$missing" -eq 0 ] || exit 1
-echo "package: holds the programs, the desktop entry, the icon, the man pages and the documents"
+echo "package: holds the programs, the desktop entry, the icon, the completion, the man pages and the documents"
 
 dpkg-deb --field "$package" Depends
 dpkg -x "$package" "$work/root"
@@ -40,6 +41,8 @@ dpkg -x "$package" "$work/root"
 "$work/root/usr/bin/mx7410-sim" --version
 desktop-file-validate "$work/root/usr/share/applications/mx7410-update.desktop"
 echo "package: the desktop entry validates"
+bash -n "$work/root/usr/share/bash-completion/completions/mx7410-flash"
+echo "package: the bash completion parses"
 
 if command -v lintian >/dev/null 2>&1; then
   # Errors fail the check; the warnings left are explained in the README.

@@ -7,7 +7,8 @@
 
 namespace mx {
 
-FirmwareImage::FirmwareImage(HexLines lines) : lines_(std::move(lines)) {
+FirmwareImage::FirmwareImage(HexLines lines, std::string fileDigest)
+    : lines_(std::move(lines)), fileDigest_(std::move(fileDigest)) {
   for (const std::string_view line : lines_) {
     const std::optional<HexRecord> record = ParseHexRecord(line);
     if (!record) continue;
@@ -20,9 +21,11 @@ FirmwareImage::FirmwareImage(HexLines lines) : lines_(std::move(lines)) {
 
 namespace {
 
-ImageReading Read(const std::string& path, const std::function<void(std::string_view bytes)>& onFileBytes) {
+ImageReading Read(const std::string& path, const FileDigest& digest) {
   ImageReading reading;
-  ScannedHexFile scanned = ScanHexFile(path, onFileBytes);
+  ScannedHexFile scanned = ScanHexFile(path, [&](std::string_view bytes) {
+    if (digest) reading.fileDigest = digest(bytes);
+  });
   if (!scanned.error.empty()) {
     reading.refusal = std::move(scanned.error);
     reading.refusalBeeps = true;
@@ -38,16 +41,16 @@ ImageReading Read(const std::string& path, const std::function<void(std::string_
   } else if (!check.Accepted()) {
     reading.refusal = "File import failure : " + RefusalText(check.refusal);
   } else {
-    reading.image = std::make_shared<const FirmwareImage>(std::move(scanned.lines));
+    reading.image = std::make_shared<const FirmwareImage>(std::move(scanned.lines), reading.fileDigest);
   }
   return reading;
 }
 
 }  // namespace
 
-ImageReading ReadFirmwareFile(const std::string& path, const std::function<void(std::string_view bytes)>& onFileBytes) {
+ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest) {
   try {
-    return Read(path, onFileBytes);
+    return Read(path, digest);
   } catch (const std::bad_alloc&) {
     ImageReading reading;
     reading.refusal = "Cannot open file \"" + path + "\". Not enough memory";

@@ -14,10 +14,14 @@
 
 namespace mx {
 
+// Names a file's bytes, a hash for instance; the core computes none itself.
+using FileDigest = std::function<std::string(std::string_view bytes)>;
+
 class FirmwareImage {
  public:
-  // `lines` must have passed CheckHexLines.
-  explicit FirmwareImage(HexLines lines);
+  // `lines` must have passed CheckHexLines; `fileDigest` names the bytes
+  // they were read from (empty for an image made in code).
+  explicit FirmwareImage(HexLines lines, std::string fileDigest = {});
   explicit FirmwareImage(const std::vector<std::string>& lines) : FirmwareImage(HexLines(lines)) {}
 
   // The file's lines that hold a record, in file order.
@@ -26,9 +30,12 @@ class FirmwareImage {
   std::int32_t DataRecordCount() const { return dataRecordCount_; }
   // Data bytes of those records.
   std::uint64_t DataBytes() const { return dataBytes_; }
+  // The digest of the file's bytes exactly as read and checked.
+  const std::string& FileDigest() const { return fileDigest_; }
 
  private:
   HexLines lines_;
+  std::string fileDigest_;
   std::int32_t dataRecordCount_ = 0;
   std::uint64_t dataBytes_ = 0;
 };
@@ -42,15 +49,16 @@ struct ImageReading {
   std::string refusal;
   bool refusalBeeps = false;  // the errors that stop a reading sound the beep
   bool fileRead = false;      // the file's text was read (and its lines examined)
+  // Once read, the digest of its bytes, refused or not (when one was asked for).
+  std::string fileDigest;
   std::size_t linesExamined = 0;
   // One per address step that is not 16 (AddressFaultText makes its line).
   AddressFaults addressFaults;
 };
 
-// Reads and checks the file at `path`, handing its bytes to `onFileBytes`
-// (if set) as they were read, before they are checked. Never throws: running
-// out of memory is a refusal too.
-ImageReading ReadFirmwareFile(const std::string& path,
-                              const std::function<void(std::string_view bytes)>& onFileBytes = {});
+// Reads and checks the file at `path` in one reading; `digest` (if set) names
+// its bytes as read, before they are checked. Never throws: running out of
+// memory is a refusal too.
+ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest = {});
 
 }  // namespace mx

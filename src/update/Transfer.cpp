@@ -205,7 +205,9 @@ TransferOutcome::Ending TransferRun::EndingAfterWrite() const {
 
 TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,
                             const ProgressObserver& onRecord) {
-  return TransferRun(session, image, plan, onRecord).Run();
+  TransferOutcome outcome = TransferRun(session, image, plan, onRecord).Run();
+  outcome.imageDigest = image.FileDigest();
+  return outcome;
 }
 
 ImageLayout DescribeImage(const FirmwareImage& image) {

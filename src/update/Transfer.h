@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "protocol/DeviceSession.h"
 #include "update/FirmwareImage.h"
@@ -53,6 +55,9 @@ struct TransferOutcome {
   TransferProgress progress;
   int blocksWritten = 0;  // write frames accepted (queued, in test mode)
   int refusals = 0;       // erase and write frames the device refused and got again
+  // The digest of the file the image was read from (FirmwareImage::FileDigest):
+  // what this transfer checked and sent, for a record to name exactly.
+  std::string imageDigest;
 };
 
 TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, const TransferPlan& plan,

@@ -304,16 +304,19 @@ TEST_F(Cli, WizardGivesUpAfterMaxWait) {
   EXPECT_TRUE(device.sim.ReceivedBytes().empty());
 }
 
-TEST_F(Cli, InterruptClosesThePortAndEnds) {
-  Device device;  // never switched on: the wizard would wait for ever
-  ChildProcess child(Launch({"--port", device.Port(), "wizard", WriteImage(SampleImage(32, 0))}));
-  ASSERT_TRUE(child.WaitForOutput("Waiting for Turn on", 10s)) << child.OutputSoFar();
-  ::kill(child.Pid(), SIGINT);
-  const ChildResult run = child.Finish(10s);
-  EXPECT_FALSE(run.killed);
-  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.err, "interrupted, closing the port")) << run.err;
-  EXPECT_TRUE(device.sim.ReceivedBytes().empty());
+// Ctrl-C and SIGTERM close the port and end with the status a shell expects of them.
+TEST_F(Cli, InterruptClosesThePortAndEndsWithTheSignalsStatus) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    Device device;  // never switched on: the wizard would wait for ever
+    ChildProcess child(Launch({"--port", device.Port(), "wizard", WriteImage(SampleImage(32, 0))}));
+    ASSERT_TRUE(child.WaitForOutput("Waiting for Turn on", 10s)) << child.OutputSoFar();
+    ::kill(child.Pid(), signal);
+    const ChildResult run = child.Finish(10s);
+    EXPECT_FALSE(run.killed);
+    EXPECT_EQ(run.exitStatus, status) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "interrupted, closing the port")) << run.err;
+    EXPECT_TRUE(device.sim.ReceivedBytes().empty());
+  }
 }
 
 // ---- Several boards --------------------------------------------------------------------

@@ -1,9 +1,12 @@
 // mx7410-flash on several ports at once, its JSON Lines, and the check of a
 // file without a device.
 
+#include <map>
 #include <nlohmann/json.hpp>
 
+#include "Sha256.h"
 #include "cli/CliFixture.h"
+#include "update/FileAccess.h"
 
 namespace mx::test {
 namespace {
@@ -83,12 +86,23 @@ TEST_F(Gang, JsonLinesCarryEveryPortsRecord) {
   for (const Json& start : starts) {
     EXPECT_EQ(start.at("command"), "update");
     EXPECT_EQ(start.at("file"), file);
-    EXPECT_EQ(start.at("file_sha256").get<std::string>().size(), 64u);
   }
+  for (const Json& object : objects) {
+    // UTC, ISO 8601, milliseconds: "2026-12-09T04:46:15.123Z".
+    const std::string time = object.at("time");
+    EXPECT_EQ(time.size(), 24u) << time;
+    EXPECT_EQ(time.substr(10, 1) + time.substr(19, 1) + time.substr(23), "T.Z") << time;
+  }
+  std::map<std::string, Json> lastProgress;
   for (const Json& progress : Events(objects, "progress")) {
-    EXPECT_TRUE(progress.contains("port"));
     EXPECT_LE(progress.at("percent").get<int>(), 100);
     EXPECT_EQ(progress.at("bytes_total"), 3000);
+    lastProgress[progress.at("port")] = progress;
+  }
+  for (const std::size_t good : {0u, 2u}) {  // a board written through ends at 100 %
+    const Json& last = lastProgress.at(devices_[good]->Port());
+    EXPECT_EQ(last.at("percent"), 100);
+    EXPECT_EQ(last.at("bytes"), 3000);
   }
   const std::vector<Json> ends = Events(objects, "end");
   ASSERT_EQ(ends.size(), 3u);
@@ -103,6 +117,7 @@ TEST_F(Gang, JsonLinesCarryEveryPortsRecord) {
       EXPECT_EQ(end.at("old_version"), "010203");
       EXPECT_EQ(end.at("restore_point"), "010200");
       EXPECT_EQ(end.at("messages").back().get<std::string>().rfind("Finish Update! ", 0), 0u);
+      EXPECT_EQ(end.at("file_sha256"), flash::Sha256Hex(ReadRegularFile(file, 1 << 20).bytes));
     }
   }
   const Json& summary = objects.back();
@@ -130,6 +145,7 @@ TEST_F(Cli, CheckSummarisesAnAcceptedFileAndRefusesABadOneWithoutADevice) {
   const Json object = Json::parse(json.out);
   EXPECT_EQ(object.at("result"), "file-refused");
   EXPECT_EQ(object.at("messages"), Json::array({"File import failure : Incompleted file."}));
+  EXPECT_EQ(object.at("file_sha256"), flash::Sha256Hex(ReadRegularFile(bad, 1 << 20).bytes));
 }
 
 }  // namespace

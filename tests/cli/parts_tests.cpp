@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 
 #include "CommandLine.h"
 #include "InterruptGuard.h"
+#include "JsonEvent.h"
 #include "PortAccess.h"
 #include "ProgressBar.h"
 #include "Sha256.h"
+#include "StationLog.h"
+#include "StationReport.h"
 #include "TerminalView.h"
 #include "support/TempDir.h"
 
@@ -49,6 +53,27 @@ TEST(CommandLine, OptionsTakeTheirValuesInEitherForm) {
   EXPECT_EQ(parsed.options.maxWaitSeconds, 30);
 }
 
+TEST(CommandLine, ShortFormsOfTheCommonOptions) {
+  const ParsedCommandLine parsed = ParseCommandLine({"-p", "ttyUSB1", "-q", "connect"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.port, "ttyUSB1");
+  EXPECT_TRUE(parsed.options.quiet);
+  EXPECT_EQ(ParseCommandLine({"-V"}).action, Action::ShowVersion);
+  EXPECT_EQ(ParseCommandLine({"update", "--", "-p"}).options.file, "-p");  // after "--" a file name
+}
+
+TEST(CommandLine, StationTakesFixedPortsRetriesAndALog) {
+  const ParsedCommandLine parsed =
+      ParseCommandLine({"station", "fw.hex", "-p", "a", "--port", "b", "--retries", "3", "--log", "boards.jsonl"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.command, Command::Station);
+  EXPECT_EQ(parsed.options.ports, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(parsed.options.retries, 3);
+  EXPECT_EQ(parsed.options.logFile, "boards.jsonl");
+  EXPECT_EQ(ParseCommandLine({"station", "fw.hex"}).options.retries, 2);
+  EXPECT_EQ(ParseCommandLine({"update", "fw.hex"}).options.retries, 0);  // a run alone reports a time-out at once
+}
+
 TEST(CommandLine, DoubleDashEndsTheOptions) {
   const ParsedCommandLine parsed = ParseCommandLine({"update", "--", "--odd-name.hex"});
   ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
@@ -82,6 +107,12 @@ TEST(CommandLine, EachCommandTakesItsArguments) {
       {{"--wait", "3600", "ports"}, true},
       {{"--read-gap", "0", "ports"}, false},
       {{"--port", "", "ports"}, false},
+      {{"station"}, false},
+      {{"station", "fw.hex"}, true},
+      {{"--all-ports", "station", "fw.hex"}, false},
+      {{"--retries", "101", "station", "fw.hex"}, false},
+      {{"--retries", "1", "update", "fw.hex"}, false},
+      {{"--log", "x", "connect"}, false},
   };
   for (const Case& c : cases) {
     const ParsedCommandLine parsed = ParseCommandLine(c.args);
@@ -191,12 +222,16 @@ struct InterruptLog {
   std::condition_variable changed;
   int stopsAsked = 0;
   int ends = 0;
+  int endStatus = 0;
 
   std::function<void()> AskToStop() {
     return [this] { Count(stopsAsked); };
   }
-  std::function<void()> EndNow() {
-    return [this] { Count(ends); };
+  std::function<void(int)> EndNow() {
+    return [this](int status) {
+      endStatus = status;
+      Count(ends);
+    };
   }
   void Count(int& counter) {
     {
@@ -219,25 +254,33 @@ TEST(InterruptGuard, AsksToStopThenEndsTheProcessIfItIsStillRunning) {
     InterruptGuard guard(100ms, busy.AskToStop(), busy.EndNow());
     ::kill(::getpid(), SIGTERM);
     ASSERT_TRUE(busy.WaitFor(busy.ends, 1));
+    EXPECT_EQ(guard.ExitStatus(0), 143);
   }
   EXPECT_EQ(busy.stopsAsked, 1);
+  EXPECT_EQ(busy.endStatus, 143);
 
   InterruptLog impatient;  // a second Ctrl-C does not wait for the grace
   {
     InterruptGuard guard(1h, impatient.AskToStop(), impatient.EndNow());
     ::kill(::getpid(), SIGINT);
     ASSERT_TRUE(impatient.WaitFor(impatient.stopsAsked, 1));
-    ::kill(::getpid(), SIGINT);
+    ::kill(::getpid(), SIGTERM);  // the first request decides the status
     ASSERT_TRUE(impatient.WaitFor(impatient.ends, 1));
   }
+  EXPECT_EQ(impatient.endStatus, 130);
 
   InterruptLog prompt;  // a run that stops within the grace ends normally
   {
     InterruptGuard guard(1h, prompt.AskToStop(), prompt.EndNow());
     ::kill(::getpid(), SIGINT);
     ASSERT_TRUE(prompt.WaitFor(prompt.stopsAsked, 1));
+    EXPECT_EQ(guard.ExitStatus(1), 130);
   }
   EXPECT_EQ(prompt.ends, 0);
+  EXPECT_EQ(InterruptGuard(
+                1h, [] {}, [](int) {})
+                .ExitStatus(3),
+            3);  // no request: the run's own status
 }
 
 TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
@@ -258,6 +301,51 @@ TEST(PortAccess, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
 TEST(Sha256, KnownDigests) {
   EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(JsonEvent, TimesAreUtcIsoWithMilliseconds) {
+  using namespace std::chrono;
+  const sys_days day = year{2026} / December / 9;
+  EXPECT_EQ(UtcTimestamp(day + 4h + 46min + 15s + 7ms), "2026-12-09T04:46:15.007Z");
+  EXPECT_EQ(UtcTimestamp(sys_days{year{1999} / December / 31} + 23h + 59min + 59s + 999ms), "1999-12-31T23:59:59.999Z");
+  const nlohmann::json event = JsonEvent("start");
+  EXPECT_EQ(event.at("event"), "start");
+  EXPECT_EQ(event.at("time").get<std::string>().size(), 24u);
+}
+
+// Records go after what the file held, one whole line each, numbered in order.
+TEST(StationReport, AppendsEachBoardsRecordToTheLogAndCountsTheTally) {
+  mx::test::TempDir dir;
+  const std::string path = dir.Write("boards.jsonl", "{\"earlier\":true}\n").string();
+  Options options = ParseCommandLine({"station", "/abs/fw.hex"}).options;
+  std::ostringstream out, err;
+  StationReport report(out, err, options, StreamSettings{}, std::make_unique<StationLog>(path));
+
+  BoardOutcome passed;
+  passed.result = {"/dev/ttyUSB0", kExitSuccess, {}, 1.5s};
+  passed.messages = {"Finish Update! 1.5Sec."};
+  BoardOutcome failed;
+  failed.result = {"/dev/ttyUSB1", kExitDeviceFailed, {}, 3s};
+  failed.result.outcome.reason = "Time Out!";
+  failed.retries = 2;
+  report.BoardEnded("/dev/ttyUSB0", passed);
+  report.BoardEnded("/dev/ttyUSB1", failed);
+
+  std::ifstream in(path);
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].at("board"), 1);
+  EXPECT_EQ(lines[1].at("result"), "ok");
+  EXPECT_EQ(lines[1].at("messages"), nlohmann::json::array({"Finish Update! 1.5Sec."}));
+  EXPECT_EQ(lines[2].at("board"), 2);
+  EXPECT_EQ(lines[2].at("attempts"), 3);
+  EXPECT_EQ(lines[2].at("result"), "device-failed");
+  EXPECT_EQ(out.str(), "#1 /dev/ttyUSB0: ok, 1.50 s\n#2 /dev/ttyUSB1: device-failed, Time Out!, 3.00 s\n");
+  const StationTally tally = report.Tally();
+  EXPECT_EQ(tally.passed, 1);
+  EXPECT_EQ(tally.failed, 1);
+  EXPECT_GT(tally.boardsPerHour, 0);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ class TransferTest : public ::testing::Test {
 
   std::shared_ptr<const FirmwareImage> Image(const std::string& text) {
     path_ = dir_.Write("image.hex", text).string();
-    const ImageReading reading = ReadFirmwareFile(path_);
+    const ImageReading reading = ReadFirmwareFile(path_, [](std::string_view) { return "digest of the image read"; });
     EXPECT_TRUE(reading.image) << reading.refusal;
     return reading.image;
   }
@@ -98,7 +98,8 @@ TEST_F(TransferTest, WritesTheImageAndCountsWhatItDid) {
   EXPECT_EQ(outcome.refusals, 2);
   EXPECT_EQ(outcome.progress.bytes, 600u);
   EXPECT_EQ(outcome.progress.bytesTotal, 600u);
-  ASSERT_EQ(progress_.size(), 38u);  // one per data record
+  EXPECT_EQ(outcome.imageDigest, "digest of the image read");  // what was sent, for the record
+  ASSERT_EQ(progress_.size(), 38u);                            // one per data record
   EXPECT_EQ(progress_.back().records, 38);
   EXPECT_EQ(progress_.back().recordsTotal, 38);
 

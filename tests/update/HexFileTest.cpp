@@ -376,6 +376,14 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_EQ(accepted.image->DataBytes(), 20u);
   EXPECT_EQ(accepted.image->Lines().size(), 4u);
   EXPECT_EQ(accepted.linesExamined, 4u);
+  // The digest names the bytes read once, refused or not; the image carries it.
+  const std::string text = Data(0) + "\n" + kEnd + "\n";
+  const auto digest = [](std::string_view bytes) { return "digest of " + std::string(bytes); };
+  const ImageReading kept = ReadFirmwareFile(Write("kept.hex", text), digest);
+  ASSERT_TRUE(kept.image);
+  EXPECT_EQ(kept.fileDigest, "digest of " + text);
+  EXPECT_EQ(kept.image->FileDigest(), kept.fileDigest);
+  EXPECT_EQ(ReadFirmwareFile(Write("bad.hex", "x\n"), digest).fileDigest, "digest of x\n");
 
   const ImageReading refused = ReadFirmwareFile(Write("gap.hex", Data(0) + "\n" + Data(0x30) + "\n" + kEnd));
   EXPECT_FALSE(refused.image);

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "CommandRunner.h"
+#include "JsonEvent.h"
 #include "Sha256.h"
-#include "update/FileAccess.h"
 #include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 #include "update/Transfer.h"
@@ -26,15 +26,15 @@ std::string Address(std::uint32_t address) {
 
 int CheckFile(const Options& options, std::ostream& out) {
   const std::string file = AbsoluteFile(options);
-  const ImageReading reading = ReadFirmwareFile(file);
+  const ImageReading reading = ReadFirmwareFile(file, Sha256Hex);
   const int status = reading.image ? kExitSuccess : kExitFileRefused;
   ImageLayout layout;
   if (reading.image) layout = DescribeImage(*reading.image);
 
   if (options.json) {
-    nlohmann::json check{{"event", "check"}, {"file", file}, {"exit", status}};
-    check["result"] = reading.image ? "ok" : "file-refused";
-    check["file_sha256"] = Sha256Hex(ReadRegularFile(file, kMaxHexFileBytes).bytes);
+    nlohmann::json check = JsonEvent("check");
+    check.update({{"file", file}, {"exit", status}, {"result", reading.image ? "ok" : "file-refused"}});
+    AddFileHash(check, reading.fileDigest);  // of the bytes just checked, not a second reading
     if (reading.image) {
       check["data_records"] = layout.dataRecords;
       check["data_bytes"] = layout.dataBytes;

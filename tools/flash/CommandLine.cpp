@@ -12,12 +12,21 @@ namespace {
 
 constexpr int kMaxWaitSeconds = 3600;
 constexpr std::uint32_t kMaxReadGapMs = 60000;
+constexpr long kMaxRetries = 100;
+constexpr int kDefaultStationRetries = 2;
+
+// Short forms of the common options.
+const std::map<std::string_view, std::string_view>& ShortOptions() {
+  static const std::map<std::string_view, std::string_view> names{
+      {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}};
+  return names;
+}
 
 const std::map<std::string_view, Command>& CommandNames() {
   static const std::map<std::string_view, Command> names{
       {"ports", Command::Ports},     {"connect", Command::Connect}, {"update", Command::Update},
       {"restore", Command::Restore}, {"erase", Command::Erase},     {"wizard", Command::Wizard},
-      {"check", Command::Check},
+      {"check", Command::Check},     {"station", Command::Station},
   };
   return names;
 }
@@ -81,6 +90,19 @@ const std::map<std::string_view, ValueSetter>& ValueOptions() {
          if (error.empty()) o.readGapMs = static_cast<std::uint32_t>(n);
          return error;
        }},
+      {"--retries",
+       [](Options& o, const std::string& v) {
+         long n = 0;
+         std::string error = SetWholeNumber("--retries", v, 0, kMaxRetries, n);
+         if (error.empty()) o.retries = static_cast<int>(n);
+         return error;
+       }},
+      {"--log",
+       [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "--log wants a file name";
+         o.logFile = v;
+         return {};
+       }},
       {"--max-wait",
        [](Options& o, const std::string& v) {
          long n = 0;
@@ -103,7 +125,7 @@ ParsedCommandLine Usage(std::string error) {
 
 bool CommandTakesFile(Command command) {
   return command == Command::Update || command == Command::Restore || command == Command::Wizard ||
-         command == Command::Check;
+         command == Command::Check || command == Command::Station;
 }
 
 bool CommandUsesDevice(Command command) { return command != Command::Ports && command != Command::Check; }
@@ -113,21 +135,24 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   std::vector<std::string> positional;
   bool optionsEnded = false;
 
+  bool stationOnlyGiven = false;
+  bool retriesGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
+    const auto shortForm = optionsEnded ? ShortOptions().end() : ShortOptions().find(arguments[i]);
+    const std::string argument = shortForm == ShortOptions().end() ? arguments[i] : std::string(shortForm->second);
     if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
       positional.push_back(argument);
       continue;
     }
     if (argument == "--") {
       optionsEnded = true;
-    } else if (argument == "--help" || argument == "-h") {
+    } else if (argument == "--help") {
       parsed.action = ParsedCommandLine::Action::ShowHelp;
       return parsed;
     } else if (argument == "--version") {
       parsed.action = ParsedCommandLine::Action::ShowVersion;
       return parsed;
-    } else if (argument == "--quiet" || argument == "-q") {
+    } else if (argument == "--quiet") {
       parsed.options.quiet = true;
     } else if (argument == "--all-ports") {
       parsed.options.allPorts = true;
@@ -138,6 +163,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       const std::string name = argument.substr(0, equals);
       const auto option = ValueOptions().find(name);
       if (option == ValueOptions().end()) return Usage("unknown option " + name);
+      stationOnlyGiven = stationOnlyGiven || name == "--retries" || name == "--log";
+      retriesGiven = retriesGiven || name == "--retries";
       std::string value;
       if (equals != std::string::npos) {
         value = argument.substr(equals + 1);
@@ -164,15 +191,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (parsed.options.allPorts && !parsed.options.ports.empty())
     return Usage("--all-ports and --port exclude each other");
+  const bool station = parsed.options.command == Command::Station;
+  if (stationOnlyGiven && !station) return Usage("--retries and --log belong to station");
+  if (station && parsed.options.allPorts) return Usage("station watches for ports itself; give fixed ones with --port");
+  if (station && !retriesGiven) parsed.options.retries = kDefaultStationRetries;
   if (parsed.options.ports.size() == 1) parsed.options.port = parsed.options.ports.front();
   parsed.action = ParsedCommandLine::Action::Run;
   return parsed;
 }
 
 std::string UsageText() {
-  return "usage: mx7410-flash [--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [--quiet]\n"
+  return "usage: mx7410-flash [-p|--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [-q|--quiet]\n"
          "                    [--json] [--read-gap MS] [--max-wait SECONDS] COMMAND [FILE]\n"
-         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE\n"
+         "       mx7410-flash station FILE [--port NAME]... [--retries N] [--log FILE]\n"
+         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE, station FILE\n"
          "Try 'mx7410-flash --help' for more.\n";
 }
 
@@ -199,9 +231,14 @@ Commands:
   check FILE      no device: read and check FILE as update would, and print
                   the refusal or a summary (data records, data bytes, first
                   and last address, write blocks)
+  station FILE    a production station, until Ctrl-C: flash every board
+                  that comes, each on its own and at once with the others:
+                  on every port that appears (an adapter plugged in, a
+                  simulator started), and on every --port each board that
+                  powers on (as the wizard catches it)
 
 Options:
-  --port NAME        the port: a name from 'ports' or a device path. Without
+  --port, -p NAME    the port: a name from 'ports' or a device path. Without
                      it the last listed port is taken at every connect. Give
                      it several times to run the command on every port at
                      once, each port as if it were alone.
@@ -218,8 +255,12 @@ Options:
   --json             standard output carries JSON Lines only: a "start", a
                      "progress" (at most every 250 ms) and an "end" object
                      for every port, then a "summary" (see the README)
+  --retries N        station: write a board whose transfer timed out again,
+                     from the erase, up to N times (0 to 100, default 2)
+  --log FILE         station: append every board's record, one JSON object
+                     a line, to FILE, on disk before that port's next board
   --help, -h         this text
-  --version          the program's version
+  --version, -V      the program's version
 
 Output:
   Standard output gets every line of the window's message memo (the
@@ -246,9 +287,10 @@ status of the first port, in command-line order, that failed):
   2  usage error
   3  the firmware file was refused or could not be read (also by check)
   4  the port could not be opened, or no serial port is listed
+  130  ended by Ctrl-C (SIGINT); 143 ended by SIGTERM
 
-Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run; a
-transfer in progress then ends with its time-out. A run that has not ended
+Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run with
+status 130 (143); a transfer in progress then ends with its time-out. A run that has not ended
 1.5 seconds later, and any run at a second Ctrl-C, is ended at once, with the
 port's settings put back.
 

@@ -10,7 +10,7 @@
 
 namespace mx::flash {
 
-enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check };
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station };
 
 // Exit statuses of the program.
 enum ExitStatus : int {
@@ -19,6 +19,9 @@ enum ExitStatus : int {
   kExitUsage = 2,
   kExitFileRefused = 3,  // the firmware file was refused or could not be read
   kExitPortFailed = 4,   // the port could not be opened, or no port is listed
+  // Ended by a signal: 128 + its number, as shells report it.
+  kExitInterrupted = 130,  // SIGINT, Ctrl-C
+  kExitTerminated = 143,   // SIGTERM
 };
 
 struct Options {
@@ -33,6 +36,8 @@ struct Options {
   bool quiet = false;
   std::uint32_t readGapMs = 100;      // line silence that ends a received chunk
   std::optional<int> maxWaitSeconds;  // wizard: how long to wait for the device
+  int retries = 0;                    // a board whose writing timed out is written again this often, from the erase
+  std::string logFile;                // station: every board's record is appended here; empty: none
 };
 
 struct ParsedCommandLine {

@@ -6,6 +6,7 @@
 
 #include "DeadlineTimer.h"
 #include "PortAccess.h"
+#include "Sha256.h"
 
 namespace mx::flash {
 
@@ -29,6 +30,7 @@ FormServices CommandLineServices(const Options& options) {
   services.language = options.language;
   services.showMessages = true;
   services.killProcessByName = [](const std::string&) { return false; };
+  services.firmwareDigest = Sha256Hex;  // of the bytes read once, checked and flashed
   return services;
 }
 
@@ -68,6 +70,8 @@ int CommandRunner::Run() {
       break;
     case Command::Check:
       break;  // no device: CheckFile
+    case Command::Station:
+      break;  // Station runs one wizard or update per board
   }
   Disconnect();
   view_.EndTransientLine();
@@ -124,7 +128,8 @@ int CommandRunner::RunAfterConnect(Control button, Action action) {
   if (!Connect()) return ExitStatusFor(form_.LastOutcome().result);
   if (!NextStepMayRun()) return kExitDeviceFailed;
   form_.ClickInCode(button);
-  return Report(action);
+  const int status = Report(action);
+  return action == Action::Update ? RetryAfterTimeOut(status) : status;
 }
 
 // The popup entry "Update Wizard": waits for the device, connects, updates.
@@ -138,7 +143,31 @@ int CommandRunner::RunWizard() {
   form_.ClickInCode(Control::SetBootloader1);
   maxWait.reset();
   if (maxWaitPassed_) return kExitDeviceFailed;
-  return Report(Action::Update);
+  return RetryAfterTimeOut(Report(Action::Update));
+}
+
+bool CommandRunner::BoardSeen() const {
+  return options_.command != Command::Wizard || form_.LastOutcome().action != Action::Wizard;
+}
+
+// A transfer cut short by a time-out keeps its image and its connection:
+// the same image is written again from the erase, up to Options::retries times.
+int CommandRunner::RetryAfterTimeOut(int status) {
+  while (retries_ < options_.retries && MayRetry()) {
+    ++retries_;
+    view_.PrintNote("timed out; writing again from the erase (" + std::to_string(retries_) + " of " +
+                    std::to_string(options_.retries) + ")");
+    form_.ClickInCode(Control::BtnFileOpen);  // disabled: sends the held image again
+    status = Report(Action::Update);
+  }
+  return status;
+}
+
+bool CommandRunner::MayRetry() {
+  const ActionOutcome& outcome = form_.LastOutcome();
+  const bool timedOut = outcome.result == ActionResult::DeviceFailed && outcome.transfer &&
+                        outcome.transfer->ending == TransferOutcome::Ending::TimedOut;
+  return timedOut && form_.ImageHeld() && NextStepMayRun();
 }
 
 bool CommandRunner::Connect() {

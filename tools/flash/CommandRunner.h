@@ -27,6 +27,12 @@ class CommandRunner {
   // The wizard's --max-wait has passed: stop waiting if it still waits.
   void MaxWaitPassed();
 
+  // How often the image was written again after a time-out (Options::retries).
+  int Retries() const { return retries_; }
+  // The wizard saw a device power on (or the command needed no waiting):
+  // a board was there.
+  bool BoardSeen() const;
+
  private:
   void ApplyOptions();
   int ListPorts();
@@ -38,6 +44,8 @@ class CommandRunner {
   void HintAtPermission();
   bool NextStepMayRun();
   int Report(Action expected);
+  int RetryAfterTimeOut(int status);
+  bool MayRetry();
   void Disconnect();
 
   const Options& options_;
@@ -46,6 +54,7 @@ class CommandRunner {
   TerminalView& view_;
   bool interrupted_ = false;
   bool maxWaitPassed_ = false;
+  int retries_ = 0;
 };
 
 // The exit status for the way an action ended.

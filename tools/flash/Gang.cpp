@@ -2,9 +2,7 @@
 
 #include <thread>
 
-#include "CommandRunner.h"
-#include "app/form/UpdaterForm.h"
-#include "serial/EventLoop.h"
+#include "PortRun.h"
 
 namespace mx::flash {
 
@@ -54,8 +52,8 @@ int Gang::Run() {
 void Gang::Interrupt() {
   std::lock_guard lock(mutex_);
   interrupted_ = true;
-  for (const Running& run : running_) {
-    if (run.loop != nullptr) run.loop->Post([runner = run.runner] { runner->Interrupt(); });
+  for (PortRun* run : running_) {
+    if (run != nullptr) run->Interrupt();
   }
 }
 
@@ -64,23 +62,19 @@ void Gang::RunPort(std::size_t index) {
   Options own = options_;
   own.port = ports_[index];
   std::unique_ptr<TerminalOutput> output = report_.OutputFor(index);
-  EventQueue loop;
-  TerminalView view(*output, TerminalSettings{own.quiet, AbsoluteFile(own)});
-  UpdaterForm form(loop, view, CommandLineServices(own));
-  view.Attach(form);
-  CommandRunner runner(own, loop, form, view);
+  PortRun run(std::move(own), *output);
   {
     std::lock_guard lock(mutex_);
-    running_[index] = {&loop, &runner};
-    if (interrupted_) loop.Post([&runner] { runner.Interrupt(); });
+    running_[index] = &run;
+    if (interrupted_) run.Interrupt();
   }
-  const int status = runner.Run();
+  const int status = run.Run();
   {
     std::lock_guard lock(mutex_);
-    running_[index] = {};
+    running_[index] = nullptr;
   }
   PortResult& result = results_[index];
-  result = {ports_[index], status, form.LastOutcome(), std::chrono::steady_clock::now() - start};
+  result = {ports_[index], status, run.Outcome(), std::chrono::steady_clock::now() - start};
   report_.Ended(index, result);
   std::lock_guard lock(mutex_);
   --runsLeft_;

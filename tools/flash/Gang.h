@@ -14,37 +14,11 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "TerminalView.h"
-#include "app/form/ActionOutcome.h"
-
-namespace mx {
-class EventLoop;
-}
+#include "GangReport.h"
 
 namespace mx::flash {
 
-class CommandRunner;
-
-struct PortResult {
-  std::string port;
-  int exitStatus = kExitDeviceFailed;
-  ActionOutcome outcome;
-  std::chrono::duration<double> elapsed{0};
-};
-
-// What the runs show while they go and once they are over. OutputFor and
-// Ended are called on the ports' threads, each for its own port; Refresh and
-// Finished on the thread that runs the gang.
-class GangReport {
- public:
-  virtual ~GangReport() = default;
-  // Where the run on port `index` sends its text; asked as the run starts.
-  virtual std::unique_ptr<TerminalOutput> OutputFor(std::size_t index) = 0;
-  virtual void Ended(std::size_t index, const PortResult& result) = 0;
-  // About four times a second while ports run.
-  virtual void Refresh() = 0;
-  virtual void Finished(const std::vector<PortResult>& results, int exitStatus) = 0;
-};
+class PortRun;
 
 class Gang {
  public:
@@ -70,13 +44,9 @@ class Gang {
   std::vector<PortResult> results_;
 
   // The runs under way, for Interrupt; guarded by mutex_.
-  struct Running {
-    EventLoop* loop = nullptr;
-    CommandRunner* runner = nullptr;
-  };
   std::mutex mutex_;
   std::condition_variable ended_;
-  std::vector<Running> running_;
+  std::vector<PortRun*> running_;
   std::size_t runsLeft_ = 0;
   bool interrupted_ = false;
 };

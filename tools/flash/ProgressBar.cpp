@@ -39,6 +39,12 @@ std::string FormatBytes(std::uint64_t bytes) {
   return Printf("%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
 }
 
+int WholePercent(const ProgressSample& sample) {
+  if (!sample.bytesTotal || *sample.bytesTotal == 0) return 100;
+  const double done = static_cast<double>(sample.bytesDone.value_or(0)) / static_cast<double>(*sample.bytesTotal);
+  return static_cast<int>(std::floor(std::clamp(done, 0.0, 1.0) * 100));
+}
+
 std::string FormatRate(const ProgressSample& sample) {
   if (!sample.bytesDone || !sample.bytesTotal || sample.elapsed < kMinRateTime || *sample.bytesDone == 0) return {};
   const double rate = static_cast<double>(*sample.bytesDone) / sample.elapsed.count();

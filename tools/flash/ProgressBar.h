@@ -21,6 +21,9 @@ struct ProgressSample {
   std::chrono::duration<double> elapsed{0};  // since the transfer started
 };
 
+// Percent of the bytes done, rounded down (100 when there are none to do).
+int WholePercent(const ProgressSample& sample);
+
 // "2.0 KiB/s  0:04 left" once half a second has passed, else empty.
 std::string FormatRate(const ProgressSample& sample);
 

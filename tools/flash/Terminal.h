@@ -30,10 +30,13 @@ void PrepareProcessSignals();
 
 // Watches for Ctrl-C and termination requests on a thread of its own (or
 // the system's handler thread) and calls `onInterrupt` there with the number
-// of requests so far. The callback must only hand work to the event loop.
+// of requests so far and the exit status the request asks for (130 after
+// Ctrl-C, 143 after a termination request). The callback must only hand
+// work to the event loop.
 class InterruptWatcher {
  public:
-  explicit InterruptWatcher(std::function<void(int count)> onInterrupt);
+  using Callback = std::function<void(int count, int exitStatus)>;
+  explicit InterruptWatcher(Callback onInterrupt);
   ~InterruptWatcher();  // stops watching; the callback is not called after it returns
   InterruptWatcher(const InterruptWatcher&) = delete;
   InterruptWatcher& operator=(const InterruptWatcher&) = delete;

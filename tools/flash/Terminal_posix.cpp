@@ -48,7 +48,7 @@ void PrepareProcessSignals() {
 }
 
 struct InterruptWatcher::Impl {
-  std::function<void(int)> onInterrupt;
+  Callback onInterrupt;
   std::atomic<bool> stopping{false};
   std::thread thread;
 
@@ -61,12 +61,12 @@ struct InterruptWatcher::Impl {
       if (::sigwait(&set, &signal) != 0) continue;
       if (stopping) return;
       if (signal == kWakeSignal) continue;
-      onInterrupt(++count);
+      onInterrupt(++count, 128 + signal);  // as a shell reports a process its signal ended
     }
   }
 };
 
-InterruptWatcher::InterruptWatcher(std::function<void(int count)> onInterrupt) : impl_(std::make_unique<Impl>()) {
+InterruptWatcher::InterruptWatcher(Callback onInterrupt) : impl_(std::make_unique<Impl>()) {
   impl_->onInterrupt = std::move(onInterrupt);
   impl_->thread = std::thread([impl = impl_.get()] { impl->Watch(); });
 }

@@ -28,7 +28,7 @@ BOOL WINAPI ConsoleControlHandler(DWORD event);
 }  // namespace
 
 struct InterruptWatcher::Impl {
-  std::function<void(int)> onInterrupt;
+  InterruptWatcher::Callback onInterrupt;
   int count = 0;  // guarded by watcherMutex
 };
 
@@ -39,7 +39,8 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   std::lock_guard lock(watcherMutex);
   if (activeWatcher == nullptr) return FALSE;
-  activeWatcher->onInterrupt(++activeWatcher->count);
+  // Ctrl-C answers as SIGINT would on POSIX; Ctrl-Break and closing the console as SIGTERM.
+  activeWatcher->onInterrupt(++activeWatcher->count, event == CTRL_C_EVENT ? 130 : 143);
   return TRUE;
 }
 
@@ -65,7 +66,7 @@ std::vector<std::string> ProgramArguments(int, char**) {
 
 void PrepareProcessSignals() {}
 
-InterruptWatcher::InterruptWatcher(std::function<void(int count)> onInterrupt) : impl_(std::make_unique<Impl>()) {
+InterruptWatcher::InterruptWatcher(Callback onInterrupt) : impl_(std::make_unique<Impl>()) {
   impl_->onInterrupt = std::move(onInterrupt);
   {
     std::lock_guard lock(watcherMutex);

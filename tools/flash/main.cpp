@@ -9,19 +9,19 @@
 
 #include "CheckFile.h"
 #include "CommandLine.h"
-#include "CommandRunner.h"
+#include "ConsoleReport.h"
 #include "Gang.h"
-#include "GangReport.h"
 #include "InterruptGuard.h"
-#include "Sha256.h"
+#include "JsonReport.h"
+#include "PortRun.h"
+#include "Station.h"
+#include "StationLog.h"
+#include "StationReport.h"
 #include "Terminal.h"
 #include "TerminalView.h"
 #include "app/HostSystem.h"
-#include "app/form/UpdaterForm.h"
-#include "serial/EventLoop.h"
 #include "serial/SerialComm.h"
-#include "update/FileAccess.h"
-#include "update/HexFile.h"
+#include "update/FirmwareImage.h"
 
 namespace mx::flash {
 namespace {
@@ -32,13 +32,13 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
 // Ends this process, and only it, once its output is out: when an
 // interrupted run does not end in time, or at a second Ctrl-C. The ports get
 // their settings back, the system closes them.
-[[noreturn]] void EndAfterInterrupt() {
+[[noreturn]] void EndAfterInterrupt(int exitStatus) {
   std::fputs("\nmx7410-flash: stopped\n", stderr);
   mx::RestorePortSettingsNow();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
-  std::_Exit(kExitDeviceFailed);
+  std::_Exit(exitStatus);
 }
 
 StreamSettings StreamSettingsFor(const Options& options) {
@@ -47,16 +47,11 @@ StreamSettings StreamSettingsFor(const Options& options) {
 
 // The run on one port, or on the automatic choice: today's single-port path.
 int RunCommand(const Options& options) {
-  EventQueue loop;
   StreamOutput output(std::cout, std::cerr, StreamSettingsFor(options));
-  TerminalView view(output, TerminalSettings{options.quiet, AbsoluteFile(options)});
-  UpdaterForm form(loop, view, CommandLineServices(options));
-  view.Attach(form);
-  CommandRunner runner(options, loop, form, view);
-
+  PortRun run(options, output);
   InterruptGuard guard(
-      kInterruptGrace, [&loop, &runner] { loop.Post([&runner] { runner.Interrupt(); }); }, EndAfterInterrupt);
-  return runner.Run();
+      kInterruptGrace, [&run] { run.Interrupt(); }, EndAfterInterrupt);
+  return guard.ExitStatus(run.Run());
 }
 
 // The ports of a run on several: those given, every listed one, or the
@@ -77,17 +72,36 @@ int RunGang(const Options& options) {
   }
   std::unique_ptr<GangReport> report;
   if (options.json) {
-    const std::string sha = CommandTakesFile(options.command)
-                                ? Sha256Hex(ReadRegularFile(AbsoluteFile(options), kMaxHexFileBytes).bytes)
-                                : std::string();
-    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options, sha);
+    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options);
   } else {
     report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
   }
   Gang gang(options, ports, *report);
   InterruptGuard guard(
       kInterruptGrace, [&gang] { gang.Interrupt(); }, EndAfterInterrupt);
-  return gang.Run();
+  return guard.ExitStatus(gang.Run());
+}
+
+// Until Ctrl-C: every board that comes, each on its own thread.
+int RunStation(const Options& options) {
+  // A file that every board would refuse is refused once, at the start.
+  if (const ImageReading reading = ReadFirmwareFile(AbsoluteFile(options)); !reading.image) {
+    std::cerr << "mx7410-flash: " << reading.refusal << '\n';
+    return kExitFileRefused;
+  }
+  std::unique_ptr<StationLog> log;
+  try {
+    if (!options.logFile.empty()) log = std::make_unique<StationLog>(options.logFile);
+    StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log));
+    Station station(options, report);
+    InterruptGuard guard(
+        kInterruptGrace, [&station] { station.Interrupt(); }, EndAfterInterrupt);
+    station.Run();
+    return guard.ExitStatus(kExitSuccess);
+  } catch (const std::runtime_error& error) {
+    std::cerr << "mx7410-flash: " << error.what() << '\n';
+    return kExitUsage;
+  }
 }
 
 }  // namespace
@@ -112,6 +126,7 @@ int main(int argc, char** argv) {
   }
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
+  if (options.command == Command::Station) return RunStation(options);
   const bool several = options.allPorts || options.ports.size() > 1;
   if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
   return RunCommand(options);

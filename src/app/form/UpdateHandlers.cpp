@@ -80,7 +80,7 @@ void UpdaterForm::BtnFileOpenClick() {
 
 bool UpdaterForm::ReadHexFile(const std::string& Path) {
   image_.reset();  // a reading always replaces the image; a refused one leaves none
-  const ImageReading reading = ReadFirmwareFile(Path);
+  const ImageReading reading = ReadFirmwareFile(Path, services_.firmwareDigest);
   if (reading.fileRead) {
     controls_.SetCaption(Control::Label11, Texts().UpdateFileNameText + ":" + LastPathComponent(Path));
     controls_.SetCaption(Control::LabelTimeout, "Hex File Openning...");

@@ -50,6 +50,9 @@ struct FormServices {
   // executable name; the default ends every process of that name.
   std::function<bool(const std::string&)> killProcessByName;  // default: KillProcessByName
   std::string ownExecutableName = "mx_7410Update.exe";
+  // Names the bytes of every firmware file read, for a front end that
+  // records what it flashed (default: none).
+  FileDigest firmwareDigest;
 };
 
 // The window's flags, all program-wide state of its thread.

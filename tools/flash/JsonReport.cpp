@@ -1,0 +1,138 @@
+#include "JsonReport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "CommandRunner.h"
+#include "Gang.h"
+#include "JsonEvent.h"
+
+namespace mx::flash {
+
+namespace {
+
+constexpr std::string_view kProgram = "mx7410-flash: ";
+
+std::string CommandName(Command command) {
+  switch (command) {
+    case Command::Ports:
+      return "ports";
+    case Command::Connect:
+      return "connect";
+    case Command::Update:
+      return "update";
+    case Command::Restore:
+      return "restore";
+    case Command::Erase:
+      return "erase";
+    case Command::Wizard:
+      return "wizard";
+    case Command::Check:
+      return "check";
+    case Command::Station:
+      return "station";
+  }
+  return {};
+}
+
+// A port's share of the JSON Lines.
+class PortJsonOutput final : public TerminalOutput {
+ public:
+  PortJsonOutput(JsonReport& report, std::size_t index) : report_(report), index_(index) {}
+  void Line(std::string_view line) override { report_.PortLine(index_, line); }
+  void Note(std::string_view note) override { report_.PortNote(index_, note); }
+  void Progress(const ProgressSample& sample) override { report_.PortProgress(index_, sample); }
+  void Waiting(std::string_view) override {}
+  void EndTransient() override {}
+  void Beep() override {}
+  void Flush() override {}
+
+ private:
+  JsonReport& report_;
+  const std::size_t index_;
+};
+
+}  // namespace
+
+void AddRunResult(nlohmann::json& object, const PortResult& result, const std::vector<std::string>& messages) {
+  object.update({{"exit", result.exitStatus},
+                 {"result", ResultWord(result.exitStatus)},
+                 {"messages", messages},
+                 {"elapsed_s", std::round(result.elapsed.count() * 1000) / 1000}});
+  if (const auto& version = result.outcome.version) {
+    object["bootloader_version"] = std::to_string(version->major) + "." + std::to_string(version->minor);
+    object["old_version"] = version->oldVersionHex;
+    object["restore_point"] = version->restorePointHex;
+  }
+  if (const auto& transfer = result.outcome.transfer) AddFileHash(object, transfer->imageDigest);
+}
+
+// ---- JsonReport -------------------------------------------------------------
+
+JsonReport::JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options)
+    : out_(out), err_(err), ports_(std::move(ports)), options_(options), logs_(ports_.size()) {}
+
+std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
+  nlohmann::json start = JsonEvent("start");
+  start["port"] = ports_[index];
+  start["command"] = CommandName(options_.command);
+  if (CommandTakesFile(options_.command)) start["file"] = AbsoluteFile(options_);
+  Write(start.dump());
+  return std::make_unique<PortJsonOutput>(*this, index);
+}
+
+void JsonReport::Ended(std::size_t index, const PortResult& result) {
+  if (const auto withheld = logs_[index].withheld) WriteProgress(index, *withheld);
+  nlohmann::json end = JsonEvent("end");
+  end["port"] = ports_[index];
+  AddRunResult(end, result, logs_[index].messages);
+  Write(end.dump());
+}
+
+void JsonReport::Finished(const std::vector<PortResult>& results, int exitStatus) {
+  const auto succeeded = std::count_if(results.begin(), results.end(),
+                                       [](const PortResult& result) { return result.exitStatus == kExitSuccess; });
+  nlohmann::json summary = JsonEvent("summary");
+  summary.update(
+      {{"exit", exitStatus}, {"succeeded", succeeded}, {"failed", static_cast<long>(results.size()) - succeeded}});
+  Write(summary.dump());
+}
+
+// Only the port's own thread touches its log until the run has ended.
+void JsonReport::PortLine(std::size_t index, std::string_view line) { logs_[index].messages.emplace_back(line); }
+
+void JsonReport::PortNote(std::size_t index, std::string_view note) {
+  std::lock_guard lock(mutex_);
+  err_ << kProgram << ports_[index] << ": " << note << '\n' << std::flush;
+}
+
+void JsonReport::PortProgress(std::size_t index, const ProgressSample& sample) {
+  PortLog& log = logs_[index];
+  const auto now = std::chrono::steady_clock::now();
+  const bool last = sample.bytesDone == sample.bytesTotal;  // a consumer waits for this one
+  if (!last && log.lastProgress && now - *log.lastProgress < kProgressInterval) {
+    log.withheld = sample;
+    return;
+  }
+  log.lastProgress = now;
+  WriteProgress(index, sample);
+}
+
+void JsonReport::WriteProgress(std::size_t index, const ProgressSample& sample) {
+  logs_[index].withheld.reset();
+  nlohmann::json progress = JsonEvent("progress");
+  progress.update({{"port", ports_[index]},
+                   {"percent", WholePercent(sample)},
+                   {"bytes", sample.bytesDone.value_or(0)},
+                   {"bytes_total", sample.bytesTotal.value_or(0)}});
+  Write(progress.dump());
+}
+
+void JsonReport::Write(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  out_ << line << '\n' << std::flush;
+}
+
+}  // namespace mx::flash

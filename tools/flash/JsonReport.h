@@ -1,0 +1,61 @@
+#pragma once
+
+// How several runs at once show to a factory system: JSON Lines on standard
+// output, every object with its event and time.
+
+#include <chrono>
+#include <iosfwd>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "GangReport.h"
+#include "ProgressBar.h"
+
+namespace mx::flash {
+
+// JSON Lines on standard output, one object a line: "start", "progress" (at
+// most every 250 ms, and always the last position: 100 % once every byte has
+// gone), "end" for every port, then one "summary". The end names the SHA-256
+// of the very bytes the run read, checked and sent.
+class JsonReport final : public GangReport {
+ public:
+  static constexpr std::chrono::milliseconds kProgressInterval{250};
+
+  JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options);
+
+  std::unique_ptr<TerminalOutput> OutputFor(std::size_t index) override;
+  void Ended(std::size_t index, const PortResult& result) override;
+  void Refresh() override {}
+  void Finished(const std::vector<PortResult>& results, int exitStatus) override;
+
+  // What one port shows, from its thread.
+  void PortLine(std::size_t index, std::string_view line);
+  void PortNote(std::size_t index, std::string_view note);
+  void PortProgress(std::size_t index, const ProgressSample& sample);
+
+ private:
+  struct PortLog {
+    std::vector<std::string> messages;  // what the plain output would print, in order
+    std::optional<std::chrono::steady_clock::time_point> lastProgress;
+    std::optional<ProgressSample> withheld;  // the latest position not written yet
+  };
+  void WriteProgress(std::size_t index, const ProgressSample& sample);
+  void Write(const std::string& line);
+
+  std::ostream& out_;
+  std::ostream& err_;
+  const std::vector<std::string> ports_;
+  const Options& options_;
+  std::mutex mutex_;  // one object a line, whole
+  std::vector<PortLog> logs_;
+};
+
+// The fields of an "end" that say how a run ended: exit, result, messages,
+// elapsed_s, the device's versions once connected, file_sha256 once the
+// transfer started.
+void AddRunResult(nlohmann::json& object, const PortResult& result, const std::vector<std::string>& messages);
+
+}  // namespace mx::flash
