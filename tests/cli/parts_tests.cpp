@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "InterruptGuard.h"
 #include "PortAccess.h"
+#include "PortListing.h"
 #include "ProgressBar.h"
 #include "Sha256.h"
 #include "TerminalView.h"
@@ -47,6 +48,20 @@ TEST(CommandLine, OptionsTakeTheirValuesInEitherForm) {
   EXPECT_TRUE(parsed.options.quiet);
   EXPECT_EQ(parsed.options.readGapMs, 20u);
   EXPECT_EQ(parsed.options.maxWaitSeconds, 30);
+}
+
+TEST(PortListing, OneLineOfTabSeparatedFieldsWithDashesForTheUnknown) {
+  SerialPortInfo adapter{
+      "ttyUSB0", "/dev/ttyUSB0",      PortKind::Usb, "0403:6001", "FT4XQ2", "/dev/serial/by-id/usb-FTDI-if00-port0",
+      "",        "FTDI\tFT232R\nUART"};
+  EXPECT_EQ(
+      LongPortLine(adapter),
+      "ttyUSB0\t/dev/ttyUSB0\tUSB\t0403:6001\tFT4XQ2\t/dev/serial/by-id/usb-FTDI-if00-port0\t-\tFTDI FT232R UART");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(PrintLongPortList({}, out, err), kExitPortFailed);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "mx7410-flash: no serial port is listed\n");
 }
 
 TEST(CommandLine, DoubleDashEndsTheOptions) {

@@ -133,6 +133,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       parsed.options.allPorts = true;
     } else if (argument == "--json") {
       parsed.options.json = true;
+    } else if (argument == "--long" || argument == "-l") {
+      parsed.options.longListing = true;
     } else {
       const std::size_t equals = argument.find('=');
       const std::string name = argument.substr(0, equals);
@@ -164,13 +166,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (parsed.options.allPorts && !parsed.options.ports.empty())
     return Usage("--all-ports and --port exclude each other");
+  if (parsed.options.longListing && parsed.options.command != Command::Ports) return Usage("--long goes with ports");
   if (parsed.options.ports.size() == 1) parsed.options.port = parsed.options.ports.front();
   parsed.action = ParsedCommandLine::Action::Run;
   return parsed;
 }
 
 std::string UsageText() {
-  return "usage: mx7410-flash [--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [--quiet]\n"
+  return "usage: mx7410-flash [--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [--quiet] [--long]\n"
          "                    [--json] [--read-gap MS] [--max-wait SECONDS] COMMAND [FILE]\n"
          "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE\n"
          "Try 'mx7410-flash --help' for more.\n";
@@ -185,7 +188,9 @@ usage: mx7410-flash [OPTIONS] COMMAND [FILE]
 
 Commands:
   ports           list the serial ports, one a line; the last one is the
-                  automatic choice
+                  automatic choice: built-in ports first, then USB and ACM
+                  adapters as they were plugged in (the newest last), then
+                  simulated ones
   connect         greet the bootloader; print its version and the
                   OldVersion and RestorePoint lines; then disconnect
   update FILE     connect, then write FILE into the device (erase, blocks,
@@ -201,7 +206,12 @@ Commands:
                   and last address, write blocks)
 
 Options:
-  --port NAME        the port: a name from 'ports' or a device path. Without
+  --long, -l         ports: one line per port with tab-separated fields:
+                     name, device path, kind (built-in, USB, ACM, simulator),
+                     USB vendor:product, serial number, /dev/serial/by-id and
+                     by-path links, description; "-" where unknown
+  --port NAME        the port: a name as 'ports' lists it or as the window's
+                     port box takes it (ttyUSB0, sim0), or a device path. Without
                      it the last listed port is taken at every connect. Give
                      it several times to run the command on every port at
                      once, each port as if it were alone.
@@ -245,7 +255,9 @@ status of the first port, in command-line order, that failed):
      seen within --max-wait, or interrupted
   2  usage error
   3  the firmware file was refused or could not be read (also by check)
-  4  the port could not be opened, or no serial port is listed
+  4  the port could not be opened (standard error says why, e.g.
+     "cannot open /dev/ttyUSB7: No such file or directory"), or no serial
+     port is listed
 
 Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run; a
 transfer in progress then ends with its time-out. A run that has not ended

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "DeadlineTimer.h"
@@ -47,32 +48,51 @@ int CommandRunner::Run() {
   form_.FormCreate();
   ApplyOptions();
   int status = kExitDeviceFailed;
-  switch (options_.command) {
-    case Command::Ports:
-      status = ListPorts();
-      break;
-    case Command::Connect:
-      status = RunConnect();
-      break;
-    case Command::Update:
-      status = RunAfterConnect(Control::BtnFileOpen, Action::Update);
-      break;
-    case Command::Restore:
-      status = RunAfterConnect(Control::BtnRestore, Action::Update);
-      break;
-    case Command::Erase:
-      status = RunAfterConnect(Control::BtnErase, Action::Erase);  // its confirmation is answered Yes
-      break;
-    case Command::Wizard:
-      status = RunWizard();
-      break;
-    case Command::Check:
-      break;  // no device: CheckFile
+  try {
+    status = RunChosenCommand();
+  } catch (const PortOpenFailed&) {
+    status = ReportOpenFailure();
   }
   Disconnect();
   view_.EndTransientLine();
   view_.Flush();
   return status;
+}
+
+int CommandRunner::RunChosenCommand() {
+  switch (options_.command) {
+    case Command::Ports:
+      return ListPorts();
+    case Command::Connect:
+      return RunConnect();
+    case Command::Update:
+      return RunAfterConnect(Control::BtnFileOpen, Action::Update);
+    case Command::Restore:
+      return RunAfterConnect(Control::BtnRestore, Action::Update);
+    case Command::Erase:
+      return RunAfterConnect(Control::BtnErase, Action::Erase);  // its confirmation is answered Yes
+    case Command::Wizard:
+      return RunWizard();
+    case Command::Check:
+      break;  // no device: CheckFile
+  }
+  return kExitDeviceFailed;
+}
+
+// Says why the port would not open, in the system's words where it gave
+// any, with the permission hint when that is the reason.
+int CommandRunner::ReportOpenFailure() {
+  const TComm& comm = form_.Comm1();
+  const std::optional<ECommsError>& failure = comm.LastOpenFailure();
+  if (!failure) {
+    view_.PrintNote("no serial port is listed");  // the automatic choice found none
+    return kExitPortFailed;
+  }
+  std::string why = failure->SystemError() ? failure->SystemError().message() : std::string(failure->what());
+  while (!why.empty() && why.back() == ' ') why.pop_back();
+  view_.PrintNote("cannot open " + comm.CommName() + ": " + why);
+  HintAtPermission();
+  return kExitPortFailed;
 }
 
 void CommandRunner::Interrupt() {
@@ -143,7 +163,6 @@ int CommandRunner::RunWizard() {
 
 bool CommandRunner::Connect() {
   form_.ClickInCode(Control::Button_Open);
-  if (form_.LastOutcome().result == ActionResult::PortFailed) HintAtPermission();
   return form_.FConnected() && form_.LastOutcome().result == ActionResult::Success;
 }
 

@@ -29,6 +29,8 @@ class CommandRunner {
 
  private:
   void ApplyOptions();
+  int RunChosenCommand();
+  int ReportOpenFailure();
   int ListPorts();
   int RunConnect();
   int RunAfterConnect(Control button, Action action);

@@ -93,10 +93,14 @@ void TerminalView::TransferProgressed(const TransferProgress& progress) {
   }
 }
 
-// A message box closes what the terminal showed in passing.
+// A message box closes what the terminal showed in passing. The box of a
+// failed open is the last thing a command shows.
 void TerminalView::ShowMessage(std::string_view text) {
   output_.EndTransient();
   PrintMemoText(text);
+  if (form_ != nullptr && form_->LastOutcome().result == ActionResult::PortFailed) {
+    throw PortOpenFailed{};
+  }
 }
 
 bool TerminalView::Confirm(std::string_view, ConfirmButtons) { return true; }

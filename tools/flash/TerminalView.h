@@ -72,6 +72,12 @@ struct TerminalSettings {
   std::string file;    // the answer to the file dialog (absolute)
 };
 
+// Thrown by the view when a connect could not open its port, so that the
+// command ends at once instead of greeting a closed port as the window does.
+// No std::exception on purpose: the form's handlers catch those at the edge
+// of each action, and this one must pass them to the command runner.
+struct PortOpenFailed {};
+
 class TerminalView final : public FormView {
  public:
   TerminalView(TerminalOutput& output, TerminalSettings settings);

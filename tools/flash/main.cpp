@@ -13,6 +13,7 @@
 #include "Gang.h"
 #include "GangReport.h"
 #include "InterruptGuard.h"
+#include "PortListing.h"
 #include "Sha256.h"
 #include "Terminal.h"
 #include "TerminalView.h"
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
   }
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
+  if (options.command == Command::Ports && options.longListing) {
+    return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  }
   const bool several = options.allPorts || options.ports.size() > 1;
   if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
   return RunCommand(options);
