@@ -157,15 +157,18 @@ chmod 755 "$root/init" "$root/mx/mx7410-flash"
 # ---- Simulators, the guest, and the bridges between them ----------------------
 
 ports="$work/ports"
-start_simulator() {  # name
-  "$sim" --port-dir "$ports" --name "$1" --log --verify "$firmware" > "$work/$1.out" 2> "$work/$1.log" &
+start_simulator() {  # name [option...]
+  "$sim" --port-dir "$ports" --name "$@" --log --verify "$firmware" > "$work/$1.out" 2> "$work/$1.log" &
   background+=($!)
   eval "sim_$1=$!"
   for _ in $(seq 100); do [ -L "$ports/$1" ] && return 0; sleep 0.05; done
   echo "test-real-drivers: simulator $1 did not start" >&2
   exit 1
 }
-for name in uart1 usb0 usb1; do start_simulator "$name"; done
+start_simulator uart1
+# Slow writes keep the update that loses its adapter going well past the pull.
+start_simulator usb0 --flash-ms 40
+start_simulator usb1
 
 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -display none -no-reboot \
   -kernel "$kernel" -initrd "$work/initrd.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \

@@ -192,9 +192,9 @@ class OpenTtys {
     static OpenTtys ttys;
     return ttys;
   }
-  void Add(int fd, const termios& original) {
+  void Add(int fd, const termios& original, std::optional<int> originalSerialFlags) {
     std::lock_guard lock(mutex_);
-    ttys_.push_back({fd, original});
+    ttys_.push_back({fd, original, originalSerialFlags});
   }
   void Remove(int fd) {
     std::lock_guard lock(mutex_);
@@ -204,6 +204,7 @@ class OpenTtys {
     std::lock_guard lock(mutex_);
     for (const Entry& entry : ttys_) {
       ::tcsetattr(entry.fd, TCSANOW, &entry.original);
+      if (entry.originalSerialFlags) RestoreLatency(entry.fd, *entry.originalSerialFlags);
       ::ioctl(entry.fd, TIOCNXCL);
     }
   }
@@ -212,6 +213,7 @@ class OpenTtys {
   struct Entry {
     int fd;
     termios original;
+    std::optional<int> originalSerialFlags;
   };
   std::mutex mutex_;
   std::vector<Entry> ttys_;
@@ -234,7 +236,7 @@ Tty::Tty(const std::string& name) : fd_(::open(name.c_str(), O_RDWR | O_NOCTTY |
   if (::tcgetattr(fd_.Get(), &original_) != 0) throw ECommsError("Cannot setup comm buffer", Errno());
   ::ioctl(fd_.Get(), TIOCEXCL);
   originalSerialFlags_ = AskForLowLatency(fd_.Get());
-  OpenTtys::Instance().Add(fd_.Get(), original_);
+  OpenTtys::Instance().Add(fd_.Get(), original_, originalSerialFlags_);
 }
 
 Tty::~Tty() {
