@@ -27,6 +27,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMX_SANITIZE=ON >/de
 cmake --build build-asan -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j2
 
+echo "== real serial drivers in a QEMU guest"
+scripts/test-real-drivers.sh build
+
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzers"
   scripts/fuzz.sh

@@ -75,8 +75,8 @@ std::optional<unsigned long> PortNumber(std::string_view name, std::string_view 
 
 // The UART type the driver reports, asked without waiting for carrier or
 // making the port our controlling terminal.
-std::optional<int> UartTypeFromDevice(const std::string& name) {
-  const int fd = ::open(("/dev/" + name).c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+std::optional<int> UartTypeFromDevice(const std::string& devicePath) {
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   serial_struct info{};
   const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
@@ -84,18 +84,72 @@ std::optional<int> UartTypeFromDevice(const std::string& name) {
   return known ? std::optional<int>(info.type) : std::nullopt;
 }
 
+std::string TtyClassDirectory(const host::HostRoots& roots, const std::string& name) {
+  return roots.sys + "/class/tty/" + name;
+}
+
 // The kernel makes ttyS entries for every possible on-board UART; only those
 // with a device behind them and a known UART type are real.
-bool HasUartHardware(const std::string& name) {
-  const std::string sysDirectory = "/sys/class/tty/" + name;
+bool HasUartHardware(const host::HostRoots& roots, const std::string& name) {
+  const std::string sysDirectory = TtyClassDirectory(roots, name);
   if (::access((sysDirectory + "/device").c_str(), F_OK) != 0) return false;
   std::optional<int> type;
   if (const auto text = ReadFirstLine(sysDirectory + "/type")) {
     type = std::atoi(text->c_str());
   } else {
-    type = UartTypeFromDevice(name);
+    type = UartTypeFromDevice(roots.dev + "/" + name);
   }
   return type && *type != PORT_UNKNOWN;
+}
+
+std::int64_t NodeChangeTime(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+}
+
+// The USB device above a tty's device in sysfs: the first directory up the
+// tree with a vendor id (the interface of an ACM port, or the usb-serial
+// port and its interface, sit below it).
+std::optional<fs::path> UsbDeviceOf(const host::HostRoots& roots, const std::string& name) {
+  std::error_code error;
+  fs::path directory = fs::canonical(TtyClassDirectory(roots, name) + "/device", error);
+  if (error) return std::nullopt;
+  constexpr int kMaxLevels = 4;
+  for (int level = 0; level < kMaxLevels && directory.has_relative_path(); ++level) {
+    if (fs::exists(directory / "idVendor", error)) return directory;
+    directory = directory.parent_path();
+  }
+  return std::nullopt;
+}
+
+// The link in `directory` that leads to `devicePath`; empty when none does.
+std::string StableLinkTo(const std::string& directory, const std::string& devicePath) {
+  std::error_code error;
+  const fs::path device = fs::canonical(devicePath, error);
+  if (error) return {};
+  std::vector<std::string> names = DirectoryEntryNames(directory);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string link = directory + "/" + name;
+    if (fs::canonical(link, error) == device && !error) return link;
+  }
+  return {};
+}
+
+void AddUsbDetails(const host::HostRoots& roots, SerialPortInfo& port) {
+  port.byId = StableLinkTo(roots.dev + "/serial/by-id", port.devicePath);
+  port.byPath = StableLinkTo(roots.dev + "/serial/by-path", port.devicePath);
+  const std::optional<fs::path> usb = UsbDeviceOf(roots, port.name);
+  if (!usb) return;
+  auto attribute = [&](const char* file) { return ReadFirstLine((*usb / file).string()).value_or(""); };
+  const std::string vendor = attribute("idVendor");
+  const std::string product = attribute("idProduct");
+  if (!vendor.empty() && !product.empty()) port.usbId = vendor + ":" + product;
+  port.serialNumber = attribute("serial");
+  const std::string maker = attribute("manufacturer");
+  const std::string model = attribute("product");
+  port.description = maker.empty() || model.empty() ? maker + model : maker + " " + model;
 }
 
 // Symbolic links in `directory` whose target exists, as absolute paths
@@ -168,6 +222,49 @@ std::vector<std::string> NumberedPorts(const std::vector<std::string>& devices, 
   return names;
 }
 
+std::vector<std::string> AdaptersInOrderOfAppearance(std::vector<AppearedAdapter> adapters) {
+  // USB before ACM, then by number: the order NumberedPorts gives each kind.
+  auto rank = [](const std::string& name) {
+    const auto usb = PortNumber(name, "ttyUSB");
+    return usb ? std::pair(0, *usb) : std::pair(1, PortNumber(name, "ttyACM").value_or(0));
+  };
+  std::stable_sort(adapters.begin(), adapters.end(), [&](const AppearedAdapter& a, const AppearedAdapter& b) {
+    if (a.appearedAt != b.appearedAt) return a.appearedAt < b.appearedAt;
+    return rank(a.name) < rank(b.name);
+  });
+  std::vector<std::string> names;
+  for (AppearedAdapter& adapter : adapters) names.push_back(std::move(adapter.name));
+  return names;
+}
+
+std::vector<SerialPortInfo> FindSerialPorts(const HostRoots& roots, const std::string& simulatorDirectory,
+                                            bool details) {
+  const std::vector<std::string> devices = DirectoryEntryNames(roots.dev);
+  std::vector<SerialPortInfo> ports;
+  auto add = [&](std::string name, std::string path, PortKind kind) {
+    SerialPortInfo& port = ports.emplace_back();
+    port.name = std::move(name);
+    port.devicePath = std::move(path);
+    port.kind = kind;
+  };
+  for (std::string& name : NumberedPorts(devices, "ttyS")) {
+    if (HasUartHardware(roots, name)) add(name, roots.dev + "/" + name, PortKind::BuiltIn);
+  }
+  std::vector<AppearedAdapter> adapters;
+  for (const char* prefix : {"ttyUSB", "ttyACM"}) {
+    for (std::string& name : NumberedPorts(devices, prefix)) {
+      adapters.push_back({name, NodeChangeTime(roots.dev + "/" + name)});
+    }
+  }
+  for (std::string& name : AdaptersInOrderOfAppearance(std::move(adapters))) {
+    const PortKind kind = name.starts_with("ttyUSB") ? PortKind::Usb : PortKind::Acm;
+    add(name, roots.dev + "/" + name, kind);
+    if (details) AddUsbDetails(roots, ports.back());
+  }
+  for (std::string& path : PublishedSimulatorPorts(simulatorDirectory)) add(path, path, PortKind::Simulator);
+  return ports;
+}
+
 bool DirectoryTakesSettings(const std::string& directory) {
   std::string probe = directory + ".mx7410-probe-XXXXXX";
   const int fd = ::mkstemp(probe.data());
@@ -229,19 +326,24 @@ std::string SettingsDirectory() {
 }
 
 std::vector<std::string> ListSerialPortNames() {
-  const std::vector<std::string> devices = DirectoryEntryNames("/dev");
-  std::vector<std::string> ports = host::NumberedPorts(devices, "ttyUSB");
-  for (std::string& name : host::NumberedPorts(devices, "ttyACM")) ports.push_back(std::move(name));
-  for (std::string& name : host::NumberedPorts(devices, "ttyS")) {
-    if (HasUartHardware(name)) ports.push_back(std::move(name));
+  std::vector<std::string> names;
+  for (SerialPortInfo& port : host::FindSerialPorts({}, SimulatorPortDirectory(), false)) {
+    names.push_back(std::move(port.name));
   }
-  for (std::string& path : PublishedSimulatorPorts(SimulatorPortDirectory())) ports.push_back(std::move(path));
-  return ports;
+  return names;
 }
+
+std::vector<SerialPortInfo> DescribeSerialPorts() { return host::FindSerialPorts({}, SimulatorPortDirectory(), true); }
 
 std::string PortDevicePath(const std::string& name) {
   if (!name.empty() && name.front() == '/') return name;
-  return "/dev/" + name;
+  const std::string device = "/dev/" + name;
+  if (name.empty() || name.find('/') != std::string::npos || ::access(device.c_str(), F_OK) == 0) return device;
+  // A simulator's port by its published name, as its link is called.
+  std::error_code error;
+  const fs::path published = fs::path(SimulatorPortDirectory()) / name;
+  if (fs::is_symlink(published, error)) return fs::absolute(published, error).lexically_normal().string();
+  return device;
 }
 
 std::string SimulatorPortDirectory() {

@@ -4,10 +4,16 @@
 #include <windows.h>
 // after windows.h, which defines its types
 #include <tlhelp32.h>
+// GUID_DEVCLASS_PORTS defined here, not only declared
+#include <initguid.h>
+// after initguid.h
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string_view>
 
 #include "app/HostSystem.h"
@@ -93,6 +99,84 @@ bool ReadStringValue(HKEY key, const std::string& name, std::string& data) {
   return true;
 }
 
+// A value of the serial port list: the driver's device name and the port name.
+struct RegisteredPort {
+  std::string device;  // e.g. \Device\Serial0, \Device\VCP0, \Device\USBSER000
+  std::string name;    // e.g. COM5
+};
+
+// The registry's list in enumeration order; empty when it cannot be read.
+std::vector<RegisteredPort> RegisteredPorts() {
+  const RegistryKey key(kSerialCommKey);
+  if (key.get() == nullptr) return {};
+  std::vector<RegisteredPort> ports;
+  for (const std::string& device : ValueNames(key.get())) {
+    std::string name;
+    if (!ReadStringValue(key.get(), device, name)) return {};
+    ports.push_back({device, name});
+  }
+  return ports;
+}
+
+// The built-in UARTs' driver names its devices Serial0, Serial1, ...; the
+// class driver of USB modems (ACM) USBSER000, ...; adapters' own drivers
+// choose names of their own.
+PortKind KindOfDevice(const std::string& device) {
+  const std::string upper = UpperCase(device);
+  if (upper.starts_with("\\DEVICE\\SERIAL")) return PortKind::BuiltIn;
+  if (upper.find("USBSER") != std::string::npos) return PortKind::Acm;
+  return PortKind::Usb;
+}
+
+std::string WideRegistryString(HKEY key, const wchar_t* name) {
+  wchar_t buffer[256] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return {};
+  }
+  return Utf8FromWide(buffer);
+}
+
+std::string DeviceProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t buffer[512] = {};
+  if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr, reinterpret_cast<BYTE*>(buffer),
+                                         sizeof buffer - sizeof(wchar_t), nullptr)) {
+    return {};
+  }
+  return Utf8FromWide(buffer);
+}
+
+std::string DeviceInstanceId(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+  wchar_t buffer[512] = {};
+  if (!SetupDiGetDeviceInstanceIdW(devices, &device, buffer, 511, nullptr)) return {};
+  return Utf8FromWide(buffer);
+}
+
+// What Windows' device manager shows of every present port, by port name.
+std::map<std::string, SerialPortInfo> PortDeviceDetails() {
+  std::map<std::string, SerialPortInfo> details;
+  const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (devices == INVALID_HANDLE_VALUE) return details;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+    const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    const std::string name = WideRegistryString(key, L"PortName");
+    RegCloseKey(key);
+    if (name.empty()) continue;
+    const host::UsbIdentity usb = host::UsbIdentityFromInstanceId(DeviceInstanceId(devices, device));
+    SerialPortInfo& port = details[UpperCase(name)];
+    port.description = DeviceProperty(devices, device, SPDRP_FRIENDLYNAME);
+    port.usbId = usb.usbId;
+    port.serialNumber = usb.serialNumber;
+  }
+  SetupDiDestroyDeviceInfoList(devices);
+  return details;
+}
+
 bool TerminateProcessById(DWORD pid) {
   const Handle process(OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
   return process.valid() && TerminateProcess(process.get(), 0) != FALSE;
@@ -132,6 +216,27 @@ std::string UserConfigDirectory() {
   return WithSeparator(Utf8FromWide(appData)) + "mx7410\\";
 }
 
+UsbIdentity UsbIdentityFromInstanceId(std::string_view id) {
+  UsbIdentity identity;
+  const std::string upper = UpperCase(std::string(id));
+  const std::size_t vid = upper.find("VID_");
+  const std::size_t pid = upper.find("PID_");
+  if (vid == std::string::npos || pid == std::string::npos || vid + 8 > upper.size() || pid + 8 > upper.size()) {
+    return identity;
+  }
+  std::string hex = upper.substr(vid + 4, 4) + ":" + upper.substr(pid + 4, 4);
+  std::transform(hex.begin(), hex.end(), hex.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  identity.usbId = hex;
+  // USB\VID_x&PID_y\SERIAL; a generated instance (no serial number) has '&' in it.
+  const std::size_t last = id.rfind('\\');
+  if (upper.starts_with("USB\\") && last != std::string::npos && last > pid) {
+    const std::string_view serial = id.substr(last + 1);
+    if (!serial.empty() && serial.find('&') == std::string_view::npos) identity.serialNumber = serial;
+  }
+  return identity;
+}
+
 }  // namespace host
 
 // ---- Interface ----------------------------------------------------------------
@@ -157,13 +262,20 @@ std::string SettingsDirectory() {
 }
 
 std::vector<std::string> ListSerialPortNames() {
-  const RegistryKey key(kSerialCommKey);
-  if (key.get() == nullptr) return {};
-  std::vector<std::string> ports;
-  for (const std::string& name : ValueNames(key.get())) {
-    std::string port;
-    if (!ReadStringValue(key.get(), name, port)) return {};
-    ports.push_back(port);
+  std::vector<std::string> names;
+  for (RegisteredPort& port : RegisteredPorts()) names.push_back(std::move(port.name));
+  return names;
+}
+
+std::vector<SerialPortInfo> DescribeSerialPorts() {
+  std::map<std::string, SerialPortInfo> details = PortDeviceDetails();
+  std::vector<SerialPortInfo> ports;
+  for (RegisteredPort& registered : RegisteredPorts()) {
+    SerialPortInfo port = details[UpperCase(registered.name)];
+    port.kind = KindOfDevice(registered.device);
+    port.devicePath = PortDevicePath(registered.name);
+    port.name = std::move(registered.name);
+    ports.push_back(std::move(port));
   }
   return ports;
 }

@@ -22,8 +22,14 @@ TComm::~TComm() {
 }
 
 void TComm::OpenComm() {
-  if (port_) throw ECommsError("This serial port already opened");
-  port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_, openCount_ + 1));
+  lastOpenFailure_.reset();
+  try {
+    if (port_) throw ECommsError("This serial port already opened");
+    port_ = std::make_unique<Port>(settings_, serial::CommNotices(owner_, self_, openCount_ + 1));
+  } catch (const ECommsError& error) {
+    lastOpenFailure_ = error;
+    throw;
+  }
   ++openCount_;
   jobsQueued_ = 0;
   jobsSent_ = 0;

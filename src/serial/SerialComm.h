@@ -9,17 +9,28 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "serial/EventLoop.h"
 
 namespace mx {
 
-// The only exception of the component; raised by OpenComm alone.
+// The only exception of the component; raised by OpenComm alone. Its
+// message is the component's fixed text; when the operating system refused
+// (no such device, in use, no permission) it also keeps the system's error.
 class ECommsError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ECommsError(const std::string& message, std::error_code systemError = {})
+      : std::runtime_error(message), systemError_(systemError) {}
+
+  // Empty when the failure was not the system's (say, not a terminal).
+  const std::error_code& SystemError() const { return systemError_; }
+
+ private:
+  std::error_code systemError_;
 };
 
 enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
@@ -77,6 +88,10 @@ class TComm {
   // component closed, except for "This serial port already opened", which
   // leaves the open port as it was.
   void OpenComm();
+  // The error of the last OpenComm when it failed; nothing after a
+  // successful one. For a front end that reports why, after the owner's
+  // handler has shown the fixed message.
+  const std::optional<ECommsError>& LastOpenFailure() const { return lastOpenFailure_; }
 
   // Stops the receive thread, then the transmit thread (at most
   // kThreadStopTimeout each), discards queued send jobs and unsent bytes, and
@@ -212,6 +227,7 @@ class TComm {
   // Jobs the transmit thread has reported written and drained.
   std::uint64_t jobsSent_ = 0;
   std::unique_ptr<Port> port_;
+  std::optional<ECommsError> lastOpenFailure_;
   // Shared with queued notifications, so that one still queued after the
   // component is gone finds it cleared and does nothing.
   std::shared_ptr<TComm*> self_;

@@ -42,8 +42,9 @@
 
 #if defined(__linux__)
 // serial_icounter_struct, for TIOCGICOUNT. linux/termios.h would clash with
-// glibc's termios.h; linux/serial.h does not.
+// glibc's termios.h; linux/serial.h does not. sys/sysmacros.h: major().
 #include <linux/serial.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace mx {
@@ -100,6 +101,38 @@ std::optional<serial::LineCounters> ReadLineCounters(int fd) {
 std::optional<serial::LineCounters> ReadLineCounters(int) { return std::nullopt; }  // no counters here
 #endif
 
+#if defined(__linux__) && defined(TIOCSSERIAL)
+// USB serial adapters (ttyUSB: usb-serial, character major 188) hand received
+// bytes to the host at each tick of a latency timer, 16 ms on common ones;
+// every reply then waits for the next tick. ASYNC_LOW_LATENCY asks the
+// driver for its shortest (1 ms on FTDI). A normal user may set it.
+constexpr unsigned kUsbSerialMajor = 188;
+
+// The driver's flags before low latency was asked for; nothing when the port
+// is no USB adapter or its driver does not take the request.
+std::optional<int> AskForLowLatency(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || major(info.st_rdev) != kUsbSerialMajor) return std::nullopt;
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+  const int original = serial.flags;
+  if (original & ASYNC_LOW_LATENCY) return std::nullopt;  // already so: nothing to put back
+  serial.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+  return original;
+}
+
+void RestoreLatency(int fd, int originalFlags) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;  // the adapter is gone
+  serial.flags = originalFlags;
+  ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+#else
+std::optional<int> AskForLowLatency(int) { return std::nullopt; }                   // no such request here
+void RestoreLatency(int, int) {}
+#endif
+
 // ---------------------------------------------------------------------------
 // Descriptors
 
@@ -148,6 +181,7 @@ class Tty {
  private:
   UniqueFd fd_;
   termios original_{};
+  std::optional<int> originalSerialFlags_;  // set when low latency was asked for
 };
 
 // The ports open in this process with the settings they had before, for
@@ -158,9 +192,9 @@ class OpenTtys {
     static OpenTtys ttys;
     return ttys;
   }
-  void Add(int fd, const termios& original) {
+  void Add(int fd, const termios& original, std::optional<int> originalSerialFlags) {
     std::lock_guard lock(mutex_);
-    ttys_.push_back({fd, original});
+    ttys_.push_back({fd, original, originalSerialFlags});
   }
   void Remove(int fd) {
     std::lock_guard lock(mutex_);
@@ -170,6 +204,7 @@ class OpenTtys {
     std::lock_guard lock(mutex_);
     for (const Entry& entry : ttys_) {
       ::tcsetattr(entry.fd, TCSANOW, &entry.original);
+      if (entry.originalSerialFlags) RestoreLatency(entry.fd, *entry.originalSerialFlags);
       ::ioctl(entry.fd, TIOCNXCL);
     }
   }
@@ -178,26 +213,35 @@ class OpenTtys {
   struct Entry {
     int fd;
     termios original;
+    std::optional<int> originalSerialFlags;
   };
   std::mutex mutex_;
   std::vector<Entry> ttys_;
 };
 
+std::error_code Errno() { return {errno, std::generic_category()}; }
+
 Tty::Tty(const std::string& name) : fd_(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
-  if (!fd_) throw ECommsError("Error opening serial port");
+  if (!fd_) throw ECommsError("Error opening serial port", Errno());
   if (!IsCharacterDevice(fd_.Get())) throw ECommsError("File handle is not a comm handle ");
   // The lock refuses a second opener in this process or another. TIOCEXCL
   // makes the kernel refuse further opens as well, except for root.
-  if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) throw ECommsError("Error opening serial port");
+  if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    throw ECommsError("Error opening serial port",
+                      held ? std::make_error_code(std::errc::device_or_resource_busy) : Errno());
+  }
   // A character device without terminal settings (/dev/null, say) has no
   // driver queues to set up: it is no serial port.
-  if (::tcgetattr(fd_.Get(), &original_) != 0) throw ECommsError("Cannot setup comm buffer");
+  if (::tcgetattr(fd_.Get(), &original_) != 0) throw ECommsError("Cannot setup comm buffer", Errno());
   ::ioctl(fd_.Get(), TIOCEXCL);
-  OpenTtys::Instance().Add(fd_.Get(), original_);
+  originalSerialFlags_ = AskForLowLatency(fd_.Get());
+  OpenTtys::Instance().Add(fd_.Get(), original_, originalSerialFlags_);
 }
 
 Tty::~Tty() {
   OpenTtys::Instance().Remove(fd_.Get());
+  if (originalSerialFlags_) RestoreLatency(fd_.Get(), *originalSerialFlags_);
   ::tcsetattr(fd_.Get(), TCSANOW, &original_);  // fails harmlessly after a hang-up
   ::ioctl(fd_.Get(), TIOCNXCL);
 }  // closing the descriptor releases the lock

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 namespace mx {
@@ -63,11 +64,14 @@ UniqueHandle MakeEvent(bool manualReset, bool signalled) {
 // Any result of a zero-time wait other than a time-out counts as signalled.
 bool IsSignalled(HANDLE event) { return ::WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
 
+// The calling thread's last Win32 error, with its text from the system.
+std::error_code SystemError() { return {static_cast<int>(::GetLastError()), std::system_category()}; }
+
 // Raises ECommsError; a failed open leaves nothing open.
 UniqueHandle OpenCommHandle(const std::string& name) {
   UniqueHandle comm(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
-  if (!comm) throw ECommsError("Error opening serial port");
+  if (!comm) throw ECommsError("Error opening serial port", SystemError());
   if (::GetFileType(comm.Get()) != FILE_TYPE_CHAR) throw ECommsError("File handle is not a comm handle ");
   if (!::SetupComm(comm.Get(), kDriverQueueSize, kDriverQueueSize)) throw ECommsError("Cannot setup comm buffer");
   return comm;

@@ -236,6 +236,145 @@ TEST(ListSerialPortNames, WithoutASimulatorListsOnlyRealPorts) {
   EXPECT_EQ(ListSerialPortNames(), names);  // a stable order
 }
 
+TEST(PortDevicePath, TakesASimulatorsPublishedNameWhereDevHasNoSuchDevice) {
+  PseudoTerminal pty;
+  ScratchDirectory scratch;
+  const std::string ports = scratch.MakeDirectory("ports", 0755);
+  fs::create_symlink(pty.SlavePath(), ports + "/sim0");
+  ScopedEnvironment portDir("MX7410_PORT_DIR", ports);
+  EXPECT_EQ(mx::PortDevicePath("sim0"), ports + "/sim0");
+  EXPECT_EQ(mx::PortDevicePath("sim1"), "/dev/sim1") << "nothing published under that name";
+  EXPECT_EQ(mx::PortDevicePath("null"), "/dev/null") << "/dev comes first";
+}
+
+struct AppearanceCase {
+  std::string what;
+  std::vector<host::AppearedAdapter> adapters;
+  std::vector<std::string> expected;
+};
+
+class AdapterOrder : public testing::TestWithParam<AppearanceCase> {};
+
+TEST_P(AdapterOrder, NewestLast) {
+  EXPECT_EQ(host::AdaptersInOrderOfAppearance(GetParam().adapters), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AdapterOrder,
+    testing::Values(
+        // ttyUSB0 was freed by an unplug and taken again by the adapter plugged last
+        AppearanceCase{
+            "replugged", {{"ttyUSB0", 300}, {"ttyUSB1", 100}, {"ttyACM0", 200}}, {"ttyUSB1", "ttyACM0", "ttyUSB0"}},
+        AppearanceCase{
+            "same moment", {{"ttyACM0", 5}, {"ttyUSB10", 5}, {"ttyUSB2", 5}}, {"ttyUSB2", "ttyUSB10", "ttyACM0"}},
+        AppearanceCase{"none", {}, {}}),
+    [](const testing::TestParamInfo<AppearanceCase>& info) { return test::CaseName(info.param.what); });
+
+// A made-up /dev and /sys as the kernel and udev lay them out: two built-in
+// UARTs and two phantom ones, an FTDI adapter and an ACM modem.
+class FakeHostTree : public testing::Test {
+ protected:
+  FakeHostTree() : roots_{scratch_ / "dev", scratch_ / "sys"} {
+    fs::create_directories(roots_.dev + "/serial/by-id");
+    fs::create_directories(roots_.dev + "/serial/by-path");
+    const std::string platform = roots_.sys + "/devices/platform/serial8250";
+    const std::string usb = roots_.sys + "/devices/pci0000:00/0000:00:04.0/usb1";
+    Uart("ttyS0", platform + "/tty/ttyS0", "4");
+    Uart("ttyS1", platform + "/tty/ttyS1", "4");
+    Uart("ttyS2", platform + "/tty/ttyS2", "0");  // no UART found at its address
+    Node("ttyS3");                                // no device at all
+    UsbDevice(usb + "/1-1", "0403", "6001", "FT4XQ2", "FTDI", "FT232R USB UART");
+    UsbDevice(usb + "/1-2", "2341", "0043", "", "Arduino", "");
+    Tty("ttyUSB0", usb + "/1-1/1-1:1.0/ttyUSB0");
+    Tty("ttyACM0", usb + "/1-2/1-2:1.0");
+    fs::create_symlink("../../ttyUSB0", roots_.dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_FT4XQ2-if00-port0");
+    fs::create_symlink("../../ttyUSB0", roots_.dev + "/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0");
+    fs::create_symlink("../../ttyACM0", roots_.dev + "/serial/by-id/usb-Arduino-if00");
+  }
+
+  void Node(const std::string& name) { test::WriteBytes(roots_.dev + "/" + name, ""); }
+  void Tty(const std::string& name, const std::string& device) {
+    Node(name);
+    fs::create_directories(device);
+    fs::create_directories(roots_.sys + "/class/tty/" + name);
+    fs::create_symlink(device, roots_.sys + "/class/tty/" + name + "/device");
+  }
+  void Uart(const std::string& name, const std::string& device, const std::string& type) {
+    Tty(name, device);
+    test::WriteBytes(roots_.sys + "/class/tty/" + name + "/type", type + "\n");
+  }
+  void UsbDevice(const std::string& directory, const std::string& vendor, const std::string& product,
+                 const std::string& serial, const std::string& maker, const std::string& model) {
+    fs::create_directories(directory);
+    test::WriteBytes(directory + "/idVendor", vendor + "\n");
+    test::WriteBytes(directory + "/idProduct", product + "\n");
+    if (!serial.empty()) test::WriteBytes(directory + "/serial", serial + "\n");
+    if (!maker.empty()) test::WriteBytes(directory + "/manufacturer", maker + "\n");
+    if (!model.empty()) test::WriteBytes(directory + "/product", model + "\n");
+  }
+
+  std::vector<std::string> Names(const std::vector<SerialPortInfo>& ports) {
+    std::vector<std::string> names;
+    for (const SerialPortInfo& port : ports) names.push_back(port.name);
+    return names;
+  }
+
+  ScratchDirectory scratch_;
+  host::HostRoots roots_;
+};
+
+TEST_F(FakeHostTree, BuiltInPortsWithHardwareFirstThenAdaptersThenSimulators) {
+  PseudoTerminal pty;
+  const std::string simulators = scratch_.MakeDirectory("sims", 0755);
+  fs::create_symlink(pty.SlavePath(), simulators + "/sim0");
+
+  const std::vector<SerialPortInfo> ports = host::FindSerialPorts(roots_, simulators, true);
+  ASSERT_EQ(ports.size(), 5u) << testing::PrintToString(Names(ports));
+  EXPECT_EQ(ports[0].name, "ttyS0");
+  EXPECT_EQ(ports[1].name, "ttyS1");
+  EXPECT_EQ(ports[0].kind, PortKind::BuiltIn);
+  EXPECT_EQ(ports[0].devicePath, roots_.dev + "/ttyS0");
+  EXPECT_EQ(ports[4].name, simulators + "/sim0");
+  EXPECT_EQ(ports[4].kind, PortKind::Simulator);
+
+  const auto adapter = std::find_if(ports.begin(), ports.end(), [](auto& p) { return p.name == "ttyUSB0"; });
+  ASSERT_NE(adapter, ports.end());
+  EXPECT_EQ(adapter->kind, PortKind::Usb);
+  EXPECT_EQ(adapter->usbId, "0403:6001");
+  EXPECT_EQ(adapter->serialNumber, "FT4XQ2");
+  EXPECT_EQ(adapter->description, "FTDI FT232R USB UART");
+  EXPECT_EQ(adapter->byId, roots_.dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_FT4XQ2-if00-port0");
+  EXPECT_EQ(adapter->byPath, roots_.dev + "/serial/by-path/pci-0000:00:04.0-usb-0:1:1.0-port0");
+
+  const auto modem = std::find_if(ports.begin(), ports.end(), [](auto& p) { return p.name == "ttyACM0"; });
+  ASSERT_NE(modem, ports.end());
+  EXPECT_EQ(modem->kind, PortKind::Acm);
+  EXPECT_EQ(modem->usbId, "2341:0043");
+  EXPECT_EQ(modem->serialNumber, "");
+  EXPECT_EQ(modem->description, "Arduino");
+  EXPECT_EQ(modem->byId, roots_.dev + "/serial/by-id/usb-Arduino-if00");
+  EXPECT_EQ(modem->byPath, "");
+
+  const std::vector<SerialPortInfo> plain = host::FindSerialPorts(roots_, simulators, false);
+  EXPECT_EQ(Names(plain), Names(ports));
+  EXPECT_EQ(plain[2].usbId, "") << "details only when asked for";
+}
+
+TEST_F(FakeHostTree, TheAdapterPluggedLastIsListedLast) {
+  // Its device node is made after the others'. The file system's clock may
+  // be coarser than two creations: touch it until its time is later.
+  struct stat before {};
+  ASSERT_EQ(::stat((roots_.dev + "/ttyACM0").c_str(), &before), 0);
+  Tty("ttyUSB1", roots_.sys + "/devices/pci0000:00/0000:00:04.0/usb1/1-3/1-3:1.0/ttyUSB1");
+  for (struct stat after{}; ::stat((roots_.dev + "/ttyUSB1").c_str(), &after) == 0;) {
+    if (after.st_ctim.tv_sec != before.st_ctim.tv_sec || after.st_ctim.tv_nsec > before.st_ctim.tv_nsec) break;
+    ::chmod((roots_.dev + "/ttyUSB1").c_str(), 0644);
+  }
+  const std::vector<SerialPortInfo> ports = host::FindSerialPorts(roots_, scratch_ / "no-sims", false);
+  ASSERT_FALSE(ports.empty());
+  EXPECT_EQ(ports.back().name, "ttyUSB1") << testing::PrintToString(Names(ports));
+}
+
 // ---- Processes ----------------------------------------------------------------
 
 struct NameCase {

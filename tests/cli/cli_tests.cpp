@@ -1,10 +1,13 @@
 // mx7410-flash end to end: the built program runs as a child process against
 // simulated bootloaders on real pseudo-terminals in this process.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -45,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(Errors, CliUsage,
                                            UsageCase{{"--wait", "2.5", "connect"}, "--wait wants a whole number"},
                                            UsageCase{{"--read-gap=-1", "connect"}, "--read-gap wants a whole number"},
                                            UsageCase{{"--speed", "9600", "connect"}, "unknown option --speed"},
-                                           UsageCase{{"connect", "--port"}, "--port wants a value"}));
+                                           UsageCase{{"connect", "--port"}, "--port wants a value"},
+                                           UsageCase{{"--long", "connect"}, "--long goes with ports"}));
 
 TEST_F(Cli, HelpDocumentsTheCommandsAndExitStatuses) {
   const ChildResult run = Flash({"--help"});
@@ -215,10 +219,54 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedFileCase{"", "\". Not a regular file", "fifo"},
                       RefusedFileCase{"", "Cannot open file \"/dev/zero\". Not a regular file", "/dev/zero"}));
 
-TEST_F(Cli, MissingPortExits4) {
-  const ChildResult run = Flash({"--port", (files.Path() / "no-such-port").string(), "--wait", "1", "connect"});
+// A port that will not open ends the command there, with the system's
+// reason; no greeting goes to a closed port.
+TEST_F(Cli, MissingPortExits4SayingWhy) {
+  const std::string port = (files.Path() / "no-such-port").string();
+  for (const char* command : {"connect", "update"}) {
+    std::vector<std::string> args{"--port", port, command};
+    if (std::string(command) == "update") args.push_back(WriteImage(SampleImage(32, 0)));
+    const ChildResult run = Flash(args);
+    EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
+    EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Error opening serial port,Is not connect Mx7410 !"});
+    EXPECT_EQ(run.err, "mx7410-flash: cannot open " + port + ": No such file or directory\n");
+  }
+}
+
+TEST_F(Cli, PortHeldByAnotherProgramExits4AsBusy) {
+  Device device;
+  const int holder = ::open(device.Port().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  const ChildResult run = Flash({"--port", device.Port(), "connect"});
+  ::close(holder);
   EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
-  EXPECT_TRUE(Contains(run.out, "Error opening serial port,Is not connect Mx7410 !")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "cannot open " + device.Port() + ": Device or resource busy")) << run.err;
+}
+
+TEST_F(Cli, PortTakesASimulatorsPublishedName) {
+  Device device;
+  device.sim.Publish(portDirectory().string(), "sim0");
+  const ChildResult run = Flash({"--port", "sim0", "--quiet", "connect"});
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(Lines(run.out).front(), "Bootloader Version:1.1");
+}
+
+TEST_F(Cli, PortsLongDescribesEveryPortLikeThePlainList) {
+  Device device;
+  device.sim.Publish(portDirectory().string(), "sim0");
+  const ChildResult plain = Flash({"ports"});
+  const ChildResult run = Flash({"ports", "--long"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> names = Lines(plain.out);
+  ASSERT_EQ(lines.size(), names.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(lines[i].starts_with(names[i] + "\t")) << lines[i];
+    EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 7) << lines[i];
+  }
+  const std::string published = (portDirectory() / "sim0").string();
+  EXPECT_EQ(lines.back(), published + "\t" + published + "\tsimulator\t-\t-\t-\t-\t-");
 }
 
 TEST_F(Cli, SilentDeviceExits1WithTheConnectFailure) {

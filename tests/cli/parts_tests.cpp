@@ -14,6 +14,7 @@
 #include "InterruptGuard.h"
 #include "JsonEvent.h"
 #include "PortAccess.h"
+#include "PortListing.h"
 #include "ProgressBar.h"
 #include "Sha256.h"
 #include "StationLog.h"
@@ -72,6 +73,20 @@ TEST(CommandLine, StationTakesFixedPortsRetriesAndALog) {
   EXPECT_EQ(parsed.options.logFile, "boards.jsonl");
   EXPECT_EQ(ParseCommandLine({"station", "fw.hex"}).options.retries, 2);
   EXPECT_EQ(ParseCommandLine({"update", "fw.hex"}).options.retries, 0);  // a run alone reports a time-out at once
+}
+
+TEST(PortListing, OneLineOfTabSeparatedFieldsWithDashesForTheUnknown) {
+  SerialPortInfo adapter{
+      "ttyUSB0", "/dev/ttyUSB0",      PortKind::Usb, "0403:6001", "FT4XQ2", "/dev/serial/by-id/usb-FTDI-if00-port0",
+      "",        "FTDI\tFT232R\nUART"};
+  EXPECT_EQ(
+      LongPortLine(adapter),
+      "ttyUSB0\t/dev/ttyUSB0\tUSB\t0403:6001\tFT4XQ2\t/dev/serial/by-id/usb-FTDI-if00-port0\t-\tFTDI FT232R UART");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(PrintLongPortList({}, out, err), kExitPortFailed);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "mx7410-flash: no serial port is listed\n");
 }
 
 TEST(CommandLine, DoubleDashEndsTheOptions) {

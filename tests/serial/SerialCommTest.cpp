@@ -321,16 +321,18 @@ TEST_F(SerialCommTest, FailedOpenRaisesItsMessageAndLeavesNothingOpen) {
   holder.SetCommName(pty_.SlavePath());
   holder.OpenComm();
 
+  // The component's fixed message, and the system's reason where it gave one.
   struct Case {
     std::string name;
     std::string message;
+    std::error_code systemError;
   };
   const Case cases[] = {
-      {"/nonexistent/ttyS99", "Error opening serial port"},
-      {"/tmp", "Error opening serial port"},  // a directory cannot be opened for writing
-      {regularFile, "File handle is not a comm handle "},
-      {"/dev/null", "Cannot setup comm buffer"},  // a character device, but no terminal
-      {pty_.SlavePath(), "Error opening serial port"},
+      {"/nonexistent/ttyS99", "Error opening serial port", std::make_error_code(std::errc::no_such_file_or_directory)},
+      {"/tmp", "Error opening serial port", std::make_error_code(std::errc::is_a_directory)},
+      {regularFile, "File handle is not a comm handle ", {}},
+      {"/dev/null", "Cannot setup comm buffer", std::make_error_code(std::errc::inappropriate_io_control_operation)},
+      {pty_.SlavePath(), "Error opening serial port", std::make_error_code(std::errc::device_or_resource_busy)},
   };
   for (const Case& c : cases) {
     const int before = OpenDescriptorCount();
@@ -340,7 +342,10 @@ TEST_F(SerialCommTest, FailedOpenRaisesItsMessageAndLeavesNothingOpen) {
       ADD_FAILURE() << c.name << " opened";
     } catch (const ECommsError& error) {
       EXPECT_EQ(std::string(error.what()), c.message) << c.name;
+      EXPECT_EQ(error.SystemError(), c.systemError) << c.name << ": " << error.SystemError().message();
     }
+    ASSERT_TRUE(comm_->LastOpenFailure()) << c.name;
+    EXPECT_EQ(comm_->LastOpenFailure()->SystemError(), c.systemError) << c.name;
     EXPECT_FALSE(comm_->IsOpen()) << c.name;
     EXPECT_EQ(OpenDescriptorCount(), before) << c.name;
   }
@@ -350,6 +355,7 @@ TEST_F(SerialCommTest, FailedOpenRaisesItsMessageAndLeavesNothingOpen) {
   comm_->SetCommName(pty_.SlavePath());
   comm_->OpenComm();
   EXPECT_TRUE(comm_->IsOpen());
+  EXPECT_FALSE(comm_->LastOpenFailure()) << "a successful open forgets the failure";
 }
 
 TEST_F(SerialCommTest, OpenWithoutADescriptorForTheStopSignal) {

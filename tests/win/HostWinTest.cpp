@@ -70,6 +70,26 @@ TEST(HostWin, RegistryListsTheMappedPorts) {
   EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size());
 }
 
+TEST(HostWin, DescriptionsFollowTheRegistryList) {
+  const std::vector<std::string> listed = ListSerialPortNames();
+  const std::vector<SerialPortInfo> described = DescribeSerialPorts();
+  ASSERT_EQ(described.size(), listed.size());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    EXPECT_EQ(described[i].name, listed[i]);
+    EXPECT_EQ(described[i].devicePath, "\\\\.\\" + listed[i]);
+  }
+}
+
+TEST(HostWin, UsbIdentityComesFromTheInstanceId) {
+  const host::UsbIdentity ftdi = host::UsbIdentityFromInstanceId("USB\\VID_0403&PID_6001\\A700ABCD");
+  EXPECT_EQ(ftdi.usbId, "0403:6001");
+  EXPECT_EQ(ftdi.serialNumber, "A700ABCD");
+  const host::UsbIdentity noSerial = host::UsbIdentityFromInstanceId("USB\\VID_1A86&PID_7523\\5&2F0C3D&0&2");
+  EXPECT_EQ(noSerial.usbId, "1a86:7523");
+  EXPECT_EQ(noSerial.serialNumber, "") << "a generated instance id is no serial number";
+  EXPECT_EQ(host::UsbIdentityFromInstanceId("ACPI\\PNP0501\\1").usbId, "");
+}
+
 // ---- Ending processes -------------------------------------------------------
 
 class Sleeper {

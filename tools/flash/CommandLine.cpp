@@ -158,6 +158,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       parsed.options.allPorts = true;
     } else if (argument == "--json") {
       parsed.options.json = true;
+    } else if (argument == "--long" || argument == "-l") {
+      parsed.options.longListing = true;
     } else {
       const std::size_t equals = argument.find('=');
       const std::string name = argument.substr(0, equals);
@@ -195,13 +197,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   if (stationOnlyGiven && !station) return Usage("--retries and --log belong to station");
   if (station && parsed.options.allPorts) return Usage("station watches for ports itself; give fixed ones with --port");
   if (station && !retriesGiven) parsed.options.retries = kDefaultStationRetries;
+  if (parsed.options.longListing && parsed.options.command != Command::Ports) return Usage("--long goes with ports");
   if (parsed.options.ports.size() == 1) parsed.options.port = parsed.options.ports.front();
   parsed.action = ParsedCommandLine::Action::Run;
   return parsed;
 }
 
 std::string UsageText() {
-  return "usage: mx7410-flash [-p|--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [-q|--quiet]\n"
+  return "usage: mx7410-flash [-p|--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [-q|--quiet] "
+         "[-l|--long]\n"
          "                    [--json] [--read-gap MS] [--max-wait SECONDS] COMMAND [FILE]\n"
          "       mx7410-flash station FILE [--port NAME]... [--retries N] [--log FILE]\n"
          "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE, station FILE\n"
@@ -217,7 +221,9 @@ usage: mx7410-flash [OPTIONS] COMMAND [FILE]
 
 Commands:
   ports           list the serial ports, one a line; the last one is the
-                  automatic choice
+                  automatic choice: built-in ports first, then USB and ACM
+                  adapters as they were plugged in (the newest last), then
+                  simulated ones
   connect         greet the bootloader; print its version and the
                   OldVersion and RestorePoint lines; then disconnect
   update FILE     connect, then write FILE into the device (erase, blocks,
@@ -238,7 +244,12 @@ Commands:
                   powers on (as the wizard catches it)
 
 Options:
-  --port, -p NAME    the port: a name from 'ports' or a device path. Without
+  --long, -l         ports: one line per port with tab-separated fields:
+                     name, device path, kind (built-in, USB, ACM, simulator),
+                     USB vendor:product, serial number, /dev/serial/by-id and
+                     by-path links, description; "-" where unknown
+  --port, -p NAME    the port: a name as 'ports' lists it or as the window's
+                     port box takes it (ttyUSB0, sim0), or a device path. Without
                      it the last listed port is taken at every connect. Give
                      it several times to run the command on every port at
                      once, each port as if it were alone.
@@ -286,7 +297,9 @@ status of the first port, in command-line order, that failed):
      seen within --max-wait, or interrupted
   2  usage error
   3  the firmware file was refused or could not be read (also by check)
-  4  the port could not be opened, or no serial port is listed
+  4  the port could not be opened (standard error says why, e.g.
+     "cannot open /dev/ttyUSB7: No such file or directory"), or no serial
+     port is listed
   130  ended by Ctrl-C (SIGINT); 143 ended by SIGTERM
 
 Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run with

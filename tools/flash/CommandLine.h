@@ -31,6 +31,7 @@ struct Options {
   std::vector<std::string> ports;   // every --port given, in order; several: one run each, at once
   bool allPorts = false;            // --all-ports: every listed port, one run each
   bool json = false;                // JSON Lines on standard output
+  bool longListing = false;         // ports --long: every port's details
   int waitSeconds = 3;              // reply time-out, whole seconds
   std::string language = "ENG";     // "ENG" or "CH"
   bool quiet = false;

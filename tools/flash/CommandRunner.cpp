@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "DeadlineTimer.h"
@@ -31,6 +32,7 @@ FormServices CommandLineServices(const Options& options) {
   services.showMessages = true;
   services.killProcessByName = [](const std::string&) { return false; };
   services.firmwareDigest = Sha256Hex;  // of the bytes read once, checked and flashed
+  services.greetUnopenedPort = false;   // a port that will not open ends the command at once
   return services;
 }
 
@@ -48,35 +50,50 @@ CommandRunner::CommandRunner(const Options& options, EventLoop& loop, UpdaterFor
 int CommandRunner::Run() {
   form_.FormCreate();
   ApplyOptions();
-  int status = kExitDeviceFailed;
+  int status = RunChosenCommand();
+  if (form_.LastOutcome().result == ActionResult::PortFailed) status = ReportOpenFailure();
+  Disconnect();
+  view_.EndTransientLine();
+  view_.Flush();
+  return status;
+}
+
+int CommandRunner::RunChosenCommand() {
   switch (options_.command) {
     case Command::Ports:
-      status = ListPorts();
-      break;
+      return ListPorts();
     case Command::Connect:
-      status = RunConnect();
-      break;
+      return RunConnect();
     case Command::Update:
-      status = RunAfterConnect(Control::BtnFileOpen, Action::Update);
-      break;
+      return RunAfterConnect(Control::BtnFileOpen, Action::Update);
     case Command::Restore:
-      status = RunAfterConnect(Control::BtnRestore, Action::Update);
-      break;
+      return RunAfterConnect(Control::BtnRestore, Action::Update);
     case Command::Erase:
-      status = RunAfterConnect(Control::BtnErase, Action::Erase);  // its confirmation is answered Yes
-      break;
+      return RunAfterConnect(Control::BtnErase, Action::Erase);  // its confirmation is answered Yes
     case Command::Wizard:
-      status = RunWizard();
-      break;
+      return RunWizard();
     case Command::Check:
       break;  // no device: CheckFile
     case Command::Station:
       break;  // Station runs one wizard or update per board
   }
-  Disconnect();
-  view_.EndTransientLine();
-  view_.Flush();
-  return status;
+  return kExitDeviceFailed;
+}
+
+// Says why the port would not open, in the system's words where it gave
+// any, with the permission hint when that is the reason.
+int CommandRunner::ReportOpenFailure() {
+  const TComm& comm = form_.Comm1();
+  const std::optional<ECommsError>& failure = comm.LastOpenFailure();
+  if (!failure) {
+    view_.PrintNote("no serial port is listed");  // the automatic choice found none
+    return kExitPortFailed;
+  }
+  std::string why = failure->SystemError() ? failure->SystemError().message() : std::string(failure->what());
+  while (!why.empty() && why.back() == ' ') why.pop_back();
+  view_.PrintNote("cannot open " + comm.CommName() + ": " + why);
+  HintAtPermission();
+  return kExitPortFailed;
 }
 
 void CommandRunner::Interrupt() {
@@ -172,7 +189,6 @@ bool CommandRunner::MayRetry() {
 
 bool CommandRunner::Connect() {
   form_.ClickInCode(Control::Button_Open);
-  if (form_.LastOutcome().result == ActionResult::PortFailed) HintAtPermission();
   return form_.FConnected() && form_.LastOutcome().result == ActionResult::Success;
 }
 

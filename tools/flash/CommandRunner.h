@@ -35,6 +35,8 @@ class CommandRunner {
 
  private:
   void ApplyOptions();
+  int RunChosenCommand();
+  int ReportOpenFailure();
   int ListPorts();
   int RunConnect();
   int RunAfterConnect(Control button, Action action);

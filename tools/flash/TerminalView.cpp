@@ -93,7 +93,8 @@ void TerminalView::TransferProgressed(const TransferProgress& progress) {
   }
 }
 
-// A message box closes what the terminal showed in passing.
+// A message box closes what the terminal showed in passing. The box of a
+// failed open is the last thing a command shows.
 void TerminalView::ShowMessage(std::string_view text) {
   output_.EndTransient();
   PrintMemoText(text);

@@ -13,6 +13,7 @@
 #include "Gang.h"
 #include "InterruptGuard.h"
 #include "JsonReport.h"
+#include "PortListing.h"
 #include "PortRun.h"
 #include "Station.h"
 #include "StationLog.h"
@@ -127,6 +128,9 @@ int main(int argc, char** argv) {
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
   if (options.command == Command::Station) return RunStation(options);
+  if (options.command == Command::Ports && options.longListing) {
+    return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  }
   const bool several = options.allPorts || options.ports.size() > 1;
   if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
   return RunCommand(options);

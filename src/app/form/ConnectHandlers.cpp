@@ -49,7 +49,8 @@ bool UpdaterForm::RunHandshake() {
   BeginAction(outcome_, Action::Connect);
   try {
     SetConnectState(true);
-    if (controls_.Checked(Control::TestData_CB)) return true;  // its actions are usable at once
+    if (!state_.connected && !services_.greetUnopenedPort) return false;  // the open has said why
+    if (controls_.Checked(Control::TestData_CB)) return true;             // its actions are usable at once
     const Greeting greeting = GreetBootloader(session_, ReplyTimeout(controls_));
     if (!greeting.requestQueued) controls_.MemoAppend("Fail to Send!\r\n");
     if (session_.Lost()) return false;  // the vanished port has said so and closed it

@@ -53,6 +53,9 @@ struct FormServices {
   // Names the bytes of every firmware file read, for a front end that
   // records what it flashed (default: none).
   FileDigest firmwareDigest;
+  // The window greets even a port that failed to open, so its user sees the
+  // open's message and then the connect's; a script wants the first alone.
+  bool greetUnopenedPort = true;
 };
 
 // The window's flags, all program-wide state of its thread.
