@@ -146,6 +146,19 @@ Rect MemoRect(int windowWidth, int windowHeight) {
 
 std::span<const Control> TabOrder() { return kTabOrder; }
 
+std::span<const char* const> HelpLines() {
+  static constexpr const char* kLines[] = {
+      "Mx7410 updater project",
+      "Firmware updater for the Mx7410 serial bootloader",
+      "Support: see the project README",
+      "Release: 2012.11",
+      "Mx7410 Bootloader System(New)",
+      "",
+      " ",
+  };
+  return kLines;
+}
+
 Size FitOnScreen(Size wanted, Size available) {
   auto fit = [](int want, int minimum, int room) { return std::min(std::max(want, minimum), room); };
   return {fit(wanted.width, layout::kMinimumWidth, available.width),

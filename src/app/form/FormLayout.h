@@ -153,6 +153,10 @@ inline constexpr Control kInitialFocus = Control::Button_Open;
 // and disabled ones): the window's reading order, row by row.
 std::span<const Control> TabOrder();
 
+// The lines of the help window's memo: the maker's contact block, then the
+// product line, an empty line and a line of one blank.
+std::span<const char* const> HelpLines();
+
 // The client size to use for `wanted` on a screen whose available area holds
 // at most `available` client pixels: never larger than the screen, never
 // smaller than the window's minimum (where the screen allows it).
