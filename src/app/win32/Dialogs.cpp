@@ -2,8 +2,11 @@
 // say when they are shown), the open-file dialog, the beep and the help
 // window.
 
+// clang-format off
+#include <windows.h>  // first: the other Win32 headers build on it
 #include <commctrl.h>
 #include <commdlg.h>
+// clang-format on
 
 #include "app/win32/MainWindow.h"
 #include "app/win32/WideText.h"

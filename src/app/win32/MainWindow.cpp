@@ -1,7 +1,10 @@
 #include "app/win32/MainWindow.h"
 
+// clang-format off
+#include <windows.h>  // first: the other Win32 headers build on it
 #include <commctrl.h>
 #include <windowsx.h>
+// clang-format on
 
 #include <algorithm>
 

@@ -2,7 +2,10 @@
 // window per control, the fonts, the placement, the Tab order, the painted
 // panels and the controls' colours.
 
+// clang-format off
+#include <windows.h>  // first: the other Win32 headers build on it
 #include <commctrl.h>
+// clang-format on
 
 #include "app/win32/MainWindow.h"
 #include "app/win32/WideText.h"
