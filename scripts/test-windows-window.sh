@@ -53,17 +53,28 @@ for font in PMingLiU MingLiU "Microsoft JhengHei" SimSun "細明體"; do
 done
 run_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
+# Starts a simulated bootloader (with the given options) on COM5; sets
+# sim_pid and sim_fd, the descriptor of its output.
+start_simulator() {
+  rm -f "$work/sim.out"
+  mkfifo "$work/sim.out"
+  "$sim" --port-dir "$work/ports" --name sim "$@" >"$work/sim.out" &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  exec {sim_fd}<"$work/sim.out"
+  read -r -t 20 -u "$sim_fd" sim_line
+  sim_pty=$(sed -n 's/^mx7410-sim: serving \([^ ]*\) as .*/\1/p' <<<"$sim_line")
+  [ -n "$sim_pty" ] || { echo "test-windows-window: $sim_line" >&2; return 1; }
+  # Wine maps its ports when its server starts.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  run_wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+
 echo "-- simulator on COM5"
-mkfifo "$work/sim.out"
-"$sim" --port-dir "$work/ports" --name sim --verify "$root/firmware/sample.hex" --exit-after-end >"$work/sim.out" &
-sim_pid=$!
-pids+=("$sim_pid")
-exec {sim_fd}<"$work/sim.out"
-read -r -t 20 -u "$sim_fd" sim_line
-sim_pty=$(sed -n 's/^mx7410-sim: serving \([^ ]*\) as .*/\1/p' <<<"$sim_line")
-run_wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
-wineserver -w
-wineserver -p </dev/null >/dev/null 2>&1
+start_simulator --verify "$root/firmware/sample.hex" --exit-after-end
 
 app=$work/app
 mkdir -p "$app"
@@ -126,5 +137,27 @@ if [[ $matched == confirm* ]]; then
   probe press 6
   wait_for '^closed'
 fi
+wait "$window_pid"
+
+echo "-- window: Chinese texts; the close guard while connected"
+start_simulator
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\nShowmag=1\r\n' >"$app/Comport.ini"
+start_window
+wait_for '^control ComboBox1 .*caption=COM5'
+wait_for '^control Button_Open .*caption=連線'
+echo "   $matched"
+probe click Button_Open
+wait_for '^control Label1 .*caption=.+'
+echo "   $matched"
+import -display "$display" -window root "$artifacts/mx_7410Update-wine-chinese.png" 2>/dev/null || true
+probe close
+wait_for '^confirm '
+echo "   $matched"
+probe press 2  # Cancel keeps the window and the connection
+probe close
+wait_for '^(confirm|closed)'
+[[ $matched == confirm* ]] || { echo "test-windows-window: Cancel closed the window" >&2; exit 1; }
+probe press 6  # Yes
+wait_for '^closed'
 wait "$window_pid"
 echo "test-windows-window: passed in $((SECONDS - start)) s"
