@@ -55,10 +55,12 @@ run_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2
 
 # Starts a simulated bootloader (with the given options) on COM5; sets
 # sim_pid and sim_fd, the descriptor of its output.
+sim_count=0
 start_simulator() {
+  sim_count=$((sim_count + 1))
   rm -f "$work/sim.out"
   mkfifo "$work/sim.out"
-  "$sim" --port-dir "$work/ports" --name sim "$@" >"$work/sim.out" &
+  "$sim" --port-dir "$work/ports" --name "sim$sim_count" "$@" >"$work/sim.out" &
   sim_pid=$!
   pids+=("$sim_pid")
   exec {sim_fd}<"$work/sim.out"
@@ -159,5 +161,32 @@ wait_for '^(confirm|closed)'
 [[ $matched == confirm* ]] || { echo "test-windows-window: Cancel closed the window" >&2; exit 1; }
 probe press 6  # Yes
 wait_for '^closed'
+wait "$window_pid"
+
+echo "-- window: the Update Wizard catches a power-on"
+start_simulator --power-on-after 1500 --verify "$root/firmware/sample.hex" --exit-after-end
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$app/Comport.ini"
+start_window
+wait_for '^control ComboBox1 .*caption=COM5'
+probe menu SetBootloader1
+wait_for '^memo .*Bootloader Version'
+echo "   $matched"
+wait_for '^file-dialog shown'
+probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
+wait_for '^message .*Finish'
+echo "   $matched"
+verdict=""
+while read -r -t 30 -u "$sim_fd" line; do
+  case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
+done
+echo "   ${verdict:-mx7410-sim: no verdict}"
+[[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: wizard: memory not verified" >&2; exit 1; }
+probe press 1
+probe close
+wait_for '^(confirm|closed)'
+if [[ $matched == confirm* ]]; then
+  probe press 6
+  wait_for '^closed'
+fi
 wait "$window_pid"
 echo "test-windows-window: passed in $((SECONDS - start)) s"

@@ -4,6 +4,7 @@
 //                                     IDYES 6) of the window's open dialog
 //   mx_win_window_probe file PATH     types PATH into the open-file dialog
 //                                     and presses its Open button
+//   mx_win_window_probe menu NAME     picks the entry NAME of Connect's menu
 //   mx_win_window_probe close         asks the window to close
 // The window reports what happened on its --trace output.
 
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr int kControlIdBase = 1000;  // as the window numbers its children
+constexpr int kMenuIdBase = 2000;     // and the entries of its menu
 
 HWND DialogOf(HWND main) {
   struct Search {
@@ -60,6 +62,13 @@ int main(int argc, char** argv) {
       }
     }
     return Fail("unknown control");
+  }
+  if (command == "menu") {
+    for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {
+      if (mx::ControlName(static_cast<mx::Control>(i)) == argv[2])
+        return PostMessageW(main, WM_COMMAND, MAKEWPARAM(kMenuIdBase + i, 0), 0) ? 0 : Fail("menu");
+    }
+    return Fail("unknown menu entry");
   }
   HWND dialog = DialogOf(main);
   if (dialog == nullptr) return Fail("no dialog open");
