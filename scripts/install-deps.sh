@@ -9,7 +9,8 @@ packages=(
   nlohmann-json3-dev libssl-dev libudev-dev
   qt6-base-dev qt6-base-private-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine64 wine
+  qt6-translations-l10n
+  g++-mingw-w64-x86-64-posix wine64 wine fonts-wine nsis xdotool imagemagick
   qemu-system-x86 linux-image-amd64 busybox-static socat cpio kmod python3
 )
 

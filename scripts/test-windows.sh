@@ -19,7 +19,7 @@ modem_ports=(COM6 COM7)
 
 # A developer's machine without the Windows tools skips this stage; CI never
 # does: there a missing tool fails the run.
-for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja; do
+for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja Xvfb import makensis; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     if [ "${CI:-}" = "true" ]; then
       echo "test-windows: $tool is not installed (scripts/install-deps.sh installs it)" >&2
@@ -188,13 +188,21 @@ update_and_verify() {
 update_and_verify "$sim_port" "$sample" "${sim_a[1]}" "${sim_a[2]}"
 update_and_verify "$boundary_port" "$boundary_sample" "${sim_b[1]}" "${sim_b[2]}"
 
+echo "-- the Win32 window under Wine"
+wineserver -k 2>/dev/null || true
+MX7410_SIM="$sim" scripts/test-windows-window.sh
+
+echo "-- the Windows installer"
+wineserver -k 2>/dev/null || true
+scripts/test-windows-installer.sh
+
 echo "-- Windows zip"
 (cd "$build" && cpack -G ZIP >/dev/null)
 zip_file=$(ls "$build"/mx7410-updater-*-win64.zip)
 python3 - "$zip_file" <<'PY'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
-for wanted in ("bin/mx7410-flash.exe", "share/doc/mx7410-updater/README.md"):
+for wanted in ("bin/mx7410-flash.exe", "bin/mx_7410Update.exe", "share/doc/mx7410-updater/README.md"):
     if wanted not in names:
         sys.exit(f"test-windows: {wanted} is not in {sys.argv[1]}: {names}")
 print(f"{sys.argv[1]}: " + ", ".join(names))

@@ -8,7 +8,9 @@
 #include "app/qt/ComMainForm.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A test may bring its own offscreen screens (a configuration file).
+  if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("offscreen")))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   mx::SetUpApplication();  // as the program does

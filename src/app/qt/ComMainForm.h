@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/form/FormLayout.h"
 #include "app/form/FormView.h"
 #include "app/form/UpdaterForm.h"
 
@@ -40,10 +41,8 @@ void SetUpApplication();
 
 class TFVantroUpdate final : public QWidget, public FormView {
  public:
-  static constexpr int kMinimumWidth = 650;
-  static constexpr int kMinimumHeight = 190;
-  static constexpr int kCommandPanelHeight = 81;  // Panel3
-  static constexpr int kStatusPanelHeight = 83;   // Panel1
+  static constexpr int kMinimumWidth = layout::kMinimumWidth;
+  static constexpr int kMinimumHeight = layout::kMinimumHeight;
 
   // Builds the widgets, then the form on top of them. Call Form().FormCreate()
   // before the window is first shown.
@@ -51,7 +50,8 @@ class TFVantroUpdate final : public QWidget, public FormView {
   ~TFVantroUpdate() override;
 
   UpdaterForm& Form() { return *form_; }
-  // Shows the window centred on its screen.
+  // Shows the window centred on its screen, within its available area, with
+  // the focus on Connect.
   void ShowCentred();
 
   // Answers for the dialogs, for tests: a set function replaces the modal box.
@@ -80,21 +80,27 @@ class TFVantroUpdate final : public QWidget, public FormView {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // ---- building (ComMainForm.cpp)
-  void BuildCommandPanel();
-  void BuildMessagePanel();
-  void BuildStatusPanel();
-  void BuildPopupMenu(QToolButton* button);
+  // ---- building from the layout description (ComMainFormBuild.cpp)
   template <class Widget>
   Widget* Register(Control control, Widget* object);
+  QWidget* PanelWidget(const ControlLayout& look);
+  void BuildControl(const ControlLayout& look);
   QToolButton* AddButton(Control control, QWidget* parent);
   QCheckBox* AddCheckBox(Control control, QWidget* parent);
-  QLabel* AddLabel(Control control, QWidget* parent);
+  QLabel* AddLabel(const ControlLayout& look, QWidget* parent);
   QLineEdit* AddCharacterEdit(Control control, QWidget* parent);
+  void AddComboBox(const ControlLayout& look, QWidget* parent);
+  void AddMemo(const ControlLayout& look, QWidget* parent);
+  void AddMenuEntry(Control entry);
+  void BuildPopupMenu(QToolButton* button);
   void ApplyFonts();
-
-  // ---- showing the form's state
+  void SetTabOrder();
   void LayOutPanels();
+  // The client area the screen leaves once the frame is drawn.
+  QSize AvailableClientSize() const;
+  void ResizeOnScreen(int wantedWidth, int wantedHeight);
+
+  // ---- showing the form's state (ComMainForm.cpp)
   void ApplyAll();
   void ApplyControl(Control control);
   void ApplyCaption(Control control, const ControlState& state);
@@ -108,7 +114,9 @@ class TFVantroUpdate final : public QWidget, public FormView {
   std::array<QObject*, static_cast<std::size_t>(Control::Count)> controls_{};
   QFrame* panel3_ = nullptr;
   QFrame* panel8_ = nullptr;
+  QFrame* panel4_ = nullptr;
   QFrame* panel1_ = nullptr;
+  QFrame* panel2_ = nullptr;
   QComboBox* comboBox1_ = nullptr;
   QPlainTextEdit* memo_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;

@@ -5,18 +5,14 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/form/FormLayout.h"
+
 namespace mx {
 
 QStringList ThelpFrm::Lines() {
-  return {
-      QStringLiteral("Mx7410 updater project"),
-      QStringLiteral("Firmware updater for the Mx7410 serial bootloader"),
-      QStringLiteral("Support: see the project README"),
-      QStringLiteral("Release: 2012.11"),
-      QStringLiteral("Mx7410 Bootloader System(New)"),
-      QString(),
-      QStringLiteral(" "),
-  };
+  QStringList lines;
+  for (const char* line : HelpLines()) lines << QString::fromUtf8(line);
+  return lines;
 }
 
 ThelpFrm::ThelpFrm(QWidget* parent)

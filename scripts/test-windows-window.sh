@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# The Win32 window under Wine on Xvfb against the simulated bootloader on a
+# Wine COM port: Connect shows the bootloader's version, Update with a file
+# typed into the file dialog writes the image (the simulator checks its
+# memory) and ends with the "Finish Update" box, the close guard asks.
+# The window's state is read from its --trace lines; the clicks come from
+# mx_win_window_probe.exe. Expects the cross build in build-win and the
+# simulator in build (scripts/test-windows.sh builds both).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=build-win
+sim="${MX7410_SIM:-build/tools/sim/mx7410-sim}"
+window_exe="$build/src/app/win32/mx_7410Update.exe"
+probe_exe="$build/tests/win/mx_win_window_probe.exe"
+artifacts="${MX_ARTIFACTS:-$build/artifacts}"
+mkdir -p "$artifacts"
+
+export WINEPREFIX="$root/$build/wineprefix-window"
+export WINEDEBUG=-all
+# No debugger on a crash, no download questions on first start.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+launcher=()
+if setarch -R true 2>/dev/null; then launcher=(setarch -R); fi
+run_wine() { "${launcher[@]}" wine "$@"; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local status=$?
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+  exit "$status"
+}
+trap cleanup EXIT
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+
+echo "-- Wine prefix for the window ($WINEPREFIX)"
+wineserver -k 2>/dev/null || true
+[ -f "$WINEPREFIX/system.reg" ] || "${launcher[@]}" wineboot -i 2>/dev/null
+# Debian's Wine does not find its own fonts; the Chinese UI fonts map to an
+# installed Traditional Chinese one. Without a window manager, unmanaged
+# windows close without Wine's two-second wait.
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+for font in PMingLiU MingLiU "Microsoft JhengHei" SimSun "細明體"; do
+  run_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "AR PL UMing TW" /f >/dev/null 2>&1
+done
+run_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+# Starts a simulated bootloader (with the given options) on COM5; sets
+# sim_pid and sim_fd, the descriptor of its output.
+sim_count=0
+start_simulator() {
+  sim_count=$((sim_count + 1))
+  rm -f "$work/sim.out"
+  mkfifo "$work/sim.out"
+  "$sim" --port-dir "$work/ports" --name "sim$sim_count" "$@" >"$work/sim.out" &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  exec {sim_fd}<"$work/sim.out"
+  read -r -t 20 -u "$sim_fd" sim_line
+  sim_pty=$(sed -n 's/^mx7410-sim: serving \([^ ]*\) as .*/\1/p' <<<"$sim_line")
+  [ -n "$sim_pty" ] || { echo "test-windows-window: $sim_line" >&2; return 1; }
+  # Wine maps its ports when its server starts.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  run_wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$sim_pty" /f >/dev/null
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+
+echo "-- simulator on COM5"
+start_simulator --verify "$root/firmware/sample.hex" --exit-after-end
+
+app=$work/app
+mkdir -p "$app"
+cp "$window_exe" "$app/"
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$app/Comport.ini"
+
+start_window() {
+  rm -f "$work/trace"
+  mkfifo "$work/trace"
+  (cd "$app" && exec "${launcher[@]}" wine mx_7410Update.exe --trace) >"$work/trace" </dev/null 2>/dev/null &
+  window_pid=$!
+  pids+=("$window_pid")
+  exec {trace_fd}<"$work/trace"
+}
+
+# Reads trace lines until one matches PATTERN (an extended regular expression).
+wait_for() {
+  local pattern=$1 line
+  while read -r -t 60 -u "$trace_fd" line; do
+    echo "$line" >>"$artifacts/window-trace.txt"
+    if [[ $line =~ $pattern ]]; then
+      matched=$line
+      return 0
+    fi
+  done
+  echo "test-windows-window: no line like '$pattern'" >&2
+  return 1
+}
+probe() { run_wine "$root/$probe_exe" "$@"; }
+
+start=$SECONDS
+: >"$artifacts/window-trace.txt"
+echo "-- window: connect"
+start_window
+wait_for '^control ComboBox1 .*caption=COM5'
+probe click Button_Open
+wait_for '^control Label1 .*caption=.+'
+echo "   $matched"
+import -display "$display" -window root "$artifacts/mx_7410Update-wine.png" 2>/dev/null || true
+
+echo "-- window: update with a typed file name"
+probe click BtnFileOpen
+wait_for '^file-dialog shown'
+probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
+wait_for '^message .*Finish'
+echo "   $matched"
+verdict=""
+while read -r -t 30 -u "$sim_fd" line; do
+  case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
+done
+echo "   ${verdict:-mx7410-sim: no verdict}"
+[[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: memory not verified" >&2; exit 1; }
+probe press 1
+
+echo "-- window: the close guard"
+probe close
+wait_for '^(confirm|closed)'
+echo "   $matched"
+if [[ $matched == confirm* ]]; then
+  probe press 6
+  wait_for '^closed'
+fi
+wait "$window_pid"
+
+echo "-- window: Chinese texts; the close guard while connected"
+start_simulator
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\nShowmag=1\r\n' >"$app/Comport.ini"
+start_window
+wait_for '^control ComboBox1 .*caption=COM5'
+wait_for '^control Button_Open .*caption=連線'
+echo "   $matched"
+probe click Button_Open
+wait_for '^control Label1 .*caption=.+'
+echo "   $matched"
+import -display "$display" -window root "$artifacts/mx_7410Update-wine-chinese.png" 2>/dev/null || true
+probe close
+wait_for '^confirm '
+echo "   $matched"
+probe press 2  # Cancel keeps the window and the connection
+probe close
+wait_for '^(confirm|closed)'
+[[ $matched == confirm* ]] || { echo "test-windows-window: Cancel closed the window" >&2; exit 1; }
+probe press 6  # Yes
+wait_for '^closed'
+wait "$window_pid"
+
+echo "-- window: the Update Wizard catches a power-on"
+start_simulator --power-on-after 1500 --verify "$root/firmware/sample.hex" --exit-after-end
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$app/Comport.ini"
+start_window
+wait_for '^control ComboBox1 .*caption=COM5'
+probe menu SetBootloader1
+wait_for '^memo .*Bootloader Version'
+echo "   $matched"
+wait_for '^file-dialog shown'
+probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
+wait_for '^message .*Finish'
+echo "   $matched"
+verdict=""
+while read -r -t 30 -u "$sim_fd" line; do
+  case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
+done
+echo "   ${verdict:-mx7410-sim: no verdict}"
+[[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: wizard: memory not verified" >&2; exit 1; }
+probe press 1
+probe close
+wait_for '^(confirm|closed)'
+if [[ $matched == confirm* ]]; then
+  probe press 6
+  wait_for '^closed'
+fi
+wait "$window_pid"
+echo "test-windows-window: passed in $((SECONDS - start)) s"

@@ -1,0 +1,81 @@
+// The window as people use it: the keyboard, the screen's size, Qt's own
+// texts in Chinese.
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "WindowFixture.h"
+#include "app/qt/QtTranslations.h"
+
+namespace mx::test {
+namespace {
+
+void Press(QWidget* widget, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &release);
+}
+
+TEST_F(WindowTest, FocusStartsOnConnectAndTabFollowsTheRowsSkippingHiddenControls) {
+  Start();
+  EXPECT_EQ(window->focusWidget(), Find<QWidget>("Button_Open"));
+  // Update and Restore are disabled, Send, Erase and Set_Bootloader hidden.
+  Press(window->focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(window->focusWidget(), Find<QWidget>("BtnClearMemo"));
+  Press(window->focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(window->focusWidget(), Find<QComboBox>("ComboBox1"));
+  Press(window->focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(window->focusWidget(), Find<QWidget>("cbAuto_select"));
+  // The memo is in the hidden message panel: the next is the first option.
+  Press(window->focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(window->focusWidget(), Find<QWidget>("CBShowmag"));
+}
+
+TEST_F(WindowTest, ReturnAndEnterPressTheFocusedButtonAndTheMenuKeyOpensConnectsMenu) {
+  Start();
+  auto* clearMemo = Find<QToolButton>("BtnClearMemo");
+  for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    Find<QPlainTextEdit>("Memo")->setPlainText(QStringLiteral("line"));
+    ASSERT_EQ(Form().Controls().MemoText(), "line");
+    clearMemo->setFocus();
+    Press(clearMemo, key);
+    EXPECT_EQ(Form().Controls().MemoText(), "") << key;
+  }
+  auto* open = Find<QToolButton>("Button_Open");
+  auto* menu = open->menu();
+  QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, open->rect().center());
+  QApplication::sendEvent(open, &menuKey);
+  EXPECT_TRUE(menu->isVisible());
+  menu->close();
+}
+
+TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreenAndItsPanelsKeepTheirHeights) {
+  Start();
+  const QSize room = window->screen()->availableGeometry().size();
+  Find<QCheckBox>("CBShowmag")->click();
+  EXPECT_LE(window->frameGeometry().width(), room.width());
+  EXPECT_LE(window->frameGeometry().height(), room.height());
+  EXPECT_EQ(Find<QFrame>("Panel3")->height(), layout::kCommandPanelHeight);
+  EXPECT_EQ(Find<QFrame>("Panel1")->height(), layout::kStatusPanelHeight);
+  EXPECT_EQ(Find<QFrame>("Panel1")->geometry().bottom() + 1, window->height());
+  EXPECT_EQ(Find<QFrame>("Panel8")->geometry().bottom() + 1, Find<QFrame>("Panel1")->y());
+}
+
+TEST_F(WindowTest, ChineseTextsBringQtsOwnButtonsInChinese) {
+  Store("language", "CH");
+  Start();
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+  UseQtTranslations(Language::English);
+  QMessageBox english;
+  english.setStandardButtons(QMessageBox::Cancel);
+  EXPECT_EQ(english.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+}
+
+}  // namespace
+}  // namespace mx::test

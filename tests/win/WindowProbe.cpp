@@ -1,0 +1,104 @@
+// Drives the running Win32 window from outside, as a user's clicks would:
+//   mx_win_window_probe click NAME    posts a click to the control NAME
+//   mx_win_window_probe press ID      presses button ID (IDOK 1, IDCANCEL 2,
+//                                     IDYES 6) of the window's open dialog
+//   mx_win_window_probe file PATH     types PATH into the open-file dialog
+//                                     and presses its Open button
+//   mx_win_window_probe menu NAME     picks the entry NAME of Connect's menu
+//   mx_win_window_probe close         asks the window to close
+// The window reports what happened on its --trace output.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "app/form/FormView.h"
+
+namespace {
+
+constexpr int kControlIdBase = 1000;  // as the window numbers its children
+constexpr int kMenuIdBase = 2000;     // and the entries of its menu
+
+HWND DialogOf(HWND main) {
+  struct Search {
+    HWND found = nullptr;
+  } search;
+  EnumThreadWindows(
+      GetWindowThreadProcessId(main, nullptr),
+      [](HWND window, LPARAM data) -> BOOL {
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, 16);
+        if (std::wstring_view(name) == L"#32770" && IsWindowVisible(window)) {
+          reinterpret_cast<Search*>(data)->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "mx_win_window_probe: %s\n", what);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Fail("usage: click NAME | press ID | file PATH | close");
+  HWND main = FindWindowW(L"Mx7410UpdateWindow", nullptr);
+  if (main == nullptr) return Fail("no window");
+  const std::string_view command = argv[1];
+  if (command == "close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : Fail("close");
+  if (argc < 3) return Fail("missing argument");
+  if (command == "click") {
+    for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {
+      if (mx::ControlName(static_cast<mx::Control>(i)) == argv[2]) {
+        HWND control = GetDlgItem(main, kControlIdBase + i);
+        return control != nullptr && PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail("no such child");
+      }
+    }
+    return Fail("unknown control");
+  }
+  if (command == "menu") {
+    for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {
+      if (mx::ControlName(static_cast<mx::Control>(i)) == argv[2])
+        return PostMessageW(main, WM_COMMAND, MAKEWPARAM(kMenuIdBase + i, 0), 0) ? 0 : Fail("menu");
+    }
+    return Fail("unknown menu entry");
+  }
+  HWND dialog = DialogOf(main);
+  if (dialog == nullptr) return Fail("no dialog open");
+  if (command == "press") {
+    const int id = std::atoi(argv[2]);
+    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)))
+               ? 0
+               : Fail("press");
+  }
+  if (command == "file") {
+    std::wstring path(std::string_view(argv[2]).size() + 1, L'\0');
+    path.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, path.data(), static_cast<int>(path.size())) - 1));
+    // The file name field: an edit (edt1) or the edit inside a combo box
+    // (cmb13), anywhere among the dialog's children.
+    HWND name = nullptr;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM data) -> BOOL {
+          const int id = GetDlgCtrlID(child);
+          HWND* found = reinterpret_cast<HWND*>(data);
+          if (id == 0x480) *found = child;
+          if (id == 0x47C) *found = FindWindowExW(child, nullptr, L"Edit", nullptr);
+          return *found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&name));
+    if (name == nullptr) return Fail("no file name field");
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) ? 0 : Fail("open");
+  }
+  return Fail("unknown command");
+}
