@@ -11,20 +11,14 @@ version=$(sed -n 's/^project(mx7410_updater VERSION \([0-9.]*\).*/\1/p' CMakeLis
 installer="$build/mx7410-updater-$version-win64-setup.exe"
 
 export WINEPREFIX="$root/$build/wineprefix-installer"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-launcher=()
-if setarch -R true 2>/dev/null; then launcher=(setarch -R); fi
-run_wine() { "${launcher[@]}" wine "$@"; }
-
-stage=$(mktemp -d)
+source scripts/wine-common.sh
+stage="$work"
 # Wine's desktop belongs to the display of its first program: one display
 # for the whole run.
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+pids+=($!)
 export DISPLAY=$display
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$stage"' EXIT
 mkdir -p "$stage/bin"
 cp "$build/src/app/win32/mx_7410Update.exe" "$build/tools/flash/mx7410-flash.exe" "$stage/bin/"
 cp README.md "$stage/"

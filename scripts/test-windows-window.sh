@@ -17,23 +17,7 @@ artifacts="${MX_ARTIFACTS:-$build/artifacts}"
 mkdir -p "$artifacts"
 
 export WINEPREFIX="$root/$build/wineprefix-window"
-export WINEDEBUG=-all
-# No debugger on a crash, no download questions on first start.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-launcher=()
-if setarch -R true 2>/dev/null; then launcher=(setarch -R); fi
-run_wine() { "${launcher[@]}" wine "$@"; }
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local status=$?
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-  exit "$status"
-}
-trap cleanup EXIT
+source scripts/wine-common.sh
 
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &

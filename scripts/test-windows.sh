@@ -31,26 +31,7 @@ for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja Xv
 done
 
 export WINEPREFIX="$root/$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no mono or gecko: the prefix starts in seconds
-
-# One start of Wine in about two thousand fails when address space
-# randomisation puts something where Wine wants its shared user data page:
-# start it without randomisation where the host allows that.
-launcher=()
-if setarch -R true 2>/dev/null; then launcher=(setarch -R); fi
-run_wine() { "${launcher[@]}" wine "$@"; }
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local status=$?
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-  exit "$status"
-}
-trap cleanup EXIT
+source scripts/wine-common.sh
 trap 'exit 130' INT TERM
 
 echo "-- cross build ($build)"
