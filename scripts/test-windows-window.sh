@@ -101,19 +101,26 @@ wait_for '^control Label1 .*caption=.+'
 echo "   $matched"
 import -display "$display" -window root "$artifacts/mx_7410Update-wine.png" 2>/dev/null || true
 
+# Types the sample into the open file dialog, waits for "Finish Update" and
+# the simulator's verdict on its memory, and closes the message; $1 names
+# the step in an error.
+update_with_sample() {
+  probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
+  wait_for '^message .*Finish'
+  echo "   $matched"
+  local verdict="" line
+  while read -r -t 30 -u "$sim_fd" line; do
+    case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
+  done
+  echo "   ${verdict:-mx7410-sim: no verdict}"
+  [[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: $1: memory not verified" >&2; exit 1; }
+  probe press 1
+}
+
 echo "-- window: update with a typed file name"
 probe click BtnFileOpen
 wait_for '^file-dialog shown'
-probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
-wait_for '^message .*Finish'
-echo "   $matched"
-verdict=""
-while read -r -t 30 -u "$sim_fd" line; do
-  case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
-done
-echo "   ${verdict:-mx7410-sim: no verdict}"
-[[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: memory not verified" >&2; exit 1; }
-probe press 1
+update_with_sample update
 
 echo "-- window: the close guard"
 probe close
@@ -156,16 +163,7 @@ probe menu SetBootloader1
 wait_for '^memo .*Bootloader Version'
 echo "   $matched"
 wait_for '^file-dialog shown'
-probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
-wait_for '^message .*Finish'
-echo "   $matched"
-verdict=""
-while read -r -t 30 -u "$sim_fd" line; do
-  case $line in "mx7410-sim: memory"*) verdict=$line; break ;; esac
-done
-echo "   ${verdict:-mx7410-sim: no verdict}"
-[[ $verdict == *match* && $verdict != *mismatch* ]] || { echo "test-windows-window: wizard: memory not verified" >&2; exit 1; }
-probe press 1
+update_with_sample wizard
 probe close
 wait_for '^(confirm|closed)'
 if [[ $matched == confirm* ]]; then

@@ -9,13 +9,13 @@ namespace {
 using layout::kCommandPanelHeight;
 using layout::kStatusPanelHeight;
 
-constexpr FontSpec kWindowFont = layout::kWindowFont;
-constexpr FontSpec kChineseLabelFont{FontFamily::SansSerif, 12, 0, true};
-constexpr FontSpec kTitleFont{FontFamily::Times, 24};
-constexpr FontSpec kStatusFont{FontFamily::Times, 15};
-constexpr FontSpec kHeaderFont{FontFamily::Ming, 19, 0, true};
-constexpr FontSpec kWaitCaptionFont{FontFamily::Ming, 16, 0, true};
-constexpr FontSpec kMemoFont{FontFamily::Courier, 16, 12};
+constexpr FontStyle kWindowFont = layout::kWindowFont;
+constexpr FontStyle kChineseLabelFont{FontFamily::SansSerif, 12, 0, true};
+constexpr FontStyle kTitleFont{FontFamily::Times, 24};
+constexpr FontStyle kStatusFont{FontFamily::Times, 15};
+constexpr FontStyle kHeaderFont{FontFamily::Ming, 19, 0, true};
+constexpr FontStyle kWaitCaptionFont{FontFamily::Ming, 16, 0, true};
+constexpr FontStyle kMemoFont{FontFamily::Courier, 16, 12};
 
 constexpr Placement At(int left, int top, int width, int height) { return {left, top, width, height}; }
 // Keeps `rightGap` to the panel's right edge.

@@ -59,7 +59,7 @@ enum class FontFamily {
   Courier,
 };
 
-struct FontSpec {
+struct FontStyle {
   FontFamily family = FontFamily::SansSerif;
   int pixels = 12;  // character height in pixels at 96 dpi
   int points = 0;   // when set, the size in points instead (the memo)
@@ -101,7 +101,7 @@ struct ControlLayout {
   ControlKind kind = ControlKind::Label;
   Panel panel = Panel::None;
   Placement place{};
-  FontSpec font{};
+  FontStyle font{};
   std::optional<Colour> text{};
   std::optional<Colour> background{};
   TextAlign align = TextAlign::Left;
@@ -120,8 +120,8 @@ inline constexpr int kMessagePanelMargin = 4;    // around Panel4
 inline constexpr int kMessageHeaderHeight = 24;  // Label12
 inline constexpr int kAnimationWidth = 80;
 inline constexpr int kAnimationHeight = 50;  // at most 50 pixels high
-inline constexpr FontSpec kWindowFont{FontFamily::SansSerif, 12};
-inline constexpr FontSpec kHelpFont{FontFamily::SansSerif, 16};
+inline constexpr FontStyle kWindowFont{FontFamily::SansSerif, 12};
+inline constexpr FontStyle kHelpFont{FontFamily::SansSerif, 16};
 inline constexpr int kHelpWidth = 566;
 inline constexpr int kHelpHeight = 470;
 

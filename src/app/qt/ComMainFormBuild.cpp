@@ -88,33 +88,33 @@ QFont DesignedFont(const QString& family, const QStringList& fallbacks, int pixe
 
 // The Qt font for a described one; a Chinese window shows its captions in a
 // Traditional Chinese font first.
-QFont ToQFont(const FontSpec& spec, Language language) {
+QFont ToQFont(const FontStyle& style, Language language) {
   const QStringList chinese = TraditionalChineseFamilies();
   QFont font;
-  switch (spec.family) {
+  switch (style.family) {
     case FontFamily::SansSerif: {
       const QString sansSerif = QStringLiteral("MS Sans Serif");
-      if (language == Language::Chinese || spec.chineseCharset) {
+      if (language == Language::Chinese || style.chineseCharset) {
         font = DesignedFont(chinese.front(), chinese.mid(1) + QStringList{InstalledFamily(sansSerif, QFont::SansSerif)},
-                            spec.pixels, QFont::SansSerif);
+                            style.pixels, QFont::SansSerif);
       } else {
-        font = DesignedFont(sansSerif, chinese, spec.pixels, QFont::SansSerif);
+        font = DesignedFont(sansSerif, chinese, style.pixels, QFont::SansSerif);
       }
       break;
     }
     case FontFamily::Times:
-      font = DesignedFont(QStringLiteral("Times New Roman"), chinese, spec.pixels, QFont::Serif);
+      font = DesignedFont(QStringLiteral("Times New Roman"), chinese, style.pixels, QFont::Serif);
       break;
     case FontFamily::Ming:
       // "細明體" where it is installed, else the closest Traditional Chinese font.
       font.setFamilies(QStringList{QStringLiteral("細明體"), QStringLiteral("PMingLiU")} + chinese);
-      font.setPixelSize(spec.pixels);
+      font.setPixelSize(style.pixels);
       break;
     case FontFamily::Courier:
-      font = DesignedFont(QStringLiteral("Courier"), chinese, spec.pixels, QFont::TypeWriter);
+      font = DesignedFont(QStringLiteral("Courier"), chinese, style.pixels, QFont::TypeWriter);
       break;
   }
-  if (spec.points > 0) font.setPointSize(spec.points);
+  if (style.points > 0) font.setPointSize(style.points);
   return font;
 }
 

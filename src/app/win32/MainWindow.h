@@ -61,7 +61,7 @@ class MainWindow final : public FormView {
   void CreateControls();
   HWND CreateControl(const ControlLayout& look);
   void ApplyFonts();
-  HFONT FontFor(const FontSpec& spec);
+  HFONT FontFor(const FontStyle& style);
   void SetTabOrder();
   void LayOut();
   void Paint(HDC dc);

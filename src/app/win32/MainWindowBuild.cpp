@@ -101,19 +101,19 @@ void MainWindow::SetTabOrder() {
   }
 }
 
-HFONT MainWindow::FontFor(const FontSpec& spec) {
-  const bool chinese = spec.chineseCharset || fontLanguage_ == Language::Chinese;
-  int height = -spec.pixels;
-  if (spec.points > 0) {
+HFONT MainWindow::FontFor(const FontStyle& style) {
+  const bool chinese = style.chineseCharset || fontLanguage_ == Language::Chinese;
+  int height = -style.pixels;
+  if (style.points > 0) {
     HDC screen = GetDC(nullptr);
-    const int points = spec.family == FontFamily::Courier && memoFontPoints_ > 0 ? memoFontPoints_ : spec.points;
+    const int points = style.family == FontFamily::Courier && memoFontPoints_ > 0 ? memoFontPoints_ : style.points;
     height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
   }
   HFONT font =
       CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, chinese ? CHINESEBIG5_CHARSET : DEFAULT_CHARSET,
                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                  FaceName(spec.family, chinese && spec.family != FontFamily::Times));
+                  FaceName(style.family, chinese && style.family != FontFamily::Times));
   fonts_.push_back(font);
   return font;
 }
