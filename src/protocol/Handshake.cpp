@@ -13,9 +13,4 @@ Greeting GreetBootloader(DeviceSession& session, std::chrono::duration<double> r
   return greeting;
 }
 
-bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart) {
-  if (firstLogLine.size() < bytesStart) return false;
-  return firstLogLine.substr(bytesStart, kRestartPattern.size()) == kRestartPattern;
-}
-
 }  // namespace mx

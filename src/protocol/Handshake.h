@@ -4,8 +4,6 @@
 // then the wait for the bootloader's version reply.
 
 #include <chrono>
-#include <cstddef>
-#include <string_view>
 
 #include "protocol/DeviceSession.h"
 
@@ -18,14 +16,5 @@ struct Greeting {
 
 // Greets the bootloader on `session` with a clean receive accumulator.
 Greeting GreetBootloader(DeviceSession& session, std::chrono::duration<double> replyTimeout);
-
-// The receive log of a device that answers the version request with two
-// frames in one burst (version 1.1, then 55 55 01 01 FE 04): a sign that it
-// has to be greeted again.
-inline constexpr std::string_view kRestartPattern = "85,85,1,0,1,1,253,4,85,85,1,1,254,4,";
-
-// Whether the first receive log line holds the restart pattern at
-// `bytesStart`, where a line written with the usual prefix has its bytes.
-bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart);
 
 }  // namespace mx

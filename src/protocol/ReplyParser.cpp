@@ -8,18 +8,11 @@ namespace mx {
 
 namespace {
 
-constexpr const char* kLineEnd = "\r\n";
-
 // Raw positions (1-based, sync bytes included) of the captured version bytes.
 constexpr std::size_t kOldVersionFirst = 7;
 constexpr std::size_t kOldVersionLast = 9;
 constexpr std::size_t kRestorePointFirst = 10;
 constexpr std::size_t kRestorePointLast = 12;
-
-const ReceiveTexts& TextsOf(const ReceiveOptions& options) {
-  static const ReceiveTexts kEmpty;
-  return options.texts != nullptr ? *options.texts : kEmpty;
-}
 
 void AppendHexByte(std::string& text, std::uint8_t byte) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -28,8 +21,10 @@ void AppendHexByte(std::string& text, std::uint8_t byte) {
 }
 
 // The log counter saturates instead of wrapping back below 2, which would
-// switch verbose logging on again after 65,536 lines.
-void CountLogLine(std::uint16_t& count) {
+// switch verbose logging on again after 65,536 entries.
+template <class Entry>
+void AddLogEntry(ReceiveResult& result, Entry entry, std::uint16_t& count) {
+  result.log.emplace_back(std::in_place_type<Entry>, std::move(entry));
   if (count < UINT16_MAX) ++count;
 }
 
@@ -51,7 +46,7 @@ void ReplyReceiver::ResetLog() {
   rxLogCount = 0;
   oldVersionHex.clear();
   restorePointHex.clear();
-  firstLogLine_.clear();
+  firstLoggedFrame_.reset();
 }
 
 void ReplyReceiver::Arm() {
@@ -113,25 +108,19 @@ void ReplyReceiver::Finish(const ReceiveOptions& options, ReceiveResult& result)
 
 void ReplyReceiver::Log(const ReceiveOptions& options, ReceiveResult& result) {
   if (!options.showMessages || rxLogCount >= 2) return;
-  const ReceiveTexts& texts = TextsOf(options);
-  std::string line = options.restoreMode ? texts.restore : texts.commandReceived;
-  line += ':';
-  for (std::size_t index = 0; index < length_; ++index) {
-    const std::uint8_t byte = buffer_[index];
-    line += std::to_string(byte);
-    line += ',';
-    const std::size_t position = index + 1;
-    if (position >= kOldVersionFirst && position <= kOldVersionLast) AppendHexByte(oldVersionHex, byte);
-    if (position >= kRestorePointFirst && position <= kRestorePointLast) AppendHexByte(restorePointHex, byte);
+  for (std::size_t position = kOldVersionFirst; position <= kOldVersionLast && position <= length_; ++position) {
+    AppendHexByte(oldVersionHex, buffer_[position - 1]);
   }
+  for (std::size_t position = kRestorePointFirst; position <= kRestorePointLast && position <= length_; ++position) {
+    AppendHexByte(restorePointHex, buffer_[position - 1]);
+  }
+  const bool firstSinceReset = rxLogCount == 0;
   if (options.wizardWaiting) {
-    line = texts.wizard;
-    result.wizardFrameLogged = true;
+    AddLogEntry(result, WizardFrameSeen{}, rxLogCount);
+  } else {
+    AddLogEntry(result, LoggedFrame{{buffer_.begin(), buffer_.begin() + length_}}, rxLogCount);
   }
-  if (rxLogCount == 0) firstLogLine_ = line;
-  line += kLineEnd;
-  result.memoLines.push_back(std::move(line));
-  CountLogLine(rxLogCount);
+  if (firstSinceReset) firstLoggedFrame_ = result.log.back();
 }
 
 // Walks the stored bytes: 55 starts a frame, 05 takes the next byte
@@ -165,26 +154,21 @@ void ReplyReceiver::Decode(const ReceiveOptions& options, ReceiveResult& result)
 
 void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const ReceiveOptions& options,
                                 ReceiveResult& result) {
-  const ReceiveTexts& texts = TextsOf(options);
   if (options.showMessages && !options.wizardWaiting && rxLogCount < 2) {
-    result.memoLines.push_back(texts.checksumChecked + kLineEnd);
-    CountLogLine(rxLogCount);
+    AddLogEntry(result, ChecksumChecked{}, rxLogCount);
   }
   const DecodedBody body(bytes);
   if (options.wizardWaiting || body.At(1) != REPLY_TYPE) return;
   switch (body.At(2)) {
     case CMD_VERSION:
-      HandleVersionReply(body.At(4), body.At(3), texts, result);
+      HandleVersionReply(body.At(4), body.At(3), result);
       break;
     case CMD_WRITE:
       if (body.At(3) != 0) {
         result.reply = Reply::Refused;
         break;
       }
-      if (options.showMessages && rxLogCount < 2) {
-        result.memoLines.emplace_back("Bootloader : Write command ACK received.\r\n");
-        CountLogLine(rxLogCount);
-      }
+      if (options.showMessages && rxLogCount < 2) AddLogEntry(result, WriteAcknowledged{}, rxLogCount);
       result.reply = Reply::WriteAccepted;
       break;
     case CMD_ERASE:
@@ -192,10 +176,8 @@ void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const Recei
         result.reply = Reply::Refused;
         break;
       }
-      if (rxLogCount < 2) {
-        result.memoLines.emplace_back("Bootloader : Erase command ACK received.\r\n");
-        CountLogLine(rxLogCount);
-      }
+      // Unlike a write's, an erase's acknowledgement is logged without "Show Message".
+      if (rxLogCount < 2) AddLogEntry(result, EraseAcknowledged{}, rxLogCount);
       result.reply = Reply::EraseAccepted;
       break;
     default:
@@ -203,15 +185,12 @@ void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const Recei
   }
 }
 
-void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, const ReceiveTexts& texts,
-                                       ReceiveResult& result) {
+// A version reply is always logged, whatever the count.
+void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, ReceiveResult& result) {
   result.reply = Reply::Version;
-  VersionReply version{major, minor, oldVersionHex, restorePointHex, {}};
-  version.lines = {texts.bootloaderVersion + ":" + std::to_string(major) + "." + std::to_string(minor),
-                   texts.oldVersion + ":" + oldVersionHex, texts.restorePoint + ":" + restorePointHex};
-  for (const std::string& line : version.lines) result.memoLines.push_back(line + kLineEnd);
-  result.version = std::move(version);
-  CountLogLine(rxLogCount);
+  VersionReply version{major, minor, oldVersionHex, restorePointHex};
+  result.version = version;
+  AddLogEntry(result, std::move(version), rxLogCount);
 }
 
 namespace {

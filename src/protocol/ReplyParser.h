@@ -2,56 +2,51 @@
 
 // Turns the bootloader's reply bytes, delivered in chunks of any size, into
 // frames, checks them, and reports what it found: the replies, the version,
-// the frames it logged, and the memo lines to write for them in the texts
-// its caller gives. Pure: bytes and options in, facts and lines out.
+// and the receive log's entries. Pure: bytes and options in, facts out; the
+// window writes the entries as memo lines in its own language.
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "protocol/Reply.h"
 
 namespace mx {
 
-// The texts the receive log is written with, in the window's language.
-struct ReceiveTexts {
-  std::string commandReceived;    // prefix of a logged frame
-  std::string restore;            // its prefix in restore mode
-  std::string wizard;             // the line for a frame while the wizard waits
-  std::string checksumChecked;    // after a valid frame
-  std::string bootloaderVersion;  // the version lines
-  std::string oldVersion;
-  std::string restorePoint;
-};
-
 // How the next chunk is to be taken.
 struct ReceiveOptions {
-  bool showMessages = false;            // "Show Message" checked: frames are logged
-  bool wizardWaiting = false;           // the Update Wizard waits for the device's first frame
-  bool restoreMode = false;             // log lines begin with the restore caption
-  const ReceiveTexts* texts = nullptr;  // none: every text empty
+  bool showMessages = false;   // "Show Message" checked: frames are logged
+  bool wizardWaiting = false;  // the Update Wizard waits for the device's first frame
 };
 
 // The bootloader's version reply.
 struct VersionReply {
   std::uint8_t major = 0;
   std::uint8_t minor = 0;
-  std::string oldVersionHex;    // as logged with the frame; empty when not logged
+  std::string oldVersionHex;    // as captured from the logged frames; empty when none was logged
   std::string restorePointHex;  // likewise
-  // The lines written for it, without line ends: "Bootloader Version:1.1"
-  // (also Label1's caption), then the OldVersion and RestorePoint lines.
-  std::vector<std::string> lines;
 };
 
-// What one chunk produced, in the order it happened.
+// The entries of the receive log, in the order they happened.
+struct LoggedFrame {
+  std::vector<std::uint8_t> bytes;  // as received, from the first sync byte to the end byte
+};
+struct WizardFrameSeen {};    // a frame arrived while the Update Wizard waited
+struct ChecksumChecked {};    // a logged frame's checksum was valid
+struct WriteAcknowledged {};  // a write was accepted
+struct EraseAcknowledged {};  // an erase was accepted
+using LogEntry =
+    std::variant<LoggedFrame, WizardFrameSeen, ChecksumChecked, WriteAcknowledged, EraseAcknowledged, VersionReply>;
+
+// What one chunk produced.
 struct ReceiveResult {
-  std::vector<std::string> memoLines;   // each ends with CR LF
+  std::vector<LogEntry> log;            // a version reply is always logged, the rest while the log is open
   std::optional<Reply> reply;           // the last reply recognised
-  std::optional<VersionReply> version;  // a version reply was recognised
-  bool wizardFrameLogged = false;       // a frame was logged while the wizard waited
+  std::optional<VersionReply> version;  // the last version reply recognised
 };
 
 // The receive accumulator with its log counter and captured version digits.
@@ -75,16 +70,17 @@ class ReplyReceiver {
   // digits and the first log line.
   void ResetLog();
 
-  // Receive log lines written since the last reset; verbose logging only
-  // while below 2. Stops at 65535 instead of wrapping.
+  // Receive log entries since the last reset, counting a version reply as
+  // one; frames are logged only while below 2. Stops at 65535 instead of
+  // wrapping.
   std::uint16_t rxLogCount = 0;
   // Two upper-case hex digits per byte at raw positions 7..9 and 10..12 of a
   // logged frame.
   std::string oldVersionHex;
   std::string restorePointHex;
-  // The first receive log line since the reset, without its line end: the
-  // prefix, a colon and the frame's bytes in decimal. Empty when none.
-  const std::string& FirstLogLine() const { return firstLogLine_; }
+  // The first frame logged since the reset (a LoggedFrame or a
+  // WizardFrameSeen); none while nothing was.
+  const std::optional<LogEntry>& FirstLoggedFrame() const { return firstLoggedFrame_; }
 
  private:
   void Accumulate(std::uint8_t byte);
@@ -93,7 +89,7 @@ class ReplyReceiver {
   void Log(const ReceiveOptions& options, ReceiveResult& result);
   void Decode(const ReceiveOptions& options, ReceiveResult& result);
   void HandleFrame(std::span<const std::uint8_t> body, const ReceiveOptions& options, ReceiveResult& result);
-  void HandleVersionReply(std::uint8_t major, std::uint8_t minor, const ReceiveTexts& texts, ReceiveResult& result);
+  void HandleVersionReply(std::uint8_t major, std::uint8_t minor, ReceiveResult& result);
 
   std::array<std::uint8_t, kCapacity> buffer_{};
   std::size_t length_ = 0;  // bytes stored
@@ -102,7 +98,7 @@ class ReplyReceiver {
   bool complete_ = false;
   bool previousWasSync_ = false;
   bool escapePending_ = false;
-  std::string firstLogLine_;
+  std::optional<LogEntry> firstLoggedFrame_;
 };
 
 // The reply wait's time-out text as an integer: trims blanks, an empty text is

@@ -38,7 +38,9 @@ class TransferTest : public ::testing::Test {
     device_ = std::make_unique<sim::SimulatedBootloader>(options);
     device_->Start();
     session_.Open(device_->PortPath());
-    if (!options.silent) ASSERT_EQ(GreetBootloader(session_, 2s).reply, Reply::Version);
+    if (!options.silent) {
+      ASSERT_EQ(GreetBootloader(session_, 2s).reply, Reply::Version);
+    }
     greetingFrames_ = device_->Frames().size();
     greetingBytes_ = device_->ReceivedBytes().size();
     session_.Arm();
@@ -158,7 +160,9 @@ TEST_F(TransferTest, EndingsTellHowTheRunEnded) {
     const TransferOutcome outcome = Run(*Image(c.text), c.plan);
     EXPECT_EQ(outcome.ending, c.ending);
     EXPECT_EQ(outcome.wentThrough, c.wentThrough);
-    if (c.ending == Ending::NotAnswered) EXPECT_TRUE(Commands().empty());
+    if (c.ending == Ending::NotAnswered) {
+      EXPECT_TRUE(Commands().empty());
+    }
     session_.Close();
   }
 }

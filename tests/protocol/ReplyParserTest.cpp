@@ -3,6 +3,7 @@
 #include <climits>
 #include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "protocol/ReplyParser.h"
@@ -13,10 +14,28 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-const ReceiveTexts& English() {
-  static const ReceiveTexts texts{"Command Received",   "Restore",    "Update Wizard", "Command checksum checked.",
-                                  "Bootloader Version", "OldVersion", "RestorePoint"};
-  return texts;
+// A log entry in a few words: "frame 85,85,4", "checked", "write ack",
+// "erase ack", "wizard", "version 1.1 old FD0455 restore 550101".
+std::string Describe(const LogEntry& entry) {
+  if (const auto* frame = std::get_if<LoggedFrame>(&entry)) {
+    std::string text = "frame ";
+    for (std::size_t i = 0; i < frame->bytes.size(); ++i) text += (i > 0 ? "," : "") + std::to_string(frame->bytes[i]);
+    return text;
+  }
+  if (const auto* version = std::get_if<VersionReply>(&entry)) {
+    return "version " + std::to_string(version->major) + "." + std::to_string(version->minor) + " old " +
+           version->oldVersionHex + " restore " + version->restorePointHex;
+  }
+  if (std::holds_alternative<ChecksumChecked>(entry)) return "checked";
+  if (std::holds_alternative<WriteAcknowledged>(entry)) return "write ack";
+  if (std::holds_alternative<EraseAcknowledged>(entry)) return "erase ack";
+  return "wizard";
+}
+
+Lines Log(const ReceiveResult& result) {
+  Lines described;
+  for (const LogEntry& entry : result.log) described.push_back(Describe(entry));
+  return described;
 }
 
 // The window's status word for the reply a chunk yielded, if any.
@@ -25,14 +44,14 @@ std::optional<std::string> Word(const ReceiveResult& result) {
   return std::string(ReplyWord(*result.reply));
 }
 
-// Label1's caption for a version reply, if any.
-std::optional<std::string> Caption(const ReceiveResult& result) {
+// The version a chunk yielded, as "major.minor", if any.
+std::optional<std::string> Version(const ReceiveResult& result) {
   if (!result.version) return std::nullopt;
-  return result.version->lines.front();
+  return std::to_string(result.version->major) + "." + std::to_string(result.version->minor);
 }
 
-ReceiveOptions Options(bool showMessages, bool wizardWaiting = false, bool restoreMode = false) {
-  return ReceiveOptions{showMessages, wizardWaiting, restoreMode, &English()};
+ReceiveOptions Options(bool showMessages, bool wizardWaiting = false) {
+  return ReceiveOptions{showMessages, wizardWaiting};
 }
 
 // A reply frame around `body`: checksum appended, body and checksum escaped.
@@ -66,7 +85,7 @@ const Bytes kEraseAccepted{0x55, 0x55, 0x01, 0x03, 0x00, 0xFC, 0x04};
 // Feeds every chunk in order and collects what all of them produced.
 struct FeedResult {
   ReceiveResult last;                             // the result of the last chunk
-  Lines memo;                                     // memo lines of all chunks
+  Lines log;                                      // log entries of all chunks, described
   std::vector<std::optional<std::string>> words;  // reply word per chunk
 };
 
@@ -74,7 +93,8 @@ FeedResult FeedAll(ReplyReceiver& receiver, const std::vector<Bytes>& chunks, co
   FeedResult run;
   for (const Bytes& chunk : chunks) {
     run.last = receiver.Feed(chunk, options);
-    run.memo.insert(run.memo.end(), run.last.memoLines.begin(), run.last.memoLines.end());
+    const Lines described = Log(run.last);
+    run.log.insert(run.log.end(), described.begin(), described.end());
     run.words.push_back(Word(run.last));
   }
   return run;
@@ -168,22 +188,19 @@ TEST(ReplyReceiverTest, ArmDropsAHalfReceivedFrame) {
   EXPECT_EQ(Word(receiver.Feed(kWriteAccepted, Options(false))), "OK");
 }
 
-// ---- Memo lines ----
+// ---- The receive log ----
 
 TEST(ReplyLogTest, TwoFramesInOneChunk) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Concat({kVersion11, {0x55, 0x55, 0x01, 0x01, 0xFE, 0x04}}), Options(true));
   EXPECT_EQ(Word(result), "VerOK");
-  EXPECT_EQ(Caption(result), "Bootloader Version:1.1");
+  EXPECT_EQ(Version(result), "1.1");
   const Lines expected{
-      "Command Received:85,85,1,0,1,1,253,4,85,85,1,1,254,4,\r\n",
-      "Command checksum checked.\r\n",
-      "Bootloader Version:1.1\r\n",
-      "OldVersion:FD0455\r\n",  // raw positions 7..9 of what was received
-      "RestorePoint:550101\r\n",
+      "frame 85,85,1,0,1,1,253,4,85,85,1,1,254,4", "checked",
+      "version 1.1 old FD0455 restore 550101",  // raw positions 7..9 and 10..12 of what was received
   };
-  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(Log(result), expected);
   EXPECT_EQ(receiver.rxLogCount, 3);
 }
 
@@ -193,10 +210,10 @@ TEST(ReplyLogTest, LineListsRawBytesWithEscapePrefixes) {
   const ReceiveResult result =
       receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x02, 0x00, 0xF8, 0x05, 0x05, 0x04}, Options(true));
   const Lines expected{
-      "Command Received:85,85,1,2,0,248,5,5,4,\r\n",
-      "Command checksum checked.\r\n",
+      "frame 85,85,1,2,0,248,5,5,4",
+      "checked",
   };
-  EXPECT_EQ(result.memoLines, expected);
+  EXPECT_EQ(Log(result), expected);
   EXPECT_EQ(Word(result), "OK");
 }
 
@@ -204,20 +221,8 @@ TEST(ReplyLogTest, NoisePrecedingTheFrameIsNotLogged) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Concat({{0x01, 0x02, 0x55, 0x03}, kWriteRefused}), Options(true));
-  ASSERT_FALSE(result.memoLines.empty());
-  EXPECT_EQ(result.memoLines[0], "Command Received:85,85,1,2,1,252,4,\r\n");
-}
-
-TEST(ReplyLogTest, RestoreModePrefix) {
-  ReplyReceiver receiver;
-  receiver.Arm();
-  const ReceiveResult result = receiver.Feed(kEraseAccepted, Options(true, false, true));
-  const Lines expected{
-      "Restore:85,85,1,3,0,252,4,\r\n",
-      "Command checksum checked.\r\n",
-  };
-  EXPECT_EQ(result.memoLines, expected);
-  EXPECT_EQ(Word(result), "EraseOK");
+  ASSERT_FALSE(Log(result).empty());
+  EXPECT_EQ(Log(result)[0], "frame 85,85,1,2,1,252,4");
 }
 
 TEST(ReplyLogTest, WizardWaitingLogsCaptionOnlyAndRecognisesNothing) {
@@ -225,9 +230,9 @@ TEST(ReplyLogTest, WizardWaitingLogsCaptionOnlyAndRecognisesNothing) {
     ReplyReceiver receiver;
     receiver.Arm();
     const ReceiveResult result = receiver.Feed(frame, Options(true, true));
-    EXPECT_EQ(result.memoLines, Lines{"Update Wizard\r\n"});
+    EXPECT_EQ(Log(result), Lines{"wizard"});
     EXPECT_FALSE(Word(result));
-    EXPECT_FALSE(Caption(result));
+    EXPECT_FALSE(Version(result));
     EXPECT_EQ(receiver.rxLogCount, 1);
   }
 }
@@ -236,7 +241,7 @@ TEST(ReplyLogTest, WizardWaitingWithoutShowMessagesWritesNothing) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(kVersion11, Options(false, true));
-  EXPECT_TRUE(result.memoLines.empty());
+  EXPECT_TRUE(Log(result).empty());
   EXPECT_FALSE(Word(result));
   EXPECT_EQ(receiver.rxLogCount, 0);
 }
@@ -245,17 +250,8 @@ TEST(ReplyLogTest, BadChecksumStillLogsTheFrame) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x02, 0x00, 0x00, 0x04}, Options(true));
-  EXPECT_EQ(result.memoLines, Lines{"Command Received:85,85,1,2,0,0,4,\r\n"});
+  EXPECT_EQ(Log(result), Lines{"frame 85,85,1,2,0,0,4"});
   EXPECT_EQ(receiver.rxLogCount, 1);
-}
-
-TEST(ReplyLogTest, WithoutTextsThePrefixesAreEmpty) {
-  ReplyReceiver receiver;
-  receiver.Arm();
-  const ReceiveResult result = receiver.Feed(kVersion11, ReceiveOptions{true, false, false, nullptr});
-  const Lines expected{":85,85,1,0,1,1,253,4,\r\n", "\r\n", ":1.1\r\n", ":FD04\r\n", ":\r\n"};
-  EXPECT_EQ(result.memoLines, expected);
-  EXPECT_EQ(Caption(result), ":1.1");
 }
 
 struct LogLimitCase {
@@ -263,7 +259,7 @@ struct LogLimitCase {
   bool showMessages;
   std::uint16_t countBefore;
   Bytes frame;
-  Lines memo;
+  Lines log;
   std::uint16_t countAfter;
 };
 
@@ -271,64 +267,39 @@ void PrintTo(const LogLimitCase& c, std::ostream* os) { *os << c.name; }
 
 class LogLimitTest : public testing::TestWithParam<LogLimitCase> {};
 
-TEST_P(LogLimitTest, MemoAndCount) {
+TEST_P(LogLimitTest, EntriesAndCount) {
   const LogLimitCase& c = GetParam();
   ReplyReceiver receiver;
   receiver.Arm();
   receiver.rxLogCount = c.countBefore;
   const ReceiveResult result = receiver.Feed(c.frame, Options(c.showMessages));
-  EXPECT_EQ(result.memoLines, c.memo);
+  EXPECT_EQ(Log(result), c.log);
   EXPECT_EQ(receiver.rxLogCount, c.countAfter);
 }
 
-const char* const kEraseAck = "Bootloader : Erase command ACK received.\r\n";
-const char* const kChecked = "Command checksum checked.\r\n";
+const char* const kEraseAck = "erase ack";
+const char* const kChecked = "checked";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LogLimitTest,
     testing::Values(
         // The frame line and the checksum line use up the count before the ACK.
-        LogLimitCase{"WriteFrameUsesUpTheCount",
-                     true,
-                     0,
-                     kWriteAccepted,
-                     {"Command Received:85,85,1,2,0,253,4,\r\n", kChecked},
-                     2},
-        LogLimitCase{"WriteAckAtCountOne", true, 1, kWriteAccepted, {"Command Received:85,85,1,2,0,253,4,\r\n"}, 2},
+        LogLimitCase{"WriteFrameUsesUpTheCount", true, 0, kWriteAccepted, {"frame 85,85,1,2,0,253,4", kChecked}, 2},
+        LogLimitCase{"WriteAckAtCountOne", true, 1, kWriteAccepted, {"frame 85,85,1,2,0,253,4"}, 2},
         LogLimitCase{"WriteAckAfterOtherLines",
                      true,
                      0,
                      Concat({kWriteRefused, kWriteAccepted}),
-                     {"Command Received:85,85,1,2,1,252,4,85,85,1,2,0,253,4,\r\n", kChecked},
+                     {"frame 85,85,1,2,1,252,4,85,85,1,2,0,253,4", kChecked},
                      2},
         LogLimitCase{"WriteAckNeedsShowMessages", false, 0, kWriteAccepted, {}, 0},
         LogLimitCase{"EraseAckWithoutShowMessages", false, 0, kEraseAccepted, {kEraseAck}, 1},
         LogLimitCase{"EraseAckAtCountOne", false, 1, kEraseAccepted, {kEraseAck}, 2},
         LogLimitCase{"EraseAckAtCountTwo", false, 2, kEraseAccepted, {}, 2},
-        LogLimitCase{"EraseAckAfterFrameLineReachedLimit",
-                     true,
-                     1,
-                     kEraseAccepted,
-                     {"Command Received:85,85,1,3,0,252,4,\r\n"},
-                     2},
-        LogLimitCase{"VersionLinesAlways",
-                     false,
-                     2,
-                     kVersion11,
-                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
-                     3},
-        LogLimitCase{"VersionLinesAtLimit",
-                     true,
-                     5,
-                     kVersion11,
-                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
-                     6},
-        LogLimitCase{"CountSaturates",
-                     false,
-                     0xFFFF,
-                     kVersion11,
-                     {"Bootloader Version:1.1\r\n", "OldVersion:\r\n", "RestorePoint:\r\n"},
-                     0xFFFF},
+        LogLimitCase{"EraseAckAfterFrameLineReachedLimit", true, 1, kEraseAccepted, {"frame 85,85,1,3,0,252,4"}, 2},
+        LogLimitCase{"VersionLinesAlways", false, 2, kVersion11, {"version 1.1 old  restore "}, 3},
+        LogLimitCase{"VersionLinesAtLimit", true, 5, kVersion11, {"version 1.1 old  restore "}, 6},
+        LogLimitCase{"CountSaturates", false, 0xFFFF, kVersion11, {"version 1.1 old  restore "}, 0xFFFF},
         LogLimitCase{"NothingAtLimit", true, 2, kWriteAccepted, {}, 2}),
     [](const testing::TestParamInfo<LogLimitCase>& info) { return info.param.name; });
 
@@ -340,10 +311,8 @@ TEST(ReplyLogTest, VersionDigitsCapturedFromLoggedFrame) {
   const ReceiveResult result = receiver.Feed(frame, Options(true));
   EXPECT_EQ(receiver.oldVersionHex, "1234AB");
   EXPECT_EQ(receiver.restorePointHex, "01020C");
-  EXPECT_EQ(Caption(result), "Bootloader Version:3.2");
-  ASSERT_EQ(result.memoLines.size(), 5u);
-  EXPECT_EQ(result.memoLines[3], "OldVersion:1234AB\r\n");
-  EXPECT_EQ(result.memoLines[4], "RestorePoint:01020C\r\n");
+  EXPECT_EQ(Version(result), "3.2");
+  EXPECT_EQ(Log(result), (Lines{Describe(LoggedFrame{frame}), "checked", "version 3.2 old 1234AB restore 01020C"}));
 }
 
 TEST(ReplyLogTest, VersionDigitsCountEscapePrefixes) {
@@ -388,14 +357,14 @@ TEST(ReplyLogTest, ShortVersionReplyReadsMissingMajorAsZero) {
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x01, 0x00, 0xFF, 0x04}, Options(false));
   EXPECT_EQ(Word(result), "VerOK");
-  EXPECT_EQ(Caption(result), "Bootloader Version:0.255");
+  EXPECT_EQ(Version(result), "0.255");
 }
 
 TEST(ReplyLogTest, EmptyBodyPassesTheChecksum) {
   ReplyReceiver receiver;
   receiver.Arm();
   const ReceiveResult result = receiver.Feed(Bytes{0x55, 0x55, 0x04}, Options(true));
-  EXPECT_EQ(result.memoLines, (Lines{"Command Received:85,85,4,\r\n", kChecked}));
+  EXPECT_EQ(Log(result), (Lines{"frame 85,85,4", kChecked}));
   EXPECT_FALSE(Word(result));
 }
 
@@ -405,10 +374,10 @@ TEST(ReplyOverflowTest, RunWithoutEndIsDroppedAndNextFrameRecognised) {
   ReplyReceiver receiver;
   receiver.Arm();
   const Bytes run = Concat({{0x55, 0x55}, Bytes(100, 0x11)});
-  EXPECT_TRUE(receiver.Feed(run, Options(true)).memoLines.empty());
+  EXPECT_TRUE(receiver.Feed(run, Options(true)).log.empty());
   const ReceiveResult result = receiver.Feed(kWriteAccepted, Options(true));
   EXPECT_EQ(Word(result), "OK");
-  EXPECT_EQ(result.memoLines.front(), "Command Received:85,85,1,2,0,253,4,\r\n");
+  EXPECT_EQ(Log(result).front(), "frame 85,85,1,2,0,253,4");
 }
 
 TEST(ReplyOverflowTest, OverflowingByteMayStartTheNextFrame) {
@@ -431,7 +400,7 @@ TEST(ReplyOverflowTest, FiftyBytesWithEndAtTheLastPositionAreAFrame) {
   ASSERT_EQ(frame.size(), ReplyReceiver::kCapacity);
   ReplyReceiver receiver;
   receiver.Arm();
-  EXPECT_EQ(Caption(receiver.Feed(frame, Options(false))), "Bootloader Version:2.7");
+  EXPECT_EQ(Version(receiver.Feed(frame, Options(false))), "2.7");
 }
 
 TEST(ReplyOverflowTest, CompletedFrameIsHandledBeforeTheTailOverflows) {
@@ -440,7 +409,7 @@ TEST(ReplyOverflowTest, CompletedFrameIsHandledBeforeTheTailOverflows) {
   const Bytes chunk = Concat({kWriteAccepted, Bytes(60, 0x11), kEraseAccepted});
   const ReceiveResult result = receiver.Feed(chunk, Options(false));
   EXPECT_EQ(Word(result), "EraseOK");
-  EXPECT_EQ(result.memoLines, Lines{kEraseAck});
+  EXPECT_EQ(Log(result), Lines{kEraseAck});
   EXPECT_TRUE(receiver.Armed());
 }
 

@@ -134,7 +134,7 @@ int CommandRunner::RunConnect() {
   const bool connected = Connect();
   const ActionOutcome& outcome = form_.LastOutcome();
   if (connected && options_.quiet && outcome.version) {
-    for (const std::string& line : outcome.version->lines) view_.PrintResultLine(line);
+    for (const std::string& line : VersionLines(*outcome.version, form_.Texts())) view_.PrintResultLine(line);
   }
   return ExitStatusFor(outcome.result);
 }

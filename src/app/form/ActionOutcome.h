@@ -33,7 +33,7 @@ struct ActionOutcome {
   // them: "Time Out!" and "Program Stop Update!", "Finish Update! 1.25Sec.",
   // or the text for a file without data.
   std::vector<std::string> closingLines;
-  // Once connected: the version reply, with its lines as the memo shows them.
+  // Once connected: the version reply.
   std::optional<VersionReply> version;
   // Update: how the transfer went, and its time up to the port's close.
   std::optional<TransferOutcome> transfer;

@@ -55,7 +55,8 @@ bool UpdaterForm::RunHandshake() {
     if (!greeting.requestQueued) controls_.MemoAppend("Fail to Send!\r\n");
     if (session_.Lost()) return false;  // the vanished port has said so and closed it
     const std::size_t bytesStart = LogBytesStart(language_.language, Texts());
-    if (AsksToBeGreetedAgain(session_.Receiver().FirstLogLine(), bytesStart) && !StartHandshakeOver()) return false;
+    if (AsksToBeGreetedAgain(receive_.FirstLogLine(session_.Receiver()), bytesStart) && !StartHandshakeOver())
+      return false;
     if (session_.LastReply() != Reply::Version) {
       // After a port that failed to open, that failure is the outcome.
       ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);

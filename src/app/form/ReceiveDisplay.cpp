@@ -1,34 +1,84 @@
 #include "app/form/ReceiveDisplay.h"
 
 #include <string>
+#include <variant>
 
 #include "protocol/Frames.h"
 
 namespace mx {
 
+namespace {
+
+// The log's own English lines, in every language.
+constexpr char kWriteAcknowledgedLine[] = "Bootloader : Write command ACK received.";
+constexpr char kEraseAcknowledgedLine[] = "Bootloader : Erase command ACK received.";
+
+std::string FrameLine(const LoggedFrame& frame, const LanguageTexts& texts, bool restoreMode) {
+  std::string line = restoreMode ? texts.RestoreCaption : texts.CommandReceivedText;
+  line += ':';
+  for (const std::uint8_t byte : frame.bytes) {
+    line += std::to_string(byte);
+    line += ',';
+  }
+  return line;
+}
+
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
+
+}  // namespace
+
+std::vector<std::string> ReceiveLogLines(const LogEntry& entry, const LanguageTexts& texts, bool restoreMode) {
+  return std::visit(Overloaded{
+                        [&](const LoggedFrame& frame) { return std::vector{FrameLine(frame, texts, restoreMode)}; },
+                        [&](const WizardFrameSeen&) { return std::vector{texts.WizardCaption}; },
+                        [&](const ChecksumChecked&) { return std::vector{texts.ChecksumCheckedText}; },
+                        [](const WriteAcknowledged&) { return std::vector<std::string>{kWriteAcknowledgedLine}; },
+                        [](const EraseAcknowledged&) { return std::vector<std::string>{kEraseAcknowledgedLine}; },
+                        [&](const VersionReply& version) { return VersionLines(version, texts); },
+                    },
+                    entry);
+}
+
+std::vector<std::string> VersionLines(const VersionReply& version, const LanguageTexts& texts) {
+  return {texts.BootloaderVersionText + ":" + std::to_string(version.major) + "." + std::to_string(version.minor),
+          texts.OldVersionText + ":" + version.oldVersionHex, texts.RestorePointText + ":" + version.restorePointHex};
+}
+
+bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart) {
+  if (firstLogLine.size() < bytesStart) return false;
+  return firstLogLine.substr(bytesStart, kRestartPattern.size()) == kRestartPattern;
+}
+
 ReceiveDisplay::ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
                                std::function<const LanguageTexts&()> texts, std::function<void()> portLost)
     : controls_(controls), modes_(modes), outcome_(outcome), texts_(std::move(texts)), portLost_(std::move(portLost)) {}
 
-void ReceiveDisplay::UseTexts(const LanguageTexts& texts) {
-  receiveTexts_ = {texts.CommandReceivedText,   texts.RestoreCaption, texts.WizardCaption,   texts.ChecksumCheckedText,
-                   texts.BootloaderVersionText, texts.OldVersionText, texts.RestorePointText};
+std::string ReceiveDisplay::FirstLogLine(const ReplyReceiver& receiver) const {
+  const std::optional<LogEntry>& first = receiver.FirstLoggedFrame();
+  return first ? ReceiveLogLines(*first, texts_(), modes_.restoreMode).front() : std::string();
 }
 
 // "Code Report" shows what arrives instead of assembling frames.
 std::optional<ReceiveOptions> ReceiveDisplay::HowToReceive() {
   if (controls_.Checked(Control::TestData_CB)) return std::nullopt;
-  return ReceiveOptions{controls_.Checked(Control::CBShowmag), modes_.wizardWaiting, modes_.restoreMode,
-                        &receiveTexts_};
+  return ReceiveOptions{controls_.Checked(Control::CBShowmag), modes_.wizardWaiting};
 }
 
 void ReceiveDisplay::ChunkParsed(const ReceiveResult& result) {
-  for (const std::string& line : result.memoLines) controls_.MemoAppend(line);
+  const LanguageTexts& texts = texts_();
+  for (const LogEntry& entry : result.log) {
+    for (const std::string& line : ReceiveLogLines(entry, texts, modes_.restoreMode)) {
+      controls_.MemoAppend(line + "\r\n");
+    }
+    if (std::holds_alternative<WizardFrameSeen>(entry)) modes_.wizardFrameSeen = true;
+  }
   if (result.version) {
-    controls_.SetCaption(Control::Label1, result.version->lines.front());
+    controls_.SetCaption(Control::Label1, VersionLines(*result.version, texts).front());
     outcome_.version = result.version;
   }
-  if (result.wizardFrameLogged) modes_.wizardFrameSeen = true;
 }
 
 // A chunk that starts like a frame is shown as its bytes in decimal

@@ -8,6 +8,9 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/LanguageTexts.h"
 #include "app/form/ActionOutcome.h"
@@ -15,6 +18,24 @@
 #include "protocol/DeviceSession.h"
 
 namespace mx {
+
+// The memo lines for one receive log entry, without line ends, in `texts`:
+// a frame as its prefix, a colon and its bytes in decimal (the restore
+// caption as the prefix in restore mode).
+std::vector<std::string> ReceiveLogLines(const LogEntry& entry, const LanguageTexts& texts, bool restoreMode);
+
+// "Bootloader Version:1.1" (also Label1's caption), then the OldVersion and
+// RestorePoint lines.
+std::vector<std::string> VersionLines(const VersionReply& version, const LanguageTexts& texts);
+
+// The receive log of a device that answers the version request with two
+// frames in one burst (version 1.1, then 55 55 01 01 FE 04): a sign that it
+// has to be greeted again.
+inline constexpr std::string_view kRestartPattern = "85,85,1,0,1,1,253,4,85,85,1,1,254,4,";
+
+// Whether the first receive log line holds the restart pattern at
+// `bytesStart`, where a line written with the usual prefix has its bytes.
+bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart);
 
 // The window's modes that decide how a chunk is taken.
 struct ReceiveModes {
@@ -30,8 +51,9 @@ class ReceiveDisplay final : public SessionOwner {
   ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
                  std::function<const LanguageTexts&()> texts, std::function<void()> portLost);
 
-  // The parser's texts in the window's language; call once it is chosen.
-  void UseTexts(const LanguageTexts& texts);
+  // The memo line the first frame logged since the log's reset was written
+  // as, without its line end; empty when none was.
+  std::string FirstLogLine(const ReplyReceiver& receiver) const;
 
   std::optional<ReceiveOptions> HowToReceive() override;
   void ChunkParsed(const ReceiveResult& result) override;  // the window's Comm1ReceiveData
@@ -46,7 +68,6 @@ class ReceiveDisplay final : public SessionOwner {
   ActionOutcome& outcome_;
   std::function<const LanguageTexts&()> texts_;
   std::function<void()> portLost_;
-  ReceiveTexts receiveTexts_;
 };
 
 }  // namespace mx

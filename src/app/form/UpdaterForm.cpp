@@ -181,7 +181,6 @@ void UpdaterForm::FormCreate() {
   EditXonChange();
   language_.language = LanguageFromSetting(language);
   language_.texts = &TextsFor(language_.language);
-  receive_.UseTexts(*language_.texts);
   ApplyLanguageTexts(controls_, *language_.texts);
 }
 
