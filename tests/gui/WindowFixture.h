@@ -31,6 +31,7 @@
 #include "app/qt/QtEventLoop.h"
 #include "app/qt/ViewText.h"
 #include "app/qt/helpu.h"
+#include "support/DialogAnsweringView.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
 
@@ -46,13 +47,10 @@ class WindowTest : public ::testing::Test {
     services.listSerialPorts = [this] { return ports; };
     services.portDevicePath = [](const std::string& name) { return name; };
     services.killProcessByName = [](const std::string&) { return false; };
-    window = std::make_unique<TFVantroUpdate>(loop, std::move(services));
-    window->dialogAnswers.showMessage = [this](std::string_view text) { messages.emplace_back(text); };
-    window->dialogAnswers.confirm = [this](std::string_view text, ConfirmButtons) {
-      confirmations.emplace_back(text);
-      return confirmAnswer;
-    };
-    window->dialogAnswers.chooseFile = [this](std::string_view) { return chosenFile; };
+    window = std::make_unique<TFVantroUpdate>(loop, std::move(services), [this](FormView& own) -> FormView& {
+      dialogs = std::make_unique<DialogAnsweringView>(own);
+      return *dialogs;
+    });
     window->Form().FormCreate();
     window->ShowCentred();
   }
@@ -84,11 +82,8 @@ class WindowTest : public ::testing::Test {
   TempDir settings;
   std::vector<std::string> ports{"ttyMX0", "ttyMX9"};
   QtEventLoop loop;
+  std::unique_ptr<DialogAnsweringView> dialogs;  // outlives the window, whose form shows through it
   std::unique_ptr<TFVantroUpdate> window;
-  std::vector<std::string> messages;
-  std::vector<std::string> confirmations;
-  bool confirmAnswer = false;
-  std::optional<std::string> chosenFile;
 };
 
 struct Caption {

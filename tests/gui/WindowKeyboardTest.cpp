@@ -47,7 +47,8 @@ TEST_F(WindowTest, ReturnAndEnterPressTheFocusedButtonAndTheMenuKeyOpensConnects
   }
   auto* open = Find<QToolButton>("Button_Open");
   auto* menu = open->menu();
-  QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, open->rect().center());
+  QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, open->rect().center(),
+                            open->mapToGlobal(open->rect().center()));
   QApplication::sendEvent(open, &menuKey);
   EXPECT_TRUE(menu->isVisible());
   menu->close();

@@ -43,7 +43,7 @@ TEST_F(WindowTest, FirstStartStoresDefaultsAndOpensInEnglishWithThePanelHidden) 
   EXPECT_FALSE(Find<QAction>("DisConnect1")->isEnabled());
   EXPECT_EQ(Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("ttyMX9"));
   EXPECT_EQ(Find<QComboBox>("ComboBox1")->count(), 2);
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(WindowTest, DesignedHiddenControlsExistHidden) {
@@ -110,7 +110,7 @@ TEST_F(WindowTest, ConnectedAndDisconnectedStatesAreShownByTheWidgets) {
   ChoosePortByHand(pty.SlavePath());
 
   Form().SetConnectState(true);
-  ASSERT_TRUE(Form().FConnected()) << (messages.empty() ? "" : messages.front());
+  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
   ExpectCaptions(*window, {{"Button_Open", "DisConnect"}});
   // Opened, not answered: Update and Restore wait for the bootloader.
   EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
@@ -126,7 +126,7 @@ TEST_F(WindowTest, ConnectedAndDisconnectedStatesAreShownByTheWidgets) {
   EXPECT_TRUE(Find<QCheckBox>("TestData_CB")->isEnabled());
   EXPECT_FALSE(Find<QAction>("DisConnect1")->isEnabled());
   EXPECT_TRUE(Find<QAction>("SetBootloader1")->isEnabled());
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(WindowTest, PopupMenuOfConnectHoldsItsEntriesAndDisconnectsWithoutAsking) {
@@ -144,7 +144,7 @@ TEST_F(WindowTest, PopupMenuOfConnectHoldsItsEntriesAndDisconnectsWithoutAsking)
   ASSERT_TRUE(Form().FConnected());
   Find<QAction>("DisConnect1")->trigger();
   EXPECT_FALSE(Form().FConnected());
-  EXPECT_TRUE(confirmations.empty());
+  EXPECT_TRUE(dialogs->confirmations.empty());
   EXPECT_FALSE(Find<QToolButton>("BtnFileOpen")->isEnabled());
 }
 
@@ -169,7 +169,7 @@ TEST_F(WindowTest, CodeReportOpensThePortDisablesItselfAndSetsTheMemoFont) {
   codeReport->click();
   EXPECT_FALSE(codeReport->isChecked());
   EXPECT_EQ(memo->font().pointSize(), 12);
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(WindowTest, CodeReportShowsRawTextWithTheCaretOnItsLastCharacter) {
@@ -190,7 +190,7 @@ TEST_F(WindowTest, CodeReportShowsRawTextWithTheCaretOnItsLastCharacter) {
 TEST_F(WindowTest, ClosingWhileDisconnectedAsksNothing) {
   Start();
   EXPECT_TRUE(window->close());
-  EXPECT_TRUE(confirmations.empty());
+  EXPECT_TRUE(dialogs->confirmations.empty());
 }
 
 TEST_F(WindowTest, ClosingWhileConnectedAsksAndCancelKeepsWindowAndPort) {
@@ -200,13 +200,13 @@ TEST_F(WindowTest, ClosingWhileConnectedAsksAndCancelKeepsWindowAndPort) {
   Form().SetConnectState(true);
   ASSERT_TRUE(Form().FConnected());
 
-  confirmAnswer = false;
+  dialogs->confirmAnswer = false;
   EXPECT_FALSE(window->close());
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(Form().FConnected());
-  EXPECT_EQ(confirmations, (std::vector<std::string>{"Will Stop Bootloader，Stop!"}));
+  EXPECT_EQ(dialogs->confirmations, (std::vector<std::string>{"Will Stop Bootloader，Stop!"}));
 
-  confirmAnswer = true;
+  dialogs->confirmAnswer = true;
   EXPECT_TRUE(window->close());
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(Form().FConnected());

@@ -19,7 +19,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   ChoosePortByHand(device.PortPath());
 
   Find<QToolButton>("Button_Open")->click();
-  ASSERT_TRUE(Form().FConnected()) << (messages.empty() ? "" : messages.front());
+  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
   EXPECT_TRUE(Find<QToolButton>("BtnFileOpen")->isEnabled());
   EXPECT_TRUE(Find<QPlainTextEdit>("Memo")->isReadOnly());
   ExpectCaptions(*window, {{"Label1", "Bootloader Version:1.1"}});
@@ -40,7 +40,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
       statusAtClose = Find<QLabel>("Label11")->text();
     });
   });
-  chosenFile = hexFile;
+  dialogs->chosenFile = hexFile;
   Find<QToolButton>("BtnFileOpen")->click();  // the whole update runs inside
 
   EXPECT_TRUE(updatingAtClose);
@@ -50,7 +50,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   EXPECT_EQ(progress->maximum(), 40);
   EXPECT_EQ(progress->value(), 40);
   ExpectCaptions(*window, {{"Label_Percent", "100%"}});
-  EXPECT_NE(std::find(messages.begin(), messages.end(), "Finish Update"), messages.end());
+  EXPECT_NE(std::find(dialogs->messages.begin(), dialogs->messages.end(), "Finish Update"), dialogs->messages.end());
   std::string why;
   EXPECT_TRUE(device.MatchesHexFile(hexFile, &why)) << why;
   EXPECT_EQ(Find<QPlainTextEdit>("Memo")->toPlainText(), MemoDisplayText(Form().Controls().MemoText()));
@@ -58,7 +58,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
 
   // The transfer closed the port: now the window closes without a question.
   EXPECT_TRUE(window->close());
-  EXPECT_TRUE(confirmations.empty());
+  EXPECT_TRUE(dialogs->confirmations.empty());
 }
 
 }  // namespace

@@ -160,14 +160,12 @@ QWidget* DialogParent(QWidget* window) { return window->isVisible() ? window : n
 }  // namespace
 
 void TFVantroUpdate::ShowMessage(std::string_view text) {
-  if (dialogAnswers.showMessage) return dialogAnswers.showMessage(text);
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), ToQString(text), QMessageBox::Ok,
                   DialogParent(this));
   box.exec();
 }
 
 bool TFVantroUpdate::Confirm(std::string_view text, ConfirmButtons buttons) {
-  if (dialogAnswers.confirm) return dialogAnswers.confirm(text, buttons);
   const QMessageBox::StandardButtons choices = buttons == ConfirmButtons::YesCancel
                                                    ? QMessageBox::Yes | QMessageBox::Cancel
                                                    : QMessageBox::Yes | QMessageBox::No;
@@ -176,7 +174,6 @@ bool TFVantroUpdate::Confirm(std::string_view text, ConfirmButtons buttons) {
 }
 
 std::optional<std::string> TFVantroUpdate::ChooseFile(std::string_view filter) {
-  if (dialogAnswers.chooseFile) return dialogAnswers.chooseFile(filter);
   QFileDialog dialog(DialogParent(this));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a typed name of a missing file is accepted too
@@ -214,7 +211,7 @@ void TFVantroUpdate::RunGuarded(const std::function<void()>& handler) {
   } catch (const UpdaterForm::OperationAborted&) {
     // silent, like the abort of a failed port listing everywhere else
   } catch (const std::exception& error) {
-    ShowMessage(error.what());
+    formView_->ShowMessage(error.what());
   }
 }
 

@@ -44,23 +44,21 @@ class TFVantroUpdate final : public QWidget, public FormView {
   static constexpr int kMinimumWidth = layout::kMinimumWidth;
   static constexpr int kMinimumHeight = layout::kMinimumHeight;
 
+  // Given the window's own view, returns the view its form shows through:
+  // another one in front of it (a test's that answers the dialogs), which
+  // must outlive the window.
+  using ViewInFront = std::function<FormView&(FormView& window)>;
+
   // Builds the widgets, then the form on top of them. Call Form().FormCreate()
   // before the window is first shown.
-  TFVantroUpdate(EventLoop& loop, FormServices services, QWidget* parent = nullptr);
+  TFVantroUpdate(EventLoop& loop, FormServices services, const ViewInFront& viewInFront = {},
+                 QWidget* parent = nullptr);
   ~TFVantroUpdate() override;
 
   UpdaterForm& Form() { return *form_; }
   // Shows the window centred on its screen, within its available area, with
   // the focus on Connect.
   void ShowCentred();
-
-  // Answers for the dialogs, for tests: a set function replaces the modal box.
-  struct DialogAnswers {
-    std::function<void(std::string_view text)> showMessage;
-    std::function<bool(std::string_view text, ConfirmButtons buttons)> confirm;
-    std::function<std::optional<std::string>(std::string_view filter)> chooseFile;
-  };
-  DialogAnswers dialogAnswers;
 
   // FormView
   void ControlChanged(Control control) override;
@@ -123,6 +121,7 @@ class TFVantroUpdate final : public QWidget, public FormView {
   FileCopyAnimation* animate1_ = nullptr;
   QMenu* popupMenu1_ = nullptr;
   Language fontLanguage_ = Language::None;
+  FormView* formView_ = this;  // what the form shows through
   std::unique_ptr<UpdaterForm> form_;
 };
 

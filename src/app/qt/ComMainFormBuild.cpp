@@ -145,7 +145,8 @@ void SetColours(QWidget* widget, const ControlLayout& look, QPalette::ColorRole 
 
 }  // namespace
 
-TFVantroUpdate::TFVantroUpdate(EventLoop& loop, FormServices services, QWidget* parent) : QWidget(parent) {
+TFVantroUpdate::TFVantroUpdate(EventLoop& loop, FormServices services, const ViewInFront& viewInFront, QWidget* parent)
+    : QWidget(parent) {
   static_assert(layout::kDesignedWidth == UpdaterForm::kDesignedWidth &&
                 layout::kDesignedHeight == UpdaterForm::kDesignedHeight &&
                 layout::kMessagePanelGrowth == UpdaterForm::kMessagePanelGrowth);
@@ -169,7 +170,8 @@ TFVantroUpdate::TFVantroUpdate(EventLoop& loop, FormServices services, QWidget* 
   LayOutPanels();
   // The form may report changes while it is being built; they are shown
   // all together once it exists.
-  form_ = std::make_unique<UpdaterForm>(loop, *this, std::move(services));
+  if (viewInFront) formView_ = &viewInFront(*this);
+  form_ = std::make_unique<UpdaterForm>(loop, *formView_, std::move(services));
   ApplyAll();
 }
 
