@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer: built with makensis from the cross build, installed
-# silently under Wine, the installed mx7410-flash.exe run, uninstalled
-# silently; nothing of it may be left (files, Start-menu entries, the
-# uninstall key). Expects the cross build in build-win.
+# silently under Wine, the installed mx7410-flash.exe and window run (the
+# window also with a read-only Comport.ini beside it), uninstalled silently;
+# nothing of it may be left (files, Start-menu entries, the uninstall key)
+# but the user's own settings. Expects the cross build in build-win.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,6 +28,10 @@ echo "-- $installer"
 
 wineserver -k 2>/dev/null || true
 [ -f "$WINEPREFIX/system.reg" ] || "${launcher[@]}" wineboot -i 2>/dev/null
+# The user's settings from an earlier run would stand in for the copy.
+appdata=$(run_wine cmd /c echo %APPDATA% </dev/null | tr -d '\r')
+user_settings=$(run_wine winepath -u "$appdata\\mx7410\\Comport.ini" 2>/dev/null | tr -d '\r')
+rm -rf "$(dirname "$user_settings")"
 run_wine "$installer" /S
 wineserver -w
 folder="$WINEPREFIX/drive_c/Program Files/Mx7410 Updater"
@@ -37,25 +42,55 @@ menu=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Mx7410 Update.lnk'
 [ -n "$menu" ] || { echo "test-windows-installer: no Start-menu shortcut" >&2; exit 1; }
 run_wine "C:\\Program Files\\Mx7410 Updater\\mx7410-flash.exe" --version </dev/null
 
+# Starts the installed window; once it has the focus (start-up is over)
+# clicks the controls named, if any, and closes it.
+run_installed_window() {
+  rm -f "$stage/trace"
+  mkfifo "$stage/trace"
+  run_wine "C:\\Program Files\\Mx7410 Updater\\mx_7410Update.exe" --trace >"$stage/trace" </dev/null 2>/dev/null &
+  exec {trace_fd}<"$stage/trace"
+  local line started=0 control
+  while read -r -t 60 -u "$trace_fd" line; do
+    case $line in
+      focus*)
+        [ "$started" -eq 0 ] || continue
+        started=1
+        # The window handles posted clicks and the close in this order.
+        for control in "$@"; do probe click "$control"; done
+        probe close
+        ;;
+      closed*) break ;;
+    esac
+  done
+  exec {trace_fd}<&-
+  wineserver -w
+  [[ $line == closed* ]] || { echo "test-windows-installer: the installed window did not run (last: $line)" >&2; exit 1; }
+}
+probe() { run_wine "$root/$build/tests/win/mx_win_window_probe.exe" "$@"; }
+
 # The installed window starts, writes its settings beside itself and closes.
-mkfifo "$stage/trace"
-run_wine "C:\\Program Files\\Mx7410 Updater\\mx_7410Update.exe" --trace >"$stage/trace" </dev/null 2>/dev/null &
-exec {trace_fd}<"$stage/trace"
-titles=0
-while read -r -t 60 -u "$trace_fd" line; do
-  case $line in
-    # The title is set when the window is built and again by the start-up.
-    "control Window "*)
-      titles=$((titles + 1))
-      [ "$titles" -ne 2 ] || run_wine "$root/$build/tests/win/mx_win_window_probe.exe" close
-      ;;
-    closed*) break ;;
-  esac
-done
-wineserver -w
-[[ $line == closed* ]] || { echo "test-windows-installer: the installed window did not run (last: $line)" >&2; exit 1; }
+run_installed_window
 [ -f "$folder/Comport.ini" ] || { echo "test-windows-installer: no Comport.ini beside the window" >&2; exit 1; }
 echo "installed window: started, wrote Comport.ini, closed"
+
+# Settings beside the window that cannot be written (read-only: Wine running
+# as root ignores a folder's permission bits, and Windows refuses to write a
+# read-only file): a setting stored by the window goes to the user's folder,
+# which starts from a copy; the installed file stays as it was.
+printf 'Filename=C:\\firmware\\sample.hex\r\n' >>"$folder/Comport.ini"
+run_wine cmd /c attrib +r "C:\\Program Files\\Mx7410 Updater\\Comport.ini" </dev/null
+cp "$folder/Comport.ini" "$stage/installed-Comport.ini"
+# Show Message toggles the message panel and stores the opposite value.
+showmag=$(sed -n 's/^Showmag=\([01]\).*/\1/p' "$folder/Comport.ini")
+run_installed_window CBShowmag
+if ! grep -q "^Showmag=$((1 - showmag))" "$user_settings" 2>/dev/null ||
+  ! grep -q '^Filename=C:.firmware.sample.hex' "$user_settings"; then
+  echo "test-windows-installer: the setting is not in $appdata\\mx7410\\Comport.ini: $(cat "$user_settings" 2>&1)" >&2
+  exit 1
+fi
+cmp -s "$stage/installed-Comport.ini" "$folder/Comport.ini" ||
+  { echo "test-windows-installer: the read-only Comport.ini beside the window changed" >&2; exit 1; }
+echo "installed window: with a read-only Comport.ini beside it, stored its setting in $appdata\\mx7410"
 
 run_wine "C:\\Program Files\\Mx7410 Updater\\Uninstall.exe" /S
 wineserver -w  # the uninstaller runs from a copy of itself and ends later
@@ -64,4 +99,6 @@ if [ -e "$folder" ] || [ -e "$menu" ] ||
   echo "test-windows-installer: the uninstaller left something behind" >&2
   exit 1
 fi
-echo "test-windows-installer: installed, ran and uninstalled cleanly"
+# Per-user settings stay, as Windows programs leave them.
+[ -f "$user_settings" ] || { echo "test-windows-installer: the uninstaller removed the user's settings" >&2; exit 1; }
+echo "test-windows-installer: installed, ran and uninstalled cleanly (the user's settings stay)"

@@ -4,7 +4,8 @@
 # typed into the file dialog writes the image (the simulator checks its
 # memory) and ends with the "Finish Update" box, the close guard asks.
 # The window's state is read from its --trace lines; the clicks come from
-# mx_win_window_probe.exe. Expects the cross build in build-win and the
+# mx_win_window_probe.exe, the keys from xdotool as real X key events (Tab
+# order, Return on Connect, the Menu key). Expects the cross build in build-win and the
 # simulator in build (scripts/test-windows.sh builds both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -80,6 +81,7 @@ start_window() {
 wait_for() {
   local pattern=$1 line
   while read -r -t 60 -u "$trace_fd" line; do
+    line=${line%$'\r'}  # standard output in text mode ends lines with CR LF
     echo "$line" >>"$artifacts/window-trace.txt"
     if [[ $line =~ $pattern ]]; then
       matched=$line
@@ -91,12 +93,61 @@ wait_for() {
 }
 probe() { run_wine "$root/$probe_exe" "$@"; }
 
+fail() {
+  echo "test-windows-window: $*" >&2
+  exit 1
+}
+
+# Presses KEYS (xdotool key names) as real X key events, into the window
+# that has the X focus: Wine gives it to the window it activates.
+keys() { xdotool key --clearmodifiers "$@"; }
+
+# Reads the next focus line; it must name CONTROL.
+expect_focus() {
+  wait_for '^focus '
+  [[ $matched == "focus $1" ]] || fail "focus on ${matched#focus }, expected $1"
+}
+
+# The last state the trace showed of CONTROL.
+last_state() { grep "^control $1 " "$artifacts/window-trace.txt" | tail -1; }
+
 start=$SECONDS
 : >"$artifacts/window-trace.txt"
-echo "-- window: connect"
+echo "-- window: the keyboard; connect with Return"
 start_window
 wait_for '^control ComboBox1 .*caption=COM5'
-probe click Button_Open
+expect_focus Button_Open
+xdotool search --sync --onlyvisible --name '^Mx7410 Bootloader' windowfocus --sync >/dev/null
+# Update stays disabled until a connection: Tab passes over it.
+[[ $(last_state BtnFileOpen) == *" enabled=0 visible=1 "* ]] || fail "Update: $(last_state BtnFileOpen)"
+mapfile -t stops < <(probe tab-stops | tr -d '\r')
+echo "   Tab stops: ${stops[*]}"
+[[ " ${stops[*]} " == *" Button_Open "* && " ${stops[*]} " == *" Memo "* ]] || fail "Tab stops: ${stops[*]}"
+[[ " ${stops[*]} " != *" BtnFileOpen "* ]] || fail "the disabled Update is a Tab stop"
+# Tab from Connect round all of them back to Connect, the memo among them;
+# Shift+Tab back one.
+at=0
+while [ "${stops[$at]}" != Button_Open ]; do at=$((at + 1)); done
+for ((i = 1; i <= ${#stops[@]}; i++)); do
+  keys Tab
+  expect_focus "${stops[$(((at + i) % ${#stops[@]}))]}"
+done
+keys shift+Tab
+expect_focus "${stops[$(((at - 1 + ${#stops[@]}) % ${#stops[@]}))]}"
+keys Tab
+expect_focus Button_Open
+echo "   Tab and Shift+Tab follow the layout's order and wrap around"
+# The Menu key and Shift+F10 open Connect's menu below it; Escape closes it.
+for key in Menu shift+F10; do
+  keys "$key"
+  wait_for '^menu '
+  [[ $matched == "menu shown below Button_Open" ]] || fail "$key: $matched"
+  keys Escape
+  wait_for '^menu '
+  [[ $matched == "menu closed" ]] || fail "Escape: $matched"
+done
+echo "   Menu and Shift+F10 open Connect's menu, Escape closes it"
+keys Return
 wait_for '^control Label1 .*caption=.+'
 echo "   $matched"
 import -display "$display" -window root "$artifacts/mx_7410Update-wine.png" 2>/dev/null || true
@@ -147,6 +198,7 @@ probe close
 wait_for '^confirm '
 echo "   $matched"
 probe press 2  # Cancel keeps the window and the connection
+expect_focus Button_Open  # given back to the control that had it
 probe close
 wait_for '^(confirm|closed)'
 [[ $matched == confirm* ]] || { echo "test-windows-window: Cancel closed the window" >&2; exit 1; }

@@ -19,7 +19,8 @@ inline constexpr const char* kSettingsFileName = "Comport.ini";
 bool DirectoryTakesSettings(const std::string& directory);
 
 // `candidate` when it takes the settings file, else `fallback`, created if
-// need be. Both end with a separator.
+// need be; a fallback without a settings file starts from a writable copy
+// of the candidate's. Both end with a separator.
 std::string ChooseSettingsDirectory(const std::string& candidate, const std::string& fallback);
 
 // The per-user configuration directory of this program, ending with a

@@ -279,6 +279,13 @@ std::string ChooseSettingsDirectory(const std::string& candidate, const std::str
   if (DirectoryTakesSettings(candidate)) return candidate;
   std::error_code error;
   fs::create_directories(fallback, error);
+  // The user's folder starts from the settings beside the program, so that
+  // none are lost; a copy already there is the user's own and stays. The
+  // copy takes the original's mode: let the user write it.
+  const std::string copy = fallback + kSettingsFileName;
+  if (fs::copy_file(candidate + kSettingsFileName, copy, fs::copy_options::skip_existing, error)) {
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+  }
   return fallback;
 }
 

@@ -188,6 +188,18 @@ bool CanOpenForWriting(const std::string& path, DWORD disposition, DWORD flags) 
   return file.valid();
 }
 
+// The user's folder starts from the settings beside the program, so that
+// none are lost when that file becomes unwritable; a copy already there is
+// the user's own and stays. CopyFile keeps the read-only attribute: clear it.
+void CopySettingsOnce(const std::string& from, const std::string& to) {
+  const std::wstring copy = WideFromUtf8(to);
+  if (!CopyFileW(WideFromUtf8(from).c_str(), copy.c_str(), TRUE)) return;
+  const DWORD attributes = GetFileAttributesW(copy.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+}
+
 }  // namespace
 
 // ---- Internals ----------------------------------------------------------------
@@ -199,14 +211,19 @@ bool DirectoryTakesSettings(const std::string& directory) {
       directory + "mx7410-probe-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64());
   if (!CanOpenForWriting(probe, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE)) return false;
   const std::string settings = directory + kSettingsFileName;
-  return GetFileAttributesW(WideFromUtf8(settings).c_str()) == INVALID_FILE_ATTRIBUTES ||
-         CanOpenForWriting(settings, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(settings).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  // Windows opens a read-only file for writing to no one; Wine running as
+  // root would, so the attribute decides.
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
+  return CanOpenForWriting(settings, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
 std::string ChooseSettingsDirectory(const std::string& candidate, const std::string& fallback) {
   if (DirectoryTakesSettings(candidate)) return candidate;
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(WideFromUtf8(fallback)), error);
+  CopySettingsOnce(candidate + kSettingsFileName, fallback + kSettingsFileName);
   return fallback;
 }
 

@@ -77,7 +77,8 @@ TEST(SettingsDirectory, UnwritableCandidateFallsBackAndCreatesTheFallback) {
   }));
 }
 
-TEST(SettingsDirectory, ReadOnlySettingsFileFallsBack) {
+// The user's folder starts from a writable copy of the read-only file, once.
+TEST(SettingsDirectory, ReadOnlySettingsFileFallsBackToAWritableCopy) {
   ScratchDirectory scratch;
   const std::string candidate = scratch.MakeDirectory("bin", 0777) + "/";
   test::WriteBytes(candidate + "Comport.ini", "[ComPort]\r\nShowmag=0\r\n");
@@ -85,7 +86,14 @@ TEST(SettingsDirectory, ReadOnlySettingsFileFallsBack) {
   const std::string home = scratch.MakeDirectory("home", 0777);
   const std::string fallback = home + "/mx7410/";
   EXPECT_TRUE(test::RunAsOrdinaryUser([&] {
-    return !host::DirectoryTakesSettings(candidate) && host::ChooseSettingsDirectory(candidate, fallback) == fallback;
+    if (host::DirectoryTakesSettings(candidate) || host::ChooseSettingsDirectory(candidate, fallback) != fallback) {
+      return false;
+    }
+    const bool copied = test::ReadBytes(fallback + "Comport.ini") == "[ComPort]\r\nShowmag=0\r\n" &&
+                        host::DirectoryTakesSettings(fallback);
+    test::WriteBytes(fallback + "Comport.ini", "[ComPort]\r\nShowmag=1\r\n");
+    return copied && host::ChooseSettingsDirectory(candidate, fallback) == fallback &&
+           test::ReadBytes(fallback + "Comport.ini") == "[ComPort]\r\nShowmag=1\r\n";
   }));
 }
 

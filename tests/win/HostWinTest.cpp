@@ -37,8 +37,33 @@ TEST(HostWin, MissingDirectoryFallsBackAndCreatesTheFallback) {
   EXPECT_TRUE(std::filesystem::is_directory(fallback));
 }
 
-// (A read-only settings file cannot stand in here: Wine runs as root in CI,
-// and root opens it for writing all the same.)
+// A settings file that cannot be written sends the settings to the user's
+// folder, which starts from a writable copy of that file; the file itself
+// stays as it was. The read-only attribute is how Windows keeps a file from
+// being written (Wine running as root, as in CI, writes it all the same).
+TEST(HostWin, ReadOnlySettingsFileFallsBackToAWritableCopy) {
+  WinTempDir dir;
+  const std::string installed = dir / host::kSettingsFileName;
+  const std::string bytes = "[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\n";
+  WriteFileBytes(installed, bytes);
+  ASSERT_TRUE(SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::string fallback = dir / "user\\mx7410\\";
+  EXPECT_FALSE(host::DirectoryTakesSettings(dir.Path()));
+  EXPECT_EQ(host::ChooseSettingsDirectory(dir.Path(), fallback), fallback);
+
+  const std::string copy = fallback + host::kSettingsFileName;
+  EXPECT_EQ(ReadFileBytes(copy), bytes);
+  EXPECT_TRUE(host::DirectoryTakesSettings(fallback)) << "the copy must not be read-only";
+  EXPECT_EQ(ReadFileBytes(installed), bytes);
+  EXPECT_TRUE(GetFileAttributesA(installed.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+  // Later starts keep what the user's copy holds.
+  WriteFileBytes(copy, "[ComPort]\r\nlanguage=ENG\r\n");
+  EXPECT_EQ(host::ChooseSettingsDirectory(dir.Path(), fallback), fallback);
+  EXPECT_EQ(ReadFileBytes(copy), "[ComPort]\r\nlanguage=ENG\r\n");
+  SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_NORMAL);  // Windows deletes no read-only file
+}
+
 TEST(HostWin, SettingsNameTakenByADirectoryIsNotTaken) {
   WinTempDir dir;
   ASSERT_TRUE(CreateDirectoryA((dir / host::kSettingsFileName).c_str(), nullptr));

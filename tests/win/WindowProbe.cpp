@@ -6,6 +6,9 @@
 //                                     and presses its Open button
 //   mx_win_window_probe menu NAME     picks the entry NAME of Connect's menu
 //   mx_win_window_probe close         asks the window to close
+//   mx_win_window_probe tab-stops     prints the controls that Tab visits
+//                                     now: the layout's Tab order without
+//                                     the hidden and disabled controls
 // The window reports what happened on its --trace output.
 
 #include <windows.h>
@@ -14,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/form/FormLayout.h"
 #include "app/form/FormView.h"
 
 namespace {
@@ -40,6 +44,16 @@ HWND DialogOf(HWND main) {
   return search.found;
 }
 
+int PrintTabStops(HWND main) {
+  for (mx::Control control : mx::TabOrder()) {
+    HWND child = GetDlgItem(main, kControlIdBase + static_cast<int>(control));
+    if (child != nullptr && IsWindowVisible(child) && IsWindowEnabled(child)) {
+      std::printf("%s\n", std::string(mx::ControlName(control)).c_str());
+    }
+  }
+  return 0;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "mx_win_window_probe: %s\n", what);
   return 1;
@@ -48,11 +62,12 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Fail("usage: click NAME | press ID | file PATH | close");
+  if (argc < 2) return Fail("usage: click NAME | press ID | file PATH | menu NAME | close | tab-stops");
   HWND main = FindWindowW(L"Mx7410UpdateWindow", nullptr);
   if (main == nullptr) return Fail("no window");
   const std::string_view command = argv[1];
   if (command == "close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : Fail("close");
+  if (command == "tab-stops") return PrintTabStops(main);
   if (argc < 3) return Fail("missing argument");
   if (command == "click") {
     for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {

@@ -41,6 +41,24 @@ void ShowItems(HWND box, const std::vector<std::string>& items) {
   SetWindowTextW(box, text.c_str());
 }
 
+// Whether `notification` from a control of `kind` says that it gained the
+// focus; each class numbers its notifications on its own.
+bool GainsFocus(ControlKind kind, int notification) {
+  switch (kind) {
+    case ControlKind::FlatButton:
+    case ControlKind::CheckBox:
+      return notification == BN_SETFOCUS;
+    case ControlKind::PortComboBox:
+    case ControlKind::WaitComboBox:
+      return notification == CBN_SETFOCUS;
+    case ControlKind::CharacterEdit:
+    case ControlKind::Memo:
+      return notification == EN_SETFOCUS;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Win32EventLoop& loop, FormServices services, std::FILE* trace) : loop_(loop), trace_(trace) {
@@ -138,6 +156,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       break;
+    case WM_SETFOCUS:
+      // Given back after a dialog, the help window or another program: pass
+      // it on to the control that had it, so that the keys keep working.
+      RestoreFocus();
+      return 0;
     case WM_CLOSE: {
       bool canClose = true;
       RunGuarded([&] { form_->FormCloseQuery(canClose); });
@@ -154,13 +177,30 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window_, message, wParam, lParam);
 }
 
+void MainWindow::RestoreFocus() {
+  // The control's own style: while the window is being shown, the focus
+  // arrives before the window counts as visible.
+  HWND control = ControlWindow(focused_);
+  const auto style = GetWindowLongPtrW(control, GWL_STYLE);
+  if ((style & (WS_VISIBLE | WS_DISABLED)) != WS_VISIBLE) control = GetNextDlgTabItem(window_, control, FALSE);
+  if (control != nullptr) SetFocus(control);
+}
+
 bool MainWindow::FilterKey(const MSG& message) {
-  // Return and Enter press the focused button, as the space bar does.
-  if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN) return false;
+  if (message.message != WM_KEYDOWN) return false;
   const HWND focus = GetFocus();
+  // The memo wants every key, Tab too, and its own Tab handling only works
+  // inside a dialog: Tab leaves it here, as from every other control.
+  if (message.wParam == VK_TAB && focus == ControlWindow(Control::Memo) && GetKeyState(VK_CONTROL) >= 0) {
+    const bool backwards = GetKeyState(VK_SHIFT) < 0;
+    if (HWND next = GetNextDlgTabItem(window_, focus, backwards)) SetFocus(next);
+    return true;
+  }
+  // Return and Enter press the focused button, as the space bar does.
+  if (message.wParam != VK_RETURN) return false;
   for (const ControlLayout& look : WindowLayout()) {
     if (look.kind == ControlKind::FlatButton && ControlWindow(look.control) == focus) {
-      SendMessageW(focus, BM_CLICK, 0, 0);
+      if (IsWindowEnabled(focus)) SendMessageW(focus, BM_CLICK, 0, 0);
       return true;
     }
   }
@@ -177,6 +217,11 @@ void MainWindow::Command(int id, int notification, HWND child) {
   const int index = id - kControlIdBase;
   if (index < 0 || index >= static_cast<int>(Control::Count)) return;
   const auto control = static_cast<Control>(index);
+  if (GainsFocus(LayoutOf(control).kind, notification)) {
+    focused_ = control;
+    Trace("focus", ControlName(control));
+    return;
+  }
   switch (LayoutOf(control).kind) {
     case ControlKind::FlatButton:
       if (notification == BN_CLICKED) RunGuarded([&] { form_->Click(control); });
@@ -222,13 +267,16 @@ void MainWindow::ShowPopupMenu(LPARAM at) {
                 static_cast<UINT_PTR>(kMenuIdBase + static_cast<int>(entry)), caption.c_str());
   }
   POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
-  if (at == -1) {  // the Menu key: below the button
+  // The Menu key and Shift+F10 give the point (-1, -1).
+  const bool fromKeyboard = point.x == -1 && point.y == -1;
+  if (fromKeyboard) {  // below the button
     RECT button;
     GetWindowRect(ControlWindow(Control::Button_Open), &button);
     point = {button.left, button.bottom};
   }
-  Trace("menu", "shown");
+  Trace("menu", fromKeyboard ? "shown below Button_Open" : "shown at the pointer");
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, point.x, point.y, 0, window_, nullptr);
+  Trace("menu", "closed");
   DestroyMenu(menu);
 }
 

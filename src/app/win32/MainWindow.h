@@ -75,6 +75,7 @@ class MainWindow final : public FormView {
   void ApplyText(Control control, const std::wstring& text);
   void Command(int id, int notification, HWND child);
   void ShowPopupMenu(LPARAM at);
+  void RestoreFocus();
   bool FilterKey(const MSG& message);
   void RunGuarded(const std::function<void()>& handler);
   HWND ControlWindow(Control control) const { return controls_[static_cast<std::size_t>(control)]; }
@@ -89,6 +90,7 @@ class MainWindow final : public FormView {
   int memoFontPoints_ = 0;
   bool applying_ = false;  // changes made in code, not by the user
   bool messagePanelShown_ = false;
+  Control focused_ = kInitialFocus;  // the control that had the focus last
   std::unique_ptr<UpdaterForm> form_;
 };
 

@@ -28,10 +28,12 @@ ChildClass ClassFor(const ControlLayout& look) {
   switch (look.kind) {
     case ControlKind::Label:
       return {L"STATIC", child | SS_NOPREFIX | (look.align == TextAlign::Centre ? SS_CENTER : SS_LEFT), 0};
+    // BS_NOTIFY: the buttons report when they gain the focus, as edits and
+    // combo boxes always do.
     case ControlKind::CheckBox:
-      return {L"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+      return {L"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX | BS_NOTIFY, 0};
     case ControlKind::FlatButton:
-      return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT, 0};
+      return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT | BS_NOTIFY, 0};
     case ControlKind::PortComboBox:
     case ControlKind::WaitComboBox:
       return {L"COMBOBOX", child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0};

@@ -3,8 +3,10 @@
 //
 // --trace prints one line on standard output for each change of a control
 // and each dialog shown ("control Button_Open enabled=1 ... caption=Connect",
-// "message ...", "confirm ...", "file-dialog shown", "closed"), so that a
-// test reads the window's state from the program itself.
+// "message ...", "confirm ...", "file-dialog shown", "closed"), each focus
+// change ("focus Memo") and Connect's menu ("menu shown below Button_Open",
+// "menu closed"), so that a test reads the window's state from the program
+// itself.
 
 #include <windows.h>
 
