@@ -15,12 +15,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$window" "$work/"  # its settings file goes beside it
 
-# Lists the top-level windows once the main one is mapped, then closes it.
+# Lists the top-level windows once the main one is there, then closes it.
 cat >"$work/look.sh" <<LOOK
 "$work/mx_7410Update" >"$work/window.log" 2>&1 &
 pid=\$!
-for _ in \$(seq 100); do
-  xwininfo -root -tree | grep -q 'mx_7410Update' && break
+# Qt's helper windows carry the name first; the main window is there once
+# one carries the application's class.
+for _ in \$(seq 300); do
+  xwininfo -root -tree | grep -q '("mx_7410Update"' && break
   sleep 0.1
 done
 xwininfo -root -tree >"$work/tree"
