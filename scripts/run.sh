@@ -14,7 +14,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # ---- no display: the command-line route -----------------------------------
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   if [ -x scripts/flash-sample.sh ]; then
-    exec scripts/flash-sample.sh "$@"
+    cmake --build build -j2 --target mx7410-sim mx7410-flash
+    exec scripts/flash-sample.sh build "$@"
   fi
   echo "run.sh: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2
   echo "The updater's window needs one: run this from a desktop session," >&2
