@@ -29,7 +29,8 @@ for file in /usr/bin/mx_7410Update /usr/bin/mx7410-flash /usr/bin/mx7410-sim \
             /usr/share/bash-completion/completions/mx7410-flash \
             /usr/share/man/man1/mx7410-flash.1.gz /usr/share/man/man1/mx7410-sim.1.gz \
             /usr/share/man/man1/mx_7410Update.1.gz /usr/share/doc/mx7410-updater/changelog.gz \
-            /usr/share/doc/mx7410-updater/README.md /usr/share/doc/mx7410-updater/copyright; do
+            /usr/share/doc/mx7410-updater/README.md /usr/share/doc/mx7410-updater/copyright \
+            /usr/share/doc/mx7410-updater/docs/command-line.md; do
   grep -qxF "$file" "$work/files" || { echo "package: $file is missing" >&2; missing=1; }
 done
 [ "$missing" -eq 0 ] || exit 1
