@@ -28,12 +28,48 @@
 
 namespace mx::test {
 
-// A scripted view that also reports every control change.
+// A scripted view that also reports every control change and, to
+// `onShown`, everything else it is shown or asked, by kind and detail.
 class WatchingView : public ScriptedView {
  public:
   std::function<void(Control)> onControlChanged;
+  std::function<void(std::string_view kind, std::string_view detail)> onShown;
+
   void ControlChanged(Control control) override {
     if (onControlChanged) onControlChanged(control);
+  }
+  void MemoAppended(std::string_view line) override { Shown("memo+", line); }
+  void MemoReset() override { Shown("memo=", ""); }
+  void ProgressChanged() override {
+    ScriptedView::ProgressChanged();
+    Shown("progress", "");
+  }
+  void MessagePanelToggled(bool shown) override {
+    ScriptedView::MessagePanelToggled(shown);
+    Shown("panel", shown ? "shown" : "hidden");
+  }
+  void ShowMessage(std::string_view text) override {
+    Shown("message", text);
+    ScriptedView::ShowMessage(text);
+  }
+  bool Confirm(std::string_view text, ConfirmButtons buttons) override {
+    const bool answer = ScriptedView::Confirm(text, buttons);
+    Shown("confirm", std::string(text) + (answer ? " -> yes" : " -> no"));
+    return answer;
+  }
+  std::optional<std::string> ChooseFile(std::string_view filter) override {
+    auto answer = ScriptedView::ChooseFile(filter);
+    Shown("file dialog", std::string(filter) + " -> " + answer.value_or("(cancelled)"));
+    return answer;
+  }
+  void Beep() override {
+    ScriptedView::Beep();
+    Shown("beep", "");
+  }
+
+ private:
+  void Shown(std::string_view kind, std::string_view detail) {
+    if (onShown) onShown(kind, detail);
   }
 };
 
@@ -74,7 +110,7 @@ class FlowTest : public ::testing::Test {
   // The form on `port`, whatever answers there.
   void StartOn(const std::string& port, bool showMessages = true) {
     dir.Write("Comport.ini",
-              std::string("[ComPort]\r\nShowmag=") + (showMessages ? "1" : "0") + "\r\nlanguage=ENG\r\n");
+              std::string("[ComPort]\r\nShowmag=") + (showMessages ? "1" : "0") + "\r\nlanguage=" + language + "\r\n");
     FormServices services;
     services.settingsDirectory = dir.WithSeparator();
     services.listSerialPorts = [port] { return std::vector<std::string>{port}; };
@@ -116,6 +152,7 @@ class FlowTest : public ::testing::Test {
   const std::string& Caption(Control control) const { return form->State(control).caption; }
   std::string SettingsText() const { return ReadFile(dir.Path() / "Comport.ini"); }
 
+  std::string language = "ENG";  // as the settings file names it
   TempDir dir;
   InputHoldingLoop loop;
   WatchingView view;

@@ -121,6 +121,7 @@ struct SimulatedBootloader::Impl {
   Device device;
   std::vector<ReceivedFrame> frames;
   std::vector<std::uint8_t> received;
+  std::vector<DeviceAnswer> answers;
   bool hungUp = false;
   PortLink link;
 
@@ -175,6 +176,7 @@ void SimulatedBootloader::Impl::HandlePiece(const HostPiece& piece) {
     std::lock_guard lock(mutex);
     reaction = device.Handle(piece);
     frames.push_back(ToReceivedFrame(piece));
+    for (const Output& output : reaction.outputs) answers.push_back({output.what, output.bytes, frames.size()});
   }
   changed.notify_all();
   Log("host:", reaction.description + " | " + HexBytes(piece.raw));
@@ -189,6 +191,7 @@ void SimulatedBootloader::Impl::SendPowerOnFrameIfDue(Clock::time_point now) {
   {
     std::lock_guard lock(mutex);
     outputs.push_back(device.PowerOnFrame());
+    answers.push_back({outputs.back().what, outputs.back().bytes, frames.size()});
   }
   transmitLine.Schedule(std::move(outputs), now);
 }
@@ -373,6 +376,11 @@ std::vector<ReceivedFrame> SimulatedBootloader::Frames() const {
 std::vector<std::uint8_t> SimulatedBootloader::ReceivedBytes() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->received;
+}
+
+std::vector<DeviceAnswer> SimulatedBootloader::Answers() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->answers;
 }
 
 int SimulatedBootloader::EraseCount() const {

@@ -74,6 +74,14 @@ struct ReceivedFrame {
   std::chrono::steady_clock::time_point at;  // when its last byte arrived (after line emulation)
 };
 
+// One output of the device: a reply, a flow-control character, the
+// power-on frame or its hang-up (no bytes).
+struct DeviceAnswer {
+  std::string what;  // as in the frame log
+  std::vector<std::uint8_t> bytes;
+  std::size_t framesBefore = 0;  // frames received when the device decided it
+};
+
 class SimulatedBootloader {
  public:
   // Throws std::invalid_argument when CheckOptions finds a problem.
@@ -109,6 +117,9 @@ class SimulatedBootloader {
   // Everything received, frame by frame, and the raw byte stream.
   std::vector<ReceivedFrame> Frames() const;
   std::vector<std::uint8_t> ReceivedBytes() const;
+  // Everything the device answered, in order, as it decided it (before
+  // noise, splitting and the line; also what a closed port then lost).
+  std::vector<DeviceAnswer> Answers() const;
   int EraseCount() const;           // erase commands received, accepted or refused
   int VersionRequestCount() const;  // version requests received
   int EndFrameCount() const;        // end-of-image frames received
