@@ -319,8 +319,8 @@ TEST_F(Cli, VanishingDeviceIsReportedAsLostNotAsATimeOut) {
       Flash({"--port", device.Port(), "--wait", "30", "--quiet", "update", WriteImage(SampleImage(1024, 0))});
   EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out),
-            (std::vector<std::string>{"Serial port lost, Mx7410 disconnected!", "Program Stop Update!"}));
-  EXPECT_LT(run.wall, 30s) << "the reply time-out did not run out";
+            (std::vector<std::string>{"Serial port lost, Mx7410 disconnected!", "Program Stop Update!"}))
+      << "a time-out would say Time Out!";
 }
 
 // ---- Update Wizard -------------------------------------------------------------------
