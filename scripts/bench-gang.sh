@@ -30,9 +30,7 @@ serve() {
     sims+=($!)
     ports+=("$work/ports/$prefix$i")
   done
-  for port in "${ports[@]}"; do
-    for _ in $(seq 200); do [ -e "$port" ] && break; sleep 0.05; done
-  done
+  for port in "${ports[@]}"; do wait_for_port "$port" 200; done
 }
 
 # Waits for the simulators; sets `matched` to how many found their memory
@@ -57,13 +55,7 @@ for count in 1 4 16; do
   read -r wall user system <"$work/time"
   [ -n "$one" ] || one=$wall
   verdicts
-  python3 - "$count" "$wall" "$user" "$system" "$one" "$matched" <<'PY'
-import sys
-count, wall, user, system, one = (float(v) for v in sys.argv[1:6])
-cpu = user + system
-label = f"{int(count)} in one process"
-print(f"{label:<22} {wall:8.2f} {wall / one:8.2f}x {cpu:8.2f} {100 * cpu / wall:7.2f}% {sys.argv[6]:>12}")
-PY
+  scripts/bench_report.py gang-row "$count" "$wall" "$user" "$system" "$one" "$matched"
 done
 
 serve "two_" 2
@@ -76,9 +68,4 @@ for job in $(jobs -p); do
 done
 end=$(date +%s.%N)
 verdicts
-python3 - "$start" "$end" "$one" "$matched" <<'PY'
-import sys
-start, end, one = (float(v) for v in sys.argv[1:4])
-wall = end - start
-print(f"{'2 processes, 1 each':<22} {wall:8.2f} {wall / one:8.2f}x {'':>8} {'':>8} {sys.argv[4]:>12}")
-PY
+scripts/bench_report.py gang-processes-row "$start" "$end" "$one" "$matched"

@@ -12,7 +12,7 @@ source scripts/simulator-common.sh bench-idle "$build"
 
 "$sim" --silent --port-dir "$work/ports" --name silent >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do [ -e "$work/ports/silent" ] && break; sleep 0.05; done
+wait_for_port "$work/ports/silent"
 
 /usr/bin/time -f "%e %U %S" -o "$work/time" "$flash" --port "$work/ports/silent" --wait 3 connect >/dev/null || true
 read -r wall user system < <(tail -n 1 "$work/time")

@@ -4,7 +4,7 @@
 # removes the work directory.
 #
 #   source scripts/simulator-common.sh SCRIPT_NAME BUILD_DIR
-# sets: sim, flash, work, sim_pid
+# sets: sim, flash, work, sim_pid; defines wait_for_port
 
 sim="$2/tools/sim/mx7410-sim"
 flash="$2/tools/flash/mx7410-flash"
@@ -25,3 +25,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Waits until the simulator has published PATH, checking every 50 ms, TRIES
+# times at most (default 100); the caller notices a port that never came.
+wait_for_port() {  # PATH [TRIES]
+  for _ in $(seq "${2:-100}"); do [ -e "$1" ] && return 0; sleep 0.05; done
+  return 0
+}

@@ -80,42 +80,4 @@ kill -INT "$station"
 status=0
 wait "$station" || status=$?
 
-python3 - "$work" "$idle_ticks" "$idle_seconds" "$load_ticks" "$start" "$end" "$hz" "$status" "$slots" <<'PY'
-import json, os, sys
-work, idle_ticks, idle_s, load_ticks, start, end, hz, status, slots = sys.argv[1:]
-hz = int(hz)
-folder = os.path.join(work, "boards")
-outputs = {name[:-4]: open(os.path.join(folder, name)).read() for name in os.listdir(folder) if name.endswith(".out")}
-# A board appeared once its simulator published its port; one pulled out sooner never did.
-boards = {name: text for name, text in outputs.items() if "serving" in text}
-pulled_names = {name[:-7] for name in os.listdir(folder) if name.endswith(".pulled")}
-records = [json.loads(line) for line in open(os.path.join(work, "log.jsonl"))]
-by_board = {}
-for record in records:
-    by_board.setdefault(os.path.basename(record["port"]), []).append(record)
-ok = [r for r in records if r["result"] == "ok"]
-differs = [r for r in ok if "memory matches" not in boards.get(os.path.basename(r["port"]), "")]
-twice = [b for b, rs in by_board.items() if len(rs) > 1]
-unrecorded = [b for b in boards if b not in by_board]
-retried_ok = sum(1 for r in ok if r.get("attempts", 1) > 1)
-pulled = len(pulled_names & boards.keys())
-reasons = {}
-for r in records:
-    if r["result"] != "ok":
-        why = "pulled out" if os.path.basename(r["port"]) in pulled_names else (r["messages"] or ["?"])[-1]
-        reasons[why] = reasons.get(why, 0) + 1
-wall = float(end) - float(start)
-print(f"slots: {slots}, load: {wall:.0f} s, station exit status: {status}")
-print(f"boards appeared: {len(boards)} ({pulled} pulled out at random)")
-print(f"records in the log: {len(records)} (boards recorded twice: {len(twice)}, never: {len(unrecorded)})")
-print(f"boards flashed (ok): {len(ok)}, of them after a retry: {retried_ok}; failed: {len(records) - len(ok)}")
-print(f"boards recorded ok whose memory differs: {len(differs)}")
-for why, count in sorted(reasons.items(), key=lambda item: -item[1]):
-    print(f"  failed: {count} x {why}")
-print(f"station CPU idle: {int(idle_ticks) / hz:.2f} s in {idle_s} s = {100 * int(idle_ticks) / hz / float(idle_s):.3f} %")
-print(f"station CPU under load: {int(load_ticks) / hz:.2f} s in {wall:.0f} s = {100 * int(load_ticks) / hz / wall:.2f} %")
-for r in differs[:5]:
-    print("differs:", r["port"], boards.get(os.path.basename(r["port"]), "").strip())
-bad = differs or twice or unrecorded or len(records) != len(boards) or int(status) != 130
-sys.exit(1 if bad else 0)
-PY
+scripts/bench_report.py soak-summary "$work" "$idle_ticks" "$idle_seconds" "$load_ticks" "$start" "$end" "$hz" "$status" "$slots"

@@ -11,13 +11,7 @@ build=${1:-build}
 runs=${2:-20}
 export QT_QPA_PLATFORM=offscreen
 
-burners=()
-stop_burners() { for pid in "${burners[@]}"; do kill "$pid" 2>/dev/null || true; done; }
-trap stop_burners EXIT
-for _ in 1 2; do
-  sh -c 'while :; do :; done' &
-  burners+=($!)
-done
+source scripts/cpu-burners.sh
 
 failed=0
 start=$(date +%s)

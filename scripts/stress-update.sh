@@ -13,12 +13,6 @@ build=${1:-build}
 runs=${2:-1000}
 cmake --build "$build" -j2 --target update_stress mx7410-flash >/dev/null
 
-burners=()
-stop_burners() { for pid in "${burners[@]}"; do kill "$pid" 2>/dev/null || true; done; }
-trap stop_burners EXIT
-for _ in 1 2; do
-  sh -c 'while :; do :; done' &
-  burners+=($!)
-done
+source scripts/cpu-burners.sh
 
 "$build/tools/bench/update_stress" "$build/tools/flash/mx7410-flash" "$runs"
