@@ -345,8 +345,6 @@ void PortLink::Stop() {
 
 namespace {
 
-const PortError kNoticeLost{PortErrorKind::Internal, std::make_error_code(std::errc::not_enough_memory)};
-
 // Drains, then tells the owner that every job so far has left. False when
 // the thread must end.
 bool ReportEmpty(PortLink& link, std::uint64_t jobsWritten) {

@@ -323,7 +323,6 @@ PortError ErrnoError(int fd, int error, PortErrorKind otherwise) {
 
 // An end of input: the other end hung up; the system gave no code.
 const PortError kEndOfInput{PortErrorKind::DeviceGone, {}};
-const PortError kNoticeLost{PortErrorKind::Internal, std::make_error_code(std::errc::not_enough_memory)};
 
 // ---------------------------------------------------------------------------
 // What the threads share
@@ -578,14 +577,14 @@ bool TReadThread::CheckLineCounters() {
   const std::uint32_t errors = serial::LineErrorBits(*counters_, *now);
   const std::uint32_t modem = serial::ModemEventBits(*counters_, *now);
   counters_ = now;
-  if (errors != 0 && !link_.Notices().PostReceiveError(errors)) return Fail(kNoticeLost);
-  if (modem != 0 && !link_.Notices().PostModemStateChange(modem)) return Fail(kNoticeLost);
+  if (errors != 0 && !link_.Notices().PostReceiveError(errors)) return Fail(serial::kNoticeLost);
+  if (modem != 0 && !link_.Notices().PostModemStateChange(modem)) return Fail(serial::kNoticeLost);
   return true;
 }
 
 bool TReadThread::Deliver() {
   if (filled_ == 0) return true;  // the filter took every byte
-  return link_.Notices().PostReceiveData(chunk_.data(), filled_) || Fail(kNoticeLost);
+  return link_.Notices().PostReceiveData(chunk_.data(), filled_) || Fail(serial::kNoticeLost);
 }
 
 bool TReadThread::Fail(const PortError& error) {

@@ -70,8 +70,6 @@ PortError LastPortError(PortErrorKind otherwise) {
   return serial::SystemPortError(static_cast<int>(::GetLastError()), otherwise);
 }
 
-const PortError kNoticeLost{PortErrorKind::Internal, std::make_error_code(std::errc::not_enough_memory)};
-
 // Raises ECommsError; a failed open leaves nothing open.
 UniqueHandle OpenCommHandle(const std::string& name) {
   UniqueHandle comm(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -254,11 +252,11 @@ bool TReadThread::HandleLineEvent(bool retrieve) {
   if (eventMask_ & EV_ERR) {
     DWORD errors = 0;
     if (!::ClearCommError(device_.Comm(), &errors, nullptr)) return Failure(::GetLastError());
-    if (!link_.Notices().PostReceiveError(errors)) return Fail(kNoticeLost);
+    if (!link_.Notices().PostReceiveError(errors)) return Fail(serial::kNoticeLost);
     handled = true;
   }
   if (const std::uint32_t modem = ModemBits(eventMask_); modem != 0) {
-    if (!link_.Notices().PostModemStateChange(modem)) return Fail(kNoticeLost);
+    if (!link_.Notices().PostModemStateChange(modem)) return Fail(serial::kNoticeLost);
     handled = true;
   }
   // An empty event mask: the driver ended the wait, as it does when the device goes.
@@ -270,7 +268,7 @@ bool TReadThread::HandleLineEvent(bool retrieve) {
 // interval and no total timeout, as the owner configures, a read never does.
 bool TReadThread::Deliver(DWORD count) {
   if (count == 0) return false;
-  return link_.Notices().PostReceiveData(buffer_.data(), count) || Fail(kNoticeLost);
+  return link_.Notices().PostReceiveData(buffer_.data(), count) || Fail(serial::kNoticeLost);
 }
 
 bool TReadThread::Fail(const PortError& error) {

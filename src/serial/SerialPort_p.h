@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct termios;  // POSIX only
 namespace mx::serial {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The error of a thread whose notice could not be queued (no memory): it
+// cannot go on.
+inline const PortError kNoticeLost{PortErrorKind::Internal, std::make_error_code(std::errc::not_enough_memory)};
 
 // Posts the worker threads' notices to the owner's event loop, where they
 // become the component's events, in posting order. A notice that runs after

@@ -200,20 +200,6 @@ TEST_P(SerialWinLine, OnANullModem) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SerialWinLine, ::testing::ValuesIn(kLineCases), LineCaseName);
 
-// The open refuses a rate the driver has no speed for; the open succeeds
-// and the refusal keeps the system's code.
-TEST_F(SerialWinLine, ARefusedSettingKeepsTheSystemsCode) {
-  comm.SetBaudRate(12345);
-  ASSERT_NO_THROW(Open());
-  const PortError refused = comm.LastError();
-  EXPECT_EQ(refused.kind, PortErrorKind::SettingRefused);
-  EXPECT_TRUE(refused.systemError) << "the system's code is kept";
-  comm.SetBaudRate(38400);
-  comm.CloseComm();
-  ASSERT_NO_THROW(Open());
-  EXPECT_EQ(comm.LastError(), PortError{});
-}
-
 TEST(SerialWinErrors, SystemCodesMapOntoKinds) {
   struct Case {
     DWORD code;
