@@ -17,6 +17,7 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::Open(const std::string& devicePath) {
   lost_ = false;
+  lossReason_ = {};
   bootloaderAnswered_ = false;
   comm_.SetCommName(devicePath);
   comm_.OpenComm();
@@ -70,6 +71,7 @@ void DeviceSession::OnReceiveData(const std::uint8_t* buffer, std::uint16_t leng
 void DeviceSession::OnRequestHangup() {
   if (lost_ || !comm_.IsOpen()) return;
   lost_ = true;
+  lossReason_ = comm_.LastError();
   if (waitDepth_ > 0) owner_.WaitEnded(Reply::PortLost);
   owner_.PortLost();
 }

@@ -55,7 +55,8 @@ class DeviceSession {
   // open starts clean: not lost, the bootloader not yet heard.
   void Open(const std::string& devicePath);
   // Lets what is queued leave the port, for at most kDrainLimit while it is
-  // alive, then closes it. Does nothing when closed. Only the port's own
+  // alive, then closes it (within TComm::CloseComm's own bound). Does
+  // nothing when closed. Only the port's own
   // notices run meanwhile: the user's input waits until the port is closed.
   void Close();
   bool IsOpen() const { return comm_.IsOpen(); }
@@ -63,6 +64,9 @@ class DeviceSession {
   bool LastCloseLostFrames() const { return lastCloseLostFrames_; }
   // The port vanished since it was opened.
   bool Lost() const { return lost_; }
+  // Why it vanished: the kind and the system's error (PortErrorKindName
+  // names the kind); kind None while not lost. Cleared by Open.
+  const PortError& LossReason() const { return lossReason_; }
   // The bootloader has answered the version request since the port was
   // opened: only then may frames that change the device's memory go out.
   bool BootloaderAnswered() const { return bootloaderAnswered_; }
@@ -103,6 +107,7 @@ class DeviceSession {
   ReplyReceiver receiver_;
   Reply reply_ = Reply::None;
   bool lost_ = false;
+  PortError lossReason_;
   bool bootloaderAnswered_ = false;
   bool lastCloseLostFrames_ = false;
   int waitDepth_ = 0;  // reply waits in progress (a handler inside a wait may wait too)

@@ -1,6 +1,7 @@
 // TComm's platform-independent side: properties and setters, open/close/send
-// bookkeeping, the notices that carry the worker threads' results to the
-// owner thread, and the pure helpers of the platform files.
+// bookkeeping, the open and close sequence and the transmit loop over each
+// platform's device, the notices that carry the worker threads' results to
+// the owner thread, and the pure helpers of the platform files.
 
 #include "serial/SerialComm.h"
 
@@ -10,6 +11,22 @@
 #include "serial/SerialPort_p.h"
 
 namespace mx {
+
+std::string_view PortErrorKindName(PortErrorKind kind) {
+  switch (kind) {
+    case PortErrorKind::None:
+      return "none";
+    case PortErrorKind::DeviceGone:
+      return "device-gone";
+    case PortErrorKind::IoError:
+      return "io-error";
+    case PortErrorKind::SettingRefused:
+      return "setting-refused";
+    case PortErrorKind::Internal:
+      return "internal";
+  }
+  return "internal";
+}
 
 // ---------------------------------------------------------------------------
 // TComm
@@ -33,6 +50,8 @@ void TComm::OpenComm() {
   ++openCount_;
   jobsQueued_ = 0;
   jobsSent_ = 0;
+  lastError_ = {};
+  if (port_->OpenError()) SetError(port_->OpenError());
 }
 
 void TComm::CloseComm() { port_.reset(); }
@@ -56,14 +75,16 @@ template <typename T>
 void TComm::SetLineSetting(T Settings::*field, T value) {
   if (settings_.*field == value) return;
   settings_.*field = value;
-  if (port_) port_->ApplyCommState(settings_);  // a refused setting is not reported
+  if (!port_) return;
+  if (const PortError refused = port_->ApplyCommState(settings_)) SetError(refused);
 }
 
 template <typename T>
 void TComm::SetTimeoutSetting(T Settings::*field, T value) {
   if (settings_.*field == value) return;
   settings_.*field = value;
-  if (port_) port_->ApplyCommTimeouts(settings_);
+  if (!port_) return;
+  if (const PortError refused = port_->ApplyCommTimeouts(settings_)) SetError(refused);
 }
 
 void TComm::SetBaudRate(std::uint32_t value) { SetLineSetting(&Settings::BaudRate, value); }
@@ -105,8 +126,15 @@ namespace serial {
 // ---------------------------------------------------------------------------
 // CommNotices
 
+void CommNotices::Silence() {
+  std::lock_guard lock(gate_->mutex);
+  gate_->silenced = true;
+}
+
 bool CommNotices::Post(std::function<void(TComm&)> raise) const {
   try {
+    std::lock_guard lock(gate_->mutex);  // the owner's Post never blocks
+    if (gate_->silenced) return false;
     owner_.Post([component = component_, raise = std::move(raise)] {
       const std::shared_ptr<TComm*> alive = component.lock();
       if (alive && *alive) raise(**alive);
@@ -138,9 +166,10 @@ bool CommNotices::PostReceiveError(std::uint32_t errorBits) const {
 }
 
 // A hang-up of an earlier open says nothing about the port open now.
-bool CommNotices::PostRequestHangup() const {
-  return Post([openCount = openCount_](TComm& comm) {
+bool CommNotices::PostRequestHangup(const PortError& error) const {
+  return Post([openCount = openCount_, error](TComm& comm) {
     if (openCount != comm.openCount_) return;
+    comm.SetError(error);
     if (TNotifyEvent handler = comm.OnRequestHangup) handler(comm);
   });
 }
@@ -221,51 +250,65 @@ bool TransmitGate::Stop() {
 // ---------------------------------------------------------------------------
 // WorkerThread
 
-WorkerThread::WorkerThread(std::function<void()> body) : thread_([this, body = std::move(body)] { Run(body); }) {}
+WorkerThread::WorkerThread(std::function<void()> body)
+    : state_(std::make_shared<State>()), thread_([state = state_, body = std::move(body)] { Run(*state, body); }) {}
 
 WorkerThread::~WorkerThread() {
   Discard();
   Join();
 }
 
-void WorkerThread::Run(const std::function<void()>& body) {
+void WorkerThread::Run(State& state, const std::function<void()>& body) {
   bool start = false;
   {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return gate_ != Gate::Held; });
-    start = gate_ == Gate::Open;
+    std::unique_lock lock(state.mutex);
+    state.changed.wait(lock, [&state] { return state.gate != Gate::Held; });
+    start = state.gate == Gate::Open;
   }
   if (start) body();
   {
-    std::lock_guard lock(mutex_);
-    ended_ = true;
+    std::lock_guard lock(state.mutex);
+    state.ended = true;
   }
-  changed_.notify_all();
+  state.changed.notify_all();
 }
 
 void WorkerThread::Start() {
   {
-    std::lock_guard lock(mutex_);
-    if (gate_ == Gate::Held) gate_ = Gate::Open;
+    std::lock_guard lock(state_->mutex);
+    if (state_->gate == Gate::Held) state_->gate = Gate::Open;
   }
-  changed_.notify_all();
+  state_->changed.notify_all();
 }
 
 void WorkerThread::Discard() {
   {
-    std::lock_guard lock(mutex_);
-    if (gate_ == Gate::Held) gate_ = Gate::Discarded;
+    std::lock_guard lock(state_->mutex);
+    if (state_->gate == Gate::Held) state_->gate = Gate::Discarded;
   }
-  changed_.notify_all();
+  state_->changed.notify_all();
 }
 
 bool WorkerThread::WaitForEnd(std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, Clock::now() + limit, [this] { return ended_; });
+  std::unique_lock lock(state_->mutex);
+  return state_->changed.wait_until(lock, Clock::now() + limit, [this] { return state_->ended; });
 }
 
 void WorkerThread::Join() {
   if (thread_.joinable()) thread_.join();
+}
+
+void WorkerThread::LetGo() {
+  if (thread_.joinable()) thread_.detach();
+}
+
+bool FinishThread(WorkerThread& thread, std::chrono::milliseconds limit) {
+  if (!thread.WaitForEnd(limit)) {
+    thread.LetGo();
+    return false;
+  }
+  thread.Join();  // the body has returned: this is at once
+  return true;
 }
 
 PortThreads StartPortThreads(std::function<void()> readBody, std::function<void()> writeBody) {
@@ -284,6 +327,111 @@ PortThreads StartPortThreads(std::function<void()> readBody, std::function<void(
   threads.write->Start();
   return threads;
 }
+
+// ---------------------------------------------------------------------------
+// PortLink and the transmit loop
+
+void PortLink::Fail(const PortError& error) {
+  jobs_.Close();
+  device_->SignalStop();
+  if (stopping_.load() || failed_.exchange(true)) return;
+  notices_.PostRequestHangup(error);
+}
+
+void PortLink::Stop() {
+  stopping_.store(true);
+  device_->SignalStop();
+}
+
+namespace {
+
+// Drains, then tells the owner that every job so far has left. False when
+// the thread must end.
+bool ReportEmpty(PortLink& link, std::uint64_t jobsWritten) {
+  const IoResult drained = link.Device().Drain();
+  if (drained.status == IoResult::Status::Failed) {
+    link.Fail(drained.error);
+    return false;
+  }
+  if (drained.status == IoResult::Status::Stopped) return false;
+  // The gate learns of the drain before the owner does, so a close that the
+  // notice prompts discards nothing.
+  link.Transmit().MarkDrained();
+  if (link.Stopping()) return false;
+  if (!link.Notices().PostSendDataEmpty(jobsWritten)) {
+    link.Fail(kNoticeLost);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void RunTransmitter(PortLink& link) {
+  link.Device().EnterTransmitThread();
+  bool notifyEmpty = true;
+  std::uint64_t jobsWritten = 0;
+  for (;;) {
+    if (std::optional<Bytes> job = link.Jobs().TryTake()) {
+      if (link.Stopping() || !link.Transmit().BeginJob()) break;
+      const IoResult written = link.Device().Write(*job);
+      if (written.status != IoResult::Status::Done) {
+        // Cut short: what this job left in the driver is discarded.
+        link.Device().PurgeOutput();
+        if (written.status == IoResult::Status::Failed) link.Fail(written.error);
+        break;
+      }
+      ++jobsWritten;
+      notifyEmpty = true;
+      continue;
+    }
+    // "Empty" means on the line: a close after the notice loses nothing.
+    if (notifyEmpty && !ReportEmpty(link, jobsWritten)) break;
+    notifyEmpty = false;
+    if (!link.Jobs().WaitForJob()) break;
+  }
+  link.Jobs().Close();  // jobs not taken are discarded; SendData refuses from now on
+}
+
+}  // namespace serial
+
+// ---------------------------------------------------------------------------
+// TComm::Port: the open and close sequence
+
+TComm::Port::Port(const Settings& settings, serial::CommNotices notices)
+    : link_(std::make_shared<serial::PortLink>(serial::OpenPortDevice(settings.CommName), std::move(notices))) {
+  link_->Device().PurgeAll();
+  // A setting that the driver refuses does not make the open fail.
+  const PortError timeouts = ApplyCommTimeouts(settings);
+  const PortError state = ApplyCommState(settings);
+  openError_ = state ? state : timeouts;
+  // Each thread holds the link, so that one let go at the close keeps it.
+  threads_ = serial::StartPortThreads([link = link_] { link->Device().RunReceiver(*link); },
+                                      [link = link_] { serial::RunTransmitter(*link); });
+}
+
+// The stop signal wakes every wait of both threads; the purges end a read, a
+// write or a drain that the driver holds. Bytes already on the line stay (a
+// pseudo-terminal keeps written bytes until the other end reads them).
+TComm::Port::~Port() {
+  link_->Stop();
+  link_->Device().PurgeInput();  // bytes not yet read are discarded
+  serial::FinishThread(*threads_.read, kThreadStopTimeout);
+  link_->Jobs().Close();                                        // jobs not yet taken are discarded
+  if (link_->Transmit().Stop()) link_->Device().PurgeOutput();  // bytes on their way are discarded
+  serial::FinishThread(*threads_.write, kThreadStopTimeout);
+  link_->Notices().Silence();
+}
+
+bool TComm::Port::Send(serial::Bytes job) { return link_->Jobs().Push(std::move(job)); }
+
+PortError TComm::Port::ApplyCommState(const Settings& settings) { return link_->Device().ApplyCommState(settings); }
+
+PortError TComm::Port::ApplyCommTimeouts(const Settings& settings) {
+  return link_->Device().ApplyCommTimeouts(settings);
+}
+
+namespace serial {
 
 // ---------------------------------------------------------------------------
 // Pure helpers

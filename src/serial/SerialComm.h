@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "serial/EventLoop.h"
@@ -32,6 +33,30 @@ class ECommsError : public std::runtime_error {
  private:
   std::error_code systemError_;
 };
+
+// What went wrong with an open port.
+enum class PortErrorKind : std::uint8_t {
+  None,
+  DeviceGone,      // the device vanished: a hang-up, an unplugged adapter
+  IoError,         // the driver failed a read, a write or a wait
+  SettingRefused,  // the driver refused a line setting, e.g. a baud rate it has no speed for
+  Internal,        // the component could not go on (a notice could not be queued)
+};
+
+// A port error with the system's own error code (errno on POSIX, GetLastError
+// on Windows, with the system's text through message()); the code is empty
+// where the system gave none, e.g. an end of input after a hang-up.
+struct PortError {
+  PortErrorKind kind = PortErrorKind::None;
+  std::error_code systemError;
+
+  explicit operator bool() const { return kind != PortErrorKind::None; }
+  bool operator==(const PortError&) const = default;
+};
+
+// A stable lower-case name of `kind` for logs and machine-read output:
+// "none", "device-gone", "io-error", "setting-refused", "internal".
+std::string_view PortErrorKindName(PortErrorKind kind);
 
 enum class TDtrControl : std::uint8_t { DtrEnable, DtrDisable, DtrHandshake };
 enum class TRtsControl : std::uint8_t { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
@@ -73,7 +98,10 @@ class TComm {
  public:
   // Chunk limit of the receive thread, in bytes.
   static constexpr std::size_t kReadBufferSize = 2048;
-  // How long CloseComm waits for each thread to end.
+  // How long CloseComm waits for each thread to end. Every wait of a thread
+  // is woken by the close, so a thread ends well within it; one that does
+  // not (a driver that never returns from a drain) is left to end on its
+  // own and keeps the port, unusable, until then.
   static constexpr std::chrono::milliseconds kThreadStopTimeout{10000};
 
   explicit TComm(EventLoop& owner);
@@ -93,12 +121,20 @@ class TComm {
   // handler has shown the fixed message.
   const std::optional<ECommsError>& LastOpenFailure() const { return lastOpenFailure_; }
 
-  // Stops the receive thread, then the transmit thread (at most
-  // kThreadStopTimeout each), discards queued send jobs and unsent bytes, and
-  // closes the port. Does nothing when closed. Never raises.
+  // Stops the receive thread, then the transmit thread (waiting at most
+  // kThreadStopTimeout for each), discards queued send jobs and unsent bytes,
+  // and closes the port. Returns within twice kThreadStopTimeout. Does
+  // nothing when closed. Never raises.
   void CloseComm();
 
   bool IsOpen() const;
+
+  // The last error that the port met since OpenComm, on the owner thread:
+  // the failure that ended its threads (set before OnRequestHangup is
+  // raised), or a setting the driver refused (at the open or from a setter;
+  // the setting stays stored, the port keeps its former value). Nothing when
+  // none; cleared by OpenComm, kept after a close.
+  const PortError& LastError() const { return lastError_; }
 
   // True when the transmit thread has reported every job queued since the
   // port was opened as written and drained (the notice behind
@@ -114,7 +150,8 @@ class TComm {
 
   // Properties. Setters of line settings and timeouts do nothing when the
   // value is unchanged; otherwise they store it and, while open, re-apply the
-  // whole set it belongs to. CommName and Parity are only stored.
+  // whole set it belongs to; a refusal goes to LastError. CommName and
+  // Parity are only stored.
   const std::string& CommName() const { return settings_.CommName; }
   void SetCommName(std::string value) { settings_.CommName = std::move(value); }
   std::uint32_t BaudRate() const { return settings_.BaudRate; }
@@ -215,6 +252,8 @@ class TComm {
   void SetLineSetting(T Settings::*field, T value);
   template <typename T>
   void SetTimeoutSetting(T Settings::*field, T value);
+  // Every error of the port lands here.
+  void SetError(const PortError& error) { lastError_ = error; }
 
   friend class serial::CommNotices;
 
@@ -228,6 +267,7 @@ class TComm {
   std::uint64_t jobsSent_ = 0;
   std::unique_ptr<Port> port_;
   std::optional<ECommsError> lastOpenFailure_;
+  PortError lastError_;
   // Shared with queued notifications, so that one still queued after the
   // component is gone finds it cleared and does nothing.
   std::shared_ptr<TComm*> self_;

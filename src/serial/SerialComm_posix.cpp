@@ -1,7 +1,6 @@
-// TComm::Port on POSIX: a terminal device in raw mode, taken exclusively; a
-// receive thread and a transmit thread that wait in poll() on the device and
-// on a stop pipe, and a mutex-guarded job queue in place of a thread message
-// queue.
+// The serial device on POSIX: a terminal device in raw mode, taken
+// exclusively; the receive loop and the transmit primitives wait in poll()
+// on the device and on a stop pipe.
 //
 // The device-control settings map onto termios and the modem-line ioctls:
 //   BaudRate                      cfsetispeed/cfsetospeed (standard rates only)
@@ -254,7 +253,6 @@ class StopSignal {
   StopSignal();
 
   void Signal();
-  bool IsSignalled() const;
   int Fd() const { return read_.Get(); }
 
  private:
@@ -275,8 +273,6 @@ void StopSignal::Signal() {
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = ::write(write_.Get(), &byte, 1);  // an empty pipe has room
 }
-
-bool StopSignal::IsSignalled() const { return signalled_.load(); }
 
 // ---------------------------------------------------------------------------
 // Waiting
@@ -309,6 +305,29 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a, st
 }
 
 // ---------------------------------------------------------------------------
+// Errors
+
+// A hang-up shows in poll() as POLLHUP. An EIO with it means the device or
+// the other end is gone (an unplugged adapter, a closed pseudo-terminal
+// master), not a failing driver.
+bool HungUp(int fd) {
+  pollfd watched{fd, 0, 0};
+  return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLHUP) != 0;
+}
+
+PortError ErrnoError(int fd, int error, PortErrorKind otherwise) {
+  PortError failure = serial::SystemPortError(error, otherwise);
+  if (error == EIO && HungUp(fd)) failure.kind = PortErrorKind::DeviceGone;
+  return failure;
+}
+
+// An end of input: the other end hung up; the system gave no code.
+const PortError kEndOfInput{PortErrorKind::DeviceGone, {}};
+
+// ---------------------------------------------------------------------------
+// What the threads share
+
+// ---------------------------------------------------------------------------
 // What the threads share
 
 // The receive thread's view of the settings, changed by the owner thread
@@ -337,243 +356,6 @@ class ReceiveSettings {
   serial::ReadTimeouts timeouts_;
   serial::ReceivedByteFilter::Options filter_;
 };
-
-// What both worker threads use: set up before they start.
-struct PortLink {
-  PortLink(int commHandle, serial::CommNotices notices) : CommHandle(commHandle), Notices(std::move(notices)) {}
-
-  // After an unexpected failure, such as the other end hanging up: refuse
-  // further jobs, stop both threads, and tell the owner once.
-  void RequestHangup() {
-    Jobs.Close();
-    CloseEvent.Signal();
-    if (!hangupPosted.exchange(true)) Notices.PostRequestHangup();
-  }
-
-  const int CommHandle;
-  StopSignal CloseEvent;
-  const serial::CommNotices Notices;
-  serial::SendQueue Jobs;
-  ReceiveSettings Receive;
-  std::atomic<bool> hangupPosted{false};
-  serial::TransmitGate Transmit;
-};
-
-// ---------------------------------------------------------------------------
-// Receive thread
-
-// Waits for bytes, gathers them into chunks of at most kReadBufferSize bytes
-// that end when the read timeouts say so, and posts each chunk, the line
-// errors and the modem-line changes to the owner in the order they happened.
-// Note: this class runs in the receive thread.
-class TReadThread {
- public:
-  explicit TReadThread(PortLink& link) : link_(link) {}
-  void Execute();
-
- private:
-  enum class More { Bytes, ChunkEnds, Stop };
-  enum class Gathered { Chunk, HungUp, Stop };
-  enum class Read { Bytes, Nothing, HungUp };
-
-  More WaitForMore(std::optional<Clock::time_point> chunkEnd);
-  Gathered GatherChunk();
-  Read ReadAvailable();
-  bool CheckLineCounters();
-  bool Deliver();
-  bool Fail();
-  std::optional<Clock::time_point> NextCounterCheck() const;
-
-  PortLink& link_;
-  serial::ReceivedByteFilter filter_;
-  std::optional<serial::LineCounters> counters_;  // nothing when the driver has none
-  std::array<std::uint8_t, TComm::kReadBufferSize> raw_{};
-  std::array<std::uint8_t, TComm::kReadBufferSize> chunk_{};
-  std::size_t filled_ = 0;
-};
-
-void TReadThread::Execute() {
-  counters_ = ReadLineCounters(link_.CommHandle);
-  while (WaitForMore(std::nullopt) == More::Bytes) {
-    const Gathered gathered = GatherChunk();
-    if (gathered == Gathered::Stop || !Deliver()) break;
-    if (gathered == Gathered::HungUp) {
-      link_.RequestHangup();
-      break;
-    }
-  }
-  ::tcflush(link_.CommHandle, TCIFLUSH);
-}
-
-// Sleeps until bytes can be read, the chunk's end passes or the thread must
-// stop; reads the line counters whenever it wakes without bytes.
-TReadThread::More TReadThread::WaitForMore(std::optional<Clock::time_point> chunkEnd) {
-  for (;;) {
-    switch (WaitFor(link_.CommHandle, POLLIN, link_.CloseEvent, Earliest(chunkEnd, NextCounterCheck()))) {
-      case Wake::Ready:
-        return More::Bytes;
-      case Wake::Stop:
-      case Wake::Closed:
-        return More::Stop;
-      case Wake::Failed:
-        Fail();
-        return More::Stop;
-      case Wake::Timeout:
-        if (chunkEnd && Clock::now() >= *chunkEnd) return More::ChunkEnds;
-        if (!CheckLineCounters()) return More::Stop;
-        break;
-    }
-  }
-}
-
-// Reads into the chunk until it is full or its timeouts end it. A chunk cut
-// short by a hang-up keeps the bytes read so far.
-TReadThread::Gathered TReadThread::GatherChunk() {
-  const serial::ReadTimeouts timeouts = link_.Receive.Timeouts();
-  filter_.SetOptions(link_.Receive.Filter());
-  filled_ = 0;
-  std::optional<Clock::time_point> first;
-  Clock::time_point last;
-  for (;;) {
-    const Read read = ReadAvailable();
-    if (read == Read::HungUp) return Gathered::HungUp;
-    if (read == Read::Bytes) {
-      last = Clock::now();
-      if (!first) first = last;
-    }
-    if (!CheckLineCounters()) return Gathered::Stop;
-    if (filled_ == chunk_.size()) return Gathered::Chunk;
-    const std::optional<Clock::time_point> end = first ? serial::ChunkEnd(timeouts, *first, last) : std::nullopt;
-    const More more = WaitForMore(end);
-    if (more == More::ChunkEnds) return Gathered::Chunk;
-    if (more == More::Stop) return Gathered::Stop;
-  }
-}
-
-// Reads what the driver holds, as much as the chunk has room for.
-TReadThread::Read TReadThread::ReadAvailable() {
-  ssize_t count;
-  do {
-    count = ::read(link_.CommHandle, raw_.data(), chunk_.size() - filled_);
-  } while (count < 0 && errno == EINTR);
-  if (count > 0) {
-    filled_ += filter_.Filter(raw_.data(), static_cast<std::size_t>(count), chunk_.data() + filled_);
-    return Read::Bytes;
-  }
-  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::Nothing;
-  return Read::HungUp;  // end of input, or EIO: the other end is gone
-}
-
-// Posts the line errors and modem-line changes since the last look.
-bool TReadThread::CheckLineCounters() {
-  if (!counters_) return true;
-  const std::optional<serial::LineCounters> now = ReadLineCounters(link_.CommHandle);
-  if (!now) return true;
-  const std::uint32_t errors = serial::LineErrorBits(*counters_, *now);
-  const std::uint32_t modem = serial::ModemEventBits(*counters_, *now);
-  counters_ = now;
-  if (errors != 0 && !link_.Notices.PostReceiveError(errors)) return Fail();
-  if (modem != 0 && !link_.Notices.PostModemStateChange(modem)) return Fail();
-  return true;
-}
-
-bool TReadThread::Deliver() {
-  if (filled_ == 0) return true;  // the filter took every byte
-  return link_.Notices.PostReceiveData(chunk_.data(), filled_) || Fail();
-}
-
-bool TReadThread::Fail() {
-  link_.RequestHangup();
-  return false;
-}
-
-std::optional<Clock::time_point> TReadThread::NextCounterCheck() const {
-  if (!counters_) return std::nullopt;
-  return Clock::now() + kLineCounterPeriod;
-}
-
-// ---------------------------------------------------------------------------
-// Transmit thread
-
-// Takes the queued jobs in order and writes each completely. Posts
-// OnSendDataEmpty once when it starts with nothing to do and once each time
-// the queue runs empty after writes.
-// Note: this class runs in the transmit thread.
-class TWriteThread {
- public:
-  explicit TWriteThread(PortLink& link) : link_(link) {}
-  void Execute();
-
- private:
-  bool Write(const Bytes& job);
-  bool Fail();
-
-  PortLink& link_;
-};
-
-void TWriteThread::Execute() {
-  bool notifyEmpty = true;
-  std::uint64_t jobsWritten = 0;
-  for (;;) {
-    if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
-      if (link_.CloseEvent.IsSignalled() || !link_.Transmit.BeginJob()) break;
-      if (!Write(*job)) {
-        // Cut short: what this job left in the driver is discarded.
-        ::tcflush(link_.CommHandle, TCOFLUSH);
-        break;
-      }
-      ++jobsWritten;
-      notifyEmpty = true;
-      continue;
-    }
-    if (notifyEmpty) {
-      // "Empty" means on the line: a close after it loses nothing. A close
-      // during the drain flushes the output, which ends the drain. The gate
-      // learns of the drain before the owner does, so a close that the
-      // notice prompts never flushes.
-      ::tcdrain(link_.CommHandle);
-      link_.Transmit.MarkDrained();
-      if (!link_.Notices.PostSendDataEmpty(jobsWritten)) {
-        Fail();
-        break;
-      }
-    }
-    notifyEmpty = false;
-    if (!link_.Jobs.WaitForJob()) break;
-  }
-  link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
-}
-
-bool TWriteThread::Write(const Bytes& job) {
-  std::size_t offset = 0;
-  while (offset < job.size()) {
-    const ssize_t written = ::write(link_.CommHandle, job.data() + offset, job.size() - offset);
-    if (written > 0) {
-      offset += static_cast<std::size_t>(written);
-      continue;
-    }
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail();
-    // No room in the driver, e.g. while XOFF holds the line.
-    switch (WaitFor(link_.CommHandle, POLLOUT, link_.CloseEvent, std::nullopt)) {
-      case Wake::Ready:
-      case Wake::Timeout:
-        break;
-      case Wake::Stop:
-      case Wake::Closed:
-        return false;
-      case Wake::Failed:
-        return Fail();
-    }
-  }
-  return true;
-}
-
-bool TWriteThread::Fail() {
-  link_.RequestHangup();
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // Settings -> termios
 
@@ -653,6 +435,234 @@ void SetModemLines(int fd, const TComm::Settings& s) {
   if (s.RtsControl != TRtsControl::RtsHandshake) SetModemLine(fd, TIOCM_RTS, s.RtsControl != TRtsControl::RtsDisable);
 }
 
+// The open terminal device with the stop signal of its threads.
+class PosixDevice final : public serial::PortDevice {
+ public:
+  // Raises ECommsError; a failed open leaves nothing open.
+  explicit PosixDevice(const std::string& name) : tty_(name) {}
+
+  int Fd() const { return tty_.Fd(); }
+  const StopSignal& Stop() const { return stop_; }
+  const ReceiveSettings& Receive() const { return receive_; }
+
+  void PurgeAll() override { ::tcflush(Fd(), TCIOFLUSH); }
+  PortError ApplyCommState(const TComm::Settings& settings) override;
+  PortError ApplyCommTimeouts(const TComm::Settings& settings) override;
+  void SignalStop() override { stop_.Signal(); }
+  void PurgeInput() override { ::tcflush(Fd(), TCIFLUSH); }
+  void PurgeOutput() override { ::tcflush(Fd(), TCOFLUSH); }  // also ends a drain
+  void RunReceiver(serial::PortLink& link) override;
+  serial::IoResult Write(const Bytes& job) override;
+  serial::IoResult Drain() override;
+
+ private:
+  Tty tty_;
+  StopSignal stop_;
+  ReceiveSettings receive_;
+};
+
+// ---------------------------------------------------------------------------
+// Receive thread
+
+// Waits for bytes, gathers them into chunks of at most kReadBufferSize bytes
+// that end when the read timeouts say so, and posts each chunk, the line
+// errors and the modem-line changes to the owner in the order they happened.
+// Note: this class runs in the receive thread.
+class TReadThread {
+ public:
+  TReadThread(PosixDevice& device, serial::PortLink& link) : device_(device), link_(link) {}
+  void Execute();
+
+ private:
+  enum class More { Bytes, ChunkEnds, Stop };
+  enum class Gathered { Chunk, HungUp, Stop };
+  enum class Read { Bytes, Nothing, HungUp };
+
+  More WaitForMore(std::optional<Clock::time_point> chunkEnd);
+  Gathered GatherChunk();
+  Read ReadAvailable();
+  bool CheckLineCounters();
+  bool Deliver();
+  bool Fail(const PortError& error);
+  std::optional<Clock::time_point> NextCounterCheck() const;
+
+  PosixDevice& device_;
+  serial::PortLink& link_;
+  serial::ReceivedByteFilter filter_;
+  std::optional<serial::LineCounters> counters_;  // nothing when the driver has none
+  std::array<std::uint8_t, TComm::kReadBufferSize> raw_{};
+  std::array<std::uint8_t, TComm::kReadBufferSize> chunk_{};
+  std::size_t filled_ = 0;
+  PortError hangUp_;  // why ReadAvailable saw the end
+};
+
+void TReadThread::Execute() {
+  counters_ = ReadLineCounters(device_.Fd());
+  while (WaitForMore(std::nullopt) == More::Bytes) {
+    const Gathered gathered = GatherChunk();
+    if (gathered == Gathered::Stop || !Deliver()) break;
+    if (gathered == Gathered::HungUp) {
+      Fail(hangUp_);
+      break;
+    }
+  }
+  ::tcflush(device_.Fd(), TCIFLUSH);
+}
+
+// Sleeps until bytes can be read, the chunk's end passes or the thread must
+// stop; reads the line counters whenever it wakes without bytes.
+TReadThread::More TReadThread::WaitForMore(std::optional<Clock::time_point> chunkEnd) {
+  for (;;) {
+    switch (WaitFor(device_.Fd(), POLLIN, device_.Stop(), Earliest(chunkEnd, NextCounterCheck()))) {
+      case Wake::Ready:
+        return More::Bytes;
+      case Wake::Stop:
+      case Wake::Closed:
+        return More::Stop;
+      case Wake::Failed:
+        Fail(serial::SystemPortError(errno, PortErrorKind::IoError));
+        return More::Stop;
+      case Wake::Timeout:
+        if (chunkEnd && Clock::now() >= *chunkEnd) return More::ChunkEnds;
+        if (!CheckLineCounters()) return More::Stop;
+        break;
+    }
+  }
+}
+
+// Reads into the chunk until it is full or its timeouts end it. A chunk cut
+// short by a hang-up keeps the bytes read so far.
+TReadThread::Gathered TReadThread::GatherChunk() {
+  const serial::ReadTimeouts timeouts = device_.Receive().Timeouts();
+  filter_.SetOptions(device_.Receive().Filter());
+  filled_ = 0;
+  std::optional<Clock::time_point> first;
+  Clock::time_point last;
+  for (;;) {
+    const Read read = ReadAvailable();
+    if (read == Read::HungUp) return Gathered::HungUp;
+    if (read == Read::Bytes) {
+      last = Clock::now();
+      if (!first) first = last;
+    }
+    if (!CheckLineCounters()) return Gathered::Stop;
+    if (filled_ == chunk_.size()) return Gathered::Chunk;
+    const std::optional<Clock::time_point> end = first ? serial::ChunkEnd(timeouts, *first, last) : std::nullopt;
+    const More more = WaitForMore(end);
+    if (more == More::ChunkEnds) return Gathered::Chunk;
+    if (more == More::Stop) return Gathered::Stop;
+  }
+}
+
+// Reads what the driver holds, as much as the chunk has room for.
+TReadThread::Read TReadThread::ReadAvailable() {
+  ssize_t count;
+  do {
+    count = ::read(device_.Fd(), raw_.data(), chunk_.size() - filled_);
+  } while (count < 0 && errno == EINTR);
+  if (count > 0) {
+    filled_ += filter_.Filter(raw_.data(), static_cast<std::size_t>(count), chunk_.data() + filled_);
+    return Read::Bytes;
+  }
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::Nothing;
+  hangUp_ = count == 0 ? kEndOfInput : ErrnoError(device_.Fd(), errno, PortErrorKind::IoError);
+  return Read::HungUp;
+}
+
+// Posts the line errors and modem-line changes since the last look.
+bool TReadThread::CheckLineCounters() {
+  if (!counters_) return true;
+  const std::optional<serial::LineCounters> now = ReadLineCounters(device_.Fd());
+  if (!now) return true;
+  const std::uint32_t errors = serial::LineErrorBits(*counters_, *now);
+  const std::uint32_t modem = serial::ModemEventBits(*counters_, *now);
+  counters_ = now;
+  if (errors != 0 && !link_.Notices().PostReceiveError(errors)) return Fail(serial::kNoticeLost);
+  if (modem != 0 && !link_.Notices().PostModemStateChange(modem)) return Fail(serial::kNoticeLost);
+  return true;
+}
+
+bool TReadThread::Deliver() {
+  if (filled_ == 0) return true;  // the filter took every byte
+  return link_.Notices().PostReceiveData(chunk_.data(), filled_) || Fail(serial::kNoticeLost);
+}
+
+bool TReadThread::Fail(const PortError& error) {
+  link_.Fail(error);
+  return false;
+}
+
+std::optional<Clock::time_point> TReadThread::NextCounterCheck() const {
+  if (!counters_) return std::nullopt;
+  return Clock::now() + kLineCounterPeriod;
+}
+
+void PosixDevice::RunReceiver(serial::PortLink& link) { TReadThread(*this, link).Execute(); }
+
+// ---------------------------------------------------------------------------
+// Transmit primitives
+
+// Note: runs in the transmit thread.
+serial::IoResult PosixDevice::Write(const Bytes& job) {
+  std::size_t offset = 0;
+  while (offset < job.size()) {
+    const ssize_t written = ::write(Fd(), job.data() + offset, job.size() - offset);
+    if (written > 0) {
+      offset += static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+      return serial::IoResult::Failed(ErrnoError(Fd(), errno, PortErrorKind::IoError));
+    // No room in the driver, e.g. while XOFF holds the line.
+    switch (WaitFor(Fd(), POLLOUT, stop_, std::nullopt)) {
+      case Wake::Ready:
+      case Wake::Timeout:
+        break;
+      case Wake::Stop:
+      case Wake::Closed:
+        return serial::IoResult::Stopped();
+      case Wake::Failed:
+        return serial::IoResult::Failed(serial::SystemPortError(errno, PortErrorKind::IoError));
+    }
+  }
+  return serial::IoResult::Done();
+}
+
+// Note: runs in the transmit thread. The output purge of a close ends the
+// drain early.
+serial::IoResult PosixDevice::Drain() {
+  while (::tcdrain(Fd()) != 0) {
+    if (errno != EINTR) return serial::IoResult::Failed(ErrnoError(Fd(), errno, PortErrorKind::IoError));
+  }
+  return serial::IoResult::Done();
+}
+
+// ---------------------------------------------------------------------------
+// Settings and the device
+
+PortError PosixDevice::ApplyCommState(const TComm::Settings& settings) {
+  receive_.SetFilter(FilterOptions(settings));
+  termios t{};
+  if (::tcgetattr(Fd(), &t) != 0) return ErrnoError(Fd(), errno, PortErrorKind::SettingRefused);
+  const bool speedKnown = serial::SetTermios(t, settings);
+  const int applied = ::tcsetattr(Fd(), TCSANOW, &t);
+  const int error = errno;
+  SetModemLines(Fd(), settings);
+  if (applied != 0) return ErrnoError(Fd(), error, PortErrorKind::SettingRefused);
+  // termios has no code for this rate: the rest applies, the speed stays.
+  if (!speedKnown) return {PortErrorKind::SettingRefused, std::make_error_code(std::errc::invalid_argument)};
+  return {};
+}
+
+// The read timeouts shape the receive thread's chunks. The write timeouts have
+// no effect: every job is written completely however long the line is held.
+PortError PosixDevice::ApplyCommTimeouts(const TComm::Settings& settings) {
+  receive_.SetTimeouts(
+      {settings.ReadIntervalTimeout, settings.ReadTotalTimeoutMultiplier, settings.ReadTotalTimeoutConstant});
+  return {};
+}
+
 }  // namespace
 
 bool serial::SetTermios(termios& t, const TComm::Settings& settings) {
@@ -664,88 +674,25 @@ bool serial::SetTermios(termios& t, const TComm::Settings& settings) {
   return speedKnown;
 }
 
-// ---------------------------------------------------------------------------
-// TComm::Port
-
 void RestorePortSettingsNow() { OpenTtys::Instance().RestoreAll(); }
 
-struct TComm::Port::Impl {
-  Impl(const Settings& settings, serial::CommNotices notices);
-  ~Impl();
-
-  bool ApplyCommState(const Settings& settings);
-  bool ApplyCommTimeouts(const Settings& settings);
-  void StartThreads();
-  void StopThread(serial::WorkerThread& thread, std::optional<int> flushQueue);
-
-  Tty tty;
-  PortLink link;
-  std::unique_ptr<serial::WorkerThread> readThread;
-  std::unique_ptr<serial::WorkerThread> writeThread;
-};
-
-TComm::Port::Impl::Impl(const Settings& settings, serial::CommNotices notices)
-    : tty(settings.CommName), link(tty.Fd(), std::move(notices)) {
-  ::tcflush(tty.Fd(), TCIOFLUSH);
-  // A setting that the driver refuses does not make the open fail.
-  ApplyCommTimeouts(settings);
-  ApplyCommState(settings);
-  StartThreads();
+std::unique_ptr<serial::PortDevice> serial::OpenPortDevice(const std::string& name) {
+  return std::make_unique<PosixDevice>(name);
 }
 
-void TComm::Port::Impl::StartThreads() {
-  serial::PortThreads threads =
-      serial::StartPortThreads([this] { TReadThread(link).Execute(); }, [this] { TWriteThread(link).Execute(); });
-  readThread = std::move(threads.read);
-  writeThread = std::move(threads.write);
+// A vanished device shows as ENXIO or ENODEV; a plain EIO is the driver's
+// failure unless the caller saw a hang-up with it.
+PortError serial::SystemPortError(int code, PortErrorKind otherwise) {
+  const std::error_code system(code, std::generic_category());
+  switch (code) {
+    case ENXIO:
+    case ENODEV:
+      return {PortErrorKind::DeviceGone, system};
+    case EIO:
+      return {PortErrorKind::IoError, system};
+    default:
+      return {otherwise, system};
+  }
 }
-
-TComm::Port::Impl::~Impl() {
-  StopThread(*readThread, TCIFLUSH);
-  link.Jobs.Close();  // jobs not yet taken are discarded
-  // Bytes still on their way are discarded; bytes already on the line stay
-  // (a pseudo-terminal keeps written bytes until the other end reads them).
-  const bool bytesOnTheirWay = link.Transmit.Stop();
-  StopThread(*writeThread, bytesOnTheirWay ? std::optional<int>(TCOFLUSH) : std::nullopt);
-}
-
-// A thread waits only in poll(), on the job queue or in a drain, and the stop
-// request (with the flush) wakes each, so it ends well within the limit; the
-// join then returns at once.
-void TComm::Port::Impl::StopThread(serial::WorkerThread& thread, std::optional<int> flushQueue) {
-  link.CloseEvent.Signal();
-  if (flushQueue) ::tcflush(tty.Fd(), *flushQueue);  // bytes not yet read, or not yet sent, are discarded
-  thread.WaitForEnd(kThreadStopTimeout);
-  thread.Join();
-}
-
-bool TComm::Port::Impl::ApplyCommState(const Settings& settings) {
-  link.Receive.SetFilter(FilterOptions(settings));
-  termios t{};
-  if (::tcgetattr(tty.Fd(), &t) != 0) return false;
-  const bool speedKnown = serial::SetTermios(t, settings);
-  const bool applied = ::tcsetattr(tty.Fd(), TCSANOW, &t) == 0;
-  SetModemLines(tty.Fd(), settings);
-  return applied && speedKnown;
-}
-
-// The read timeouts shape the receive thread's chunks. The write timeouts have
-// no effect: every job is written completely however long the line is held.
-bool TComm::Port::Impl::ApplyCommTimeouts(const Settings& settings) {
-  link.Receive.SetTimeouts(
-      {settings.ReadIntervalTimeout, settings.ReadTotalTimeoutMultiplier, settings.ReadTotalTimeoutConstant});
-  return true;
-}
-
-TComm::Port::Port(const Settings& settings, serial::CommNotices notices)
-    : impl_(std::make_unique<Impl>(settings, std::move(notices))) {}
-
-TComm::Port::~Port() = default;
-
-bool TComm::Port::Send(serial::Bytes job) { return impl_->link.Jobs.Push(std::move(job)); }
-
-bool TComm::Port::ApplyCommState(const Settings& settings) { return impl_->ApplyCommState(settings); }
-
-bool TComm::Port::ApplyCommTimeouts(const Settings& settings) { return impl_->ApplyCommTimeouts(settings); }
 
 }  // namespace mx

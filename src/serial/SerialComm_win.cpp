@@ -1,8 +1,7 @@
-// TComm::Port on Windows: the port opened for overlapped I/O; a receive
-// thread that keeps one read and one line-event wait pending at all times; a
-// transmit thread that writes the queued jobs; a manual-reset stop event that
-// ends both. Send jobs wait in a mutex-guarded queue whose auto-reset event
-// wakes the transmit thread, in place of a thread message queue.
+// The serial device on Windows: the port opened for overlapped I/O; a
+// receive loop that keeps one read and one line-event wait pending at all
+// times; transmit primitives that write and drain; a manual-reset stop event
+// that ends the waits of both threads.
 
 #include "serial/SerialComm.h"
 #include "serial/SerialPort_p.h"
@@ -67,6 +66,10 @@ bool IsSignalled(HANDLE event) { return ::WaitForSingleObject(event, 0) != WAIT_
 // The calling thread's last Win32 error, with its text from the system.
 std::error_code SystemError() { return {static_cast<int>(::GetLastError()), std::system_category()}; }
 
+PortError LastPortError(PortErrorKind otherwise) {
+  return serial::SystemPortError(static_cast<int>(::GetLastError()), otherwise);
+}
+
 // Raises ECommsError; a failed open leaves nothing open.
 UniqueHandle OpenCommHandle(const std::string& name) {
   UniqueHandle comm(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -91,54 +94,40 @@ void StoreFlagWord(DCB& dcb, std::uint32_t flags) {
 }
 
 // ---------------------------------------------------------------------------
-// What the threads share
+// The device
 
-// What both worker threads use: set up before they start.
-class PortLink {
+// The open port with the stop event of its threads and the transmit
+// thread's write record.
+class WinDevice final : public serial::PortDevice {
  public:
-  // Raises ECommsError when an event cannot be made.
-  PortLink(HANDLE commHandle, serial::CommNotices notices)
-      : CommHandle(commHandle),
-        Notices(std::move(notices)),
-        closeEvent_(MakeEvent(true, false)),
-        jobEvent_(MakeEvent(false, false)) {
-    if (!closeEvent_ || !jobEvent_) throw ECommsError("Unable to create event");
+  // Raises ECommsError; a failed open leaves nothing open.
+  explicit WinDevice(const std::string& name)
+      : comm_(OpenCommHandle(name)), stopEvent_(MakeEvent(true, false)), writeEvent_(MakeEvent(true, true)) {
+    if (!stopEvent_ || !writeEvent_) throw ECommsError("Unable to create event");
+    writeRecord_.hEvent = writeEvent_.Get();
   }
 
-  HANDLE CloseEvent() const { return closeEvent_.Get(); }
-  HANDLE JobEvent() const { return jobEvent_.Get(); }
+  HANDLE Comm() const { return comm_.Get(); }
+  HANDLE StopEvent() const { return stopEvent_.Get(); }
 
-  bool Queue(Bytes job) {
-    if (!Jobs.Push(std::move(job))) return false;
-    ::SetEvent(jobEvent_.Get());
-    return true;
-  }
-
-  // After an unexpected failure, such as the device being unplugged: refuse
-  // further jobs, stop both threads, and tell the owner once.
-  void RequestHangup() {
-    Jobs.Close();
-    ::SetEvent(closeEvent_.Get());
-    if (!hangupPosted_.exchange(true)) Notices.PostRequestHangup();
-  }
-
-  // ERROR_INVALID_HANDLE means the port was closed under the thread, which
-  // then ends without notice; any other error asks the owner to hang up.
-  // Returns false: the thread ends.
-  bool Failure(DWORD error) {
-    if (error != ERROR_INVALID_HANDLE) RequestHangup();
-    return false;
-  }
-
-  const HANDLE CommHandle;
-  const serial::CommNotices Notices;
-  serial::SendQueue Jobs;
-  serial::TransmitGate Transmit;
+  void PurgeAll() override { ::PurgeComm(Comm(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
+  PortError ApplyCommState(const TComm::Settings& settings) override;
+  PortError ApplyCommTimeouts(const TComm::Settings& settings) override;
+  void SignalStop() override { ::SetEvent(StopEvent()); }
+  void PurgeInput() override { ::PurgeComm(Comm(), PURGE_RXABORT | PURGE_RXCLEAR); }
+  void PurgeOutput() override { ::PurgeComm(Comm(), PURGE_TXABORT | PURGE_TXCLEAR); }  // also ends a drain
+  void EnterTransmitThread() override { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); }
+  void RunReceiver(serial::PortLink& link) override;
+  serial::IoResult Write(const Bytes& job) override;
+  serial::IoResult Drain() override;
 
  private:
-  UniqueHandle closeEvent_;  // manual reset: once set, every later look sees it
-  UniqueHandle jobEvent_;    // auto reset: set for each queued job
-  std::atomic<bool> hangupPosted_{false};
+  serial::IoResult AwaitWrite(DWORD& written);
+
+  UniqueHandle comm_;       // closed last, after the events
+  UniqueHandle stopEvent_;  // manual reset: once set, every later look sees it
+  UniqueHandle writeEvent_;
+  OVERLAPPED writeRecord_{};
 };
 
 // ---------------------------------------------------------------------------
@@ -149,7 +138,7 @@ class PortLink {
 // Note: this class runs in the receive thread.
 class TReadThread {
  public:
-  explicit TReadThread(PortLink& link) : link_(link) {}
+  TReadThread(WinDevice& device, serial::PortLink& link) : device_(device), link_(link) {}
   void Execute();
 
  private:
@@ -160,10 +149,12 @@ class TReadThread {
   bool HandleCompletedRead();
   bool HandleLineEvent(bool retrieve);
   bool Deliver(DWORD count);
-  bool Fail();
+  bool Fail(const PortError& error);
+  bool Failure(DWORD error);
   void FinishPendingIo();
 
-  PortLink& link_;
+  WinDevice& device_;
+  serial::PortLink& link_;
   UniqueHandle readEvent_;
   UniqueHandle lineEvent_;
   OVERLAPPED readRecord_{};
@@ -178,14 +169,15 @@ class TReadThread {
 void TReadThread::Execute() {
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   if (Prepare() && ArmLineEventWait() && ArmRead()) WaitLoop();
-  ::PurgeComm(link_.CommHandle, PURGE_RXABORT | PURGE_RXCLEAR);
+  ::PurgeComm(device_.Comm(), PURGE_RXABORT | PURGE_RXCLEAR);
   FinishPendingIo();
 }
 
 bool TReadThread::Prepare() {
   readEvent_ = MakeEvent(true, true);
   lineEvent_ = MakeEvent(true, true);
-  if (!readEvent_ || !lineEvent_ || !::SetCommMask(link_.CommHandle, kLineEvents)) return Fail();
+  if (!readEvent_ || !lineEvent_ || !::SetCommMask(device_.Comm(), kLineEvents))
+    return Fail(LastPortError(PortErrorKind::IoError));
   readRecord_.hEvent = readEvent_.Get();
   lineRecord_.hEvent = lineEvent_.Get();
   return true;
@@ -195,7 +187,7 @@ void TReadThread::WaitLoop() {
   for (;;) {
     // The stop event first: when several are signalled, it wins.
     const DWORD count = lineEvents_ ? 3 : 2;
-    const HANDLE waitSet[] = {link_.CloseEvent(), lineEvents_ ? lineEvent_.Get() : readEvent_.Get(), readEvent_.Get()};
+    const HANDLE waitSet[] = {device_.StopEvent(), lineEvents_ ? lineEvent_.Get() : readEvent_.Get(), readEvent_.Get()};
     const DWORD woken = ::WaitForMultipleObjects(count, waitSet, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0) return;
     if (lineEvents_ && woken == WAIT_OBJECT_0 + 1) {
@@ -203,7 +195,7 @@ void TReadThread::WaitLoop() {
     } else if (woken == WAIT_OBJECT_0 + count - 1) {
       if (!HandleCompletedRead() || !ArmRead()) return;
     } else {
-      Fail();  // the wait failed
+      Fail(LastPortError(PortErrorKind::IoError));  // the wait failed
       return;
     }
   }
@@ -211,8 +203,8 @@ void TReadThread::WaitLoop() {
 
 bool TReadThread::ArmLineEventWait() {
   for (;;) {
-    if (IsSignalled(link_.CloseEvent())) return false;
-    if (::WaitCommEvent(link_.CommHandle, &eventMask_, &lineRecord_)) {
+    if (IsSignalled(device_.StopEvent())) return false;
+    if (::WaitCommEvent(device_.Comm(), &eventMask_, &lineRecord_)) {
       if (!HandleLineEvent(false)) return false;  // completed at once: the mask is filled in
       continue;
     }
@@ -223,7 +215,7 @@ bool TReadThread::ArmLineEventWait() {
       lineEvents_ = false;
       return true;
     }
-    if (error != ERROR_IO_PENDING) return link_.Failure(error);
+    if (error != ERROR_IO_PENDING) return Failure(error);
     linePending_ = true;
     return true;
   }
@@ -231,13 +223,13 @@ bool TReadThread::ArmLineEventWait() {
 
 bool TReadThread::ArmRead() {
   for (;;) {
-    if (IsSignalled(link_.CloseEvent())) return false;
-    if (::ReadFile(link_.CommHandle, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr, &readRecord_)) {
+    if (IsSignalled(device_.StopEvent())) return false;
+    if (::ReadFile(device_.Comm(), buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr, &readRecord_)) {
       if (!HandleCompletedRead()) return false;  // completed at once
       continue;
     }
     const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING) return link_.Failure(error);
+    if (error != ERROR_IO_PENDING) return Failure(error);
     readPending_ = true;
     return true;
   }
@@ -246,7 +238,7 @@ bool TReadThread::ArmRead() {
 bool TReadThread::HandleCompletedRead() {
   readPending_ = false;
   DWORD count = 0;
-  if (!::GetOverlappedResult(link_.CommHandle, &readRecord_, &count, FALSE)) return link_.Failure(::GetLastError());
+  if (!::GetOverlappedResult(device_.Comm(), &readRecord_, &count, FALSE)) return Failure(::GetLastError());
   return Deliver(count);
 }
 
@@ -254,20 +246,21 @@ bool TReadThread::HandleLineEvent(bool retrieve) {
   if (retrieve) {
     linePending_ = false;
     DWORD unused = 0;
-    if (!::GetOverlappedResult(link_.CommHandle, &lineRecord_, &unused, FALSE)) return link_.Failure(::GetLastError());
+    if (!::GetOverlappedResult(device_.Comm(), &lineRecord_, &unused, FALSE)) return Failure(::GetLastError());
   }
   bool handled = false;
   if (eventMask_ & EV_ERR) {
     DWORD errors = 0;
-    if (!::ClearCommError(link_.CommHandle, &errors, nullptr)) return link_.Failure(::GetLastError());
-    if (!link_.Notices.PostReceiveError(errors)) return Fail();
+    if (!::ClearCommError(device_.Comm(), &errors, nullptr)) return Failure(::GetLastError());
+    if (!link_.Notices().PostReceiveError(errors)) return Fail(serial::kNoticeLost);
     handled = true;
   }
   if (const std::uint32_t modem = ModemBits(eventMask_); modem != 0) {
-    if (!link_.Notices.PostModemStateChange(modem)) return Fail();
+    if (!link_.Notices().PostModemStateChange(modem)) return Fail(serial::kNoticeLost);
     handled = true;
   }
-  if (!handled) link_.RequestHangup();  // an empty event mask
+  // An empty event mask: the driver ended the wait, as it does when the device goes.
+  if (!handled) link_.Fail({PortErrorKind::DeviceGone, {}});
   return handled;
 }
 
@@ -275,11 +268,19 @@ bool TReadThread::HandleLineEvent(bool retrieve) {
 // interval and no total timeout, as the owner configures, a read never does.
 bool TReadThread::Deliver(DWORD count) {
   if (count == 0) return false;
-  return link_.Notices.PostReceiveData(buffer_.data(), count) || Fail();
+  return link_.Notices().PostReceiveData(buffer_.data(), count) || Fail(serial::kNoticeLost);
 }
 
-bool TReadThread::Fail() {
-  link_.RequestHangup();
+bool TReadThread::Fail(const PortError& error) {
+  link_.Fail(error);
+  return false;
+}
+
+// ERROR_INVALID_HANDLE means the port was closed under the thread, which
+// then ends without notice.
+bool TReadThread::Failure(DWORD error) {
+  if (error != ERROR_INVALID_HANDLE)
+    link_.Fail(serial::SystemPortError(static_cast<int>(error), PortErrorKind::IoError));
   return false;
 }
 
@@ -287,179 +288,72 @@ bool TReadThread::Fail() {
 // operation still pending is cancelled and awaited before the thread ends.
 void TReadThread::FinishPendingIo() {
   if (!readPending_ && !linePending_) return;
-  ::CancelIo(link_.CommHandle);  // this thread's operations on the port
+  ::CancelIo(device_.Comm());  // this thread's operations on the port
   DWORD unused = 0;
-  if (readPending_) ::GetOverlappedResult(link_.CommHandle, &readRecord_, &unused, TRUE);
-  if (linePending_) ::GetOverlappedResult(link_.CommHandle, &lineRecord_, &unused, TRUE);
+  if (readPending_) ::GetOverlappedResult(device_.Comm(), &readRecord_, &unused, TRUE);
+  if (linePending_) ::GetOverlappedResult(device_.Comm(), &lineRecord_, &unused, TRUE);
   readPending_ = linePending_ = false;
 }
 
+void WinDevice::RunReceiver(serial::PortLink& link) { TReadThread(*this, link).Execute(); }
+
 // ---------------------------------------------------------------------------
-// Transmit thread
+// Transmit primitives
 
-// Takes the queued jobs in order and writes each completely. Posts
-// OnSendDataEmpty once when it starts with nothing to do and once each time
-// the queue runs empty after writes.
-// Note: this class runs in the transmit thread.
-class TWriteThread {
- public:
-  explicit TWriteThread(PortLink& link) : link_(link) {}
-  void Execute();
-
- private:
-  void Serve();
-  bool Write(const Bytes& job);
-  bool AwaitWrite(DWORD& written);
-
-  PortLink& link_;
-  UniqueHandle writeEvent_;
-  OVERLAPPED record_{};
-};
-
-void TWriteThread::Execute() {
-  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-  writeEvent_ = MakeEvent(true, true);
-  if (writeEvent_) {
-    record_.hEvent = writeEvent_.Get();
-    Serve();
-  } else {
-    link_.RequestHangup();
-  }
-  link_.Jobs.Close();  // jobs not taken are discarded; SendData refuses from now on
-}
-
-void TWriteThread::Serve() {
-  const HANDLE waitSet[] = {link_.CloseEvent(), link_.JobEvent()};
-  bool notifyEmpty = true;
-  std::uint64_t jobsWritten = 0;
-  for (;;) {
-    if (std::optional<Bytes> job = link_.Jobs.TryTake()) {
-      if (IsSignalled(link_.CloseEvent()) || !link_.Transmit.BeginJob()) return;
-      if (!Write(*job)) {
-        // Cut short: what this job left in the driver is discarded.
-        ::PurgeComm(link_.CommHandle, PURGE_TXABORT | PURGE_TXCLEAR);
-        return;
-      }
-      ++jobsWritten;
-      notifyEmpty = true;
-      continue;
-    }
-    if (notifyEmpty) {
-      // The gate learns of the written jobs before the owner does, so a
-      // close that the notice prompts purges nothing.
-      link_.Transmit.MarkDrained();
-      if (!link_.Notices.PostSendDataEmpty(jobsWritten)) {
-        link_.RequestHangup();
-        return;
-      }
-    }
-    notifyEmpty = false;
-    const DWORD woken = ::WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
-    if (woken == WAIT_OBJECT_0) return;
-    if (woken != WAIT_OBJECT_0 + 1) {
-      link_.RequestHangup();  // the wait failed
-      return;
-    }
-  }
-}
-
-bool TWriteThread::Write(const Bytes& job) {
+// Note: runs in the transmit thread.
+serial::IoResult WinDevice::Write(const Bytes& job) {
   std::size_t offset = 0;
   while (offset < job.size()) {
     const DWORD remaining = static_cast<DWORD>(job.size() - offset);
-    if (!::WriteFile(link_.CommHandle, job.data() + offset, remaining, nullptr, &record_)) {
+    if (!::WriteFile(Comm(), job.data() + offset, remaining, nullptr, &writeRecord_)) {
       const DWORD error = ::GetLastError();
-      if (error != ERROR_IO_PENDING) return link_.Failure(error);
+      // ERROR_INVALID_HANDLE: the port was closed under the thread.
+      if (error == ERROR_INVALID_HANDLE) return serial::IoResult::Stopped();
+      if (error != ERROR_IO_PENDING)
+        return serial::IoResult::Failed(serial::SystemPortError(static_cast<int>(error), PortErrorKind::IoError));
     }
     DWORD written = 0;
-    if (!AwaitWrite(written)) return false;
+    if (serial::IoResult result = AwaitWrite(written); result.status != serial::IoResult::Status::Done) return result;
     offset += written;
   }
-  return true;
+  return serial::IoResult::Done();
 }
 
 // Waits for the write under way, unless the stop event comes first (a write
 // held by XOFF ends so). The record and the job's bytes must outlive the
 // operation, so a write left behind is cancelled and awaited.
-bool TWriteThread::AwaitWrite(DWORD& written) {
-  const HANDLE waitSet[] = {link_.CloseEvent(), writeEvent_.Get()};
+serial::IoResult WinDevice::AwaitWrite(DWORD& written) {
+  const HANDLE waitSet[] = {StopEvent(), writeEvent_.Get()};
   const DWORD woken = ::WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
   if (woken == WAIT_OBJECT_0 + 1) {
-    if (::GetOverlappedResult(link_.CommHandle, &record_, &written, TRUE)) return true;
-    return link_.Failure(::GetLastError());
+    if (::GetOverlappedResult(Comm(), &writeRecord_, &written, TRUE)) return serial::IoResult::Done();
+    return serial::IoResult::Failed(LastPortError(PortErrorKind::IoError));
   }
-  ::CancelIo(link_.CommHandle);
+  const PortError waitError = LastPortError(PortErrorKind::IoError);
+  ::CancelIo(Comm());
   DWORD unused = 0;
-  ::GetOverlappedResult(link_.CommHandle, &record_, &unused, TRUE);
-  if (woken != WAIT_OBJECT_0) link_.RequestHangup();  // the wait failed
-  return false;
+  ::GetOverlappedResult(Comm(), &writeRecord_, &unused, TRUE);
+  if (woken != WAIT_OBJECT_0) return serial::IoResult::Failed(waitError);  // the wait failed
+  return serial::IoResult::Stopped();
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// TComm::Port
-
-// A close on Windows puts nothing back either: every program sets the port
-// up when it opens it.
-void RestorePortSettingsNow() {}
-
-struct TComm::Port::Impl {
-  Impl(const Settings& settings, serial::CommNotices notices);
-  ~Impl();
-
-  bool ApplyCommState(const Settings& settings);
-  bool ApplyCommTimeouts(const Settings& settings);
-  void StartThreads();
-  void StopThread(serial::WorkerThread& thread, DWORD purgeFlags);
-
-  UniqueHandle comm;  // closed last, after the threads and the events
-  PortLink link;
-  std::unique_ptr<serial::WorkerThread> readThread;
-  std::unique_ptr<serial::WorkerThread> writeThread;
-};
-
-TComm::Port::Impl::Impl(const Settings& settings, serial::CommNotices notices)
-    : comm(OpenCommHandle(settings.CommName)), link(comm.Get(), std::move(notices)) {
-  ::PurgeComm(comm.Get(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  // A setting that the driver refuses does not make the open fail.
-  ApplyCommTimeouts(settings);
-  ApplyCommState(settings);
-  StartThreads();
-}
-
-void TComm::Port::Impl::StartThreads() {
-  serial::PortThreads threads =
-      serial::StartPortThreads([this] { TReadThread(link).Execute(); }, [this] { TWriteThread(link).Execute(); });
-  readThread = std::move(threads.read);
-  writeThread = std::move(threads.write);
-}
-
-// Each thread cancels and awaits its own pending operations before it ends,
-// so nothing is pending on the port when it closes.
-TComm::Port::Impl::~Impl() {
-  StopThread(*readThread, PURGE_RXABORT | PURGE_RXCLEAR);  // a pending read completes
-  link.Jobs.Close();                                       // jobs not yet taken are discarded
-  // Bytes still on their way are discarded; bytes already written stay.
-  const bool bytesOnTheirWay = link.Transmit.Stop();
-  StopThread(*writeThread, bytesOnTheirWay ? PURGE_TXABORT | PURGE_TXCLEAR : 0);
-}
-
-// A thread waits only on sets that hold the stop event, so it ends well
-// within the limit; the join then returns at once.
-void TComm::Port::Impl::StopThread(serial::WorkerThread& thread, DWORD purgeFlags) {
-  ::SetEvent(link.CloseEvent());
-  if (purgeFlags != 0) ::PurgeComm(comm.Get(), purgeFlags);
-  thread.WaitForEnd(kThreadStopTimeout);
-  thread.Join();
+// Note: runs in the transmit thread. The output purge of a close ends the
+// flush early.
+serial::IoResult WinDevice::Drain() {
+  if (::FlushFileBuffers(Comm())) return serial::IoResult::Done();
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_OPERATION_ABORTED || IsSignalled(StopEvent())) return serial::IoResult::Stopped();
+  // A driver that cannot flush (some virtual ports): the bytes are as far as it takes them.
+  if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) return serial::IoResult::Done();
+  return serial::IoResult::Failed(serial::SystemPortError(static_cast<int>(error), PortErrorKind::IoError));
 }
 
 // Fields not set here keep the driver's values (DCBlength, wReserved,
 // EofChar, EvtChar, wReserved1).
-bool TComm::Port::Impl::ApplyCommState(const Settings& settings) {
+PortError WinDevice::ApplyCommState(const TComm::Settings& settings) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(comm.Get(), &dcb)) return false;
+  if (!::GetCommState(Comm(), &dcb)) return LastPortError(PortErrorKind::SettingRefused);
   dcb.BaudRate = settings.BaudRate;
   StoreFlagWord(dcb, serial::DcbFlagWord(settings));
   dcb.XonLim = settings.XonLimit;
@@ -470,29 +364,50 @@ bool TComm::Port::Impl::ApplyCommState(const Settings& settings) {
   dcb.XonChar = settings.XonChar;
   dcb.XoffChar = settings.XoffChar;
   dcb.ErrorChar = settings.ReplacedChar;
-  return ::SetCommState(comm.Get(), &dcb) != FALSE;
+  if (!::SetCommState(Comm(), &dcb)) return LastPortError(PortErrorKind::SettingRefused);
+  return {};
 }
 
-bool TComm::Port::Impl::ApplyCommTimeouts(const Settings& settings) {
+PortError WinDevice::ApplyCommTimeouts(const TComm::Settings& settings) {
   COMMTIMEOUTS timeouts{};
-  if (!::GetCommTimeouts(comm.Get(), &timeouts)) return false;
+  if (!::GetCommTimeouts(Comm(), &timeouts)) return LastPortError(PortErrorKind::SettingRefused);
   timeouts.ReadIntervalTimeout = settings.ReadIntervalTimeout;
   timeouts.ReadTotalTimeoutMultiplier = settings.ReadTotalTimeoutMultiplier;
   timeouts.ReadTotalTimeoutConstant = settings.ReadTotalTimeoutConstant;
   timeouts.WriteTotalTimeoutMultiplier = settings.WriteTotalTimeoutMultiplier;
   timeouts.WriteTotalTimeoutConstant = settings.WriteTotalTimeoutConstant;
-  return ::SetCommTimeouts(comm.Get(), &timeouts) != FALSE;
+  if (!::SetCommTimeouts(Comm(), &timeouts)) return LastPortError(PortErrorKind::SettingRefused);
+  return {};
 }
 
-TComm::Port::Port(const Settings& settings, serial::CommNotices notices)
-    : impl_(std::make_unique<Impl>(settings, std::move(notices))) {}
+}  // namespace
 
-TComm::Port::~Port() = default;
+// A close on Windows puts nothing back either: every program sets the port
+// up when it opens it.
+void RestorePortSettingsNow() {}
 
-bool TComm::Port::Send(serial::Bytes job) { return impl_->link.Queue(std::move(job)); }
+std::unique_ptr<serial::PortDevice> serial::OpenPortDevice(const std::string& name) {
+  return std::make_unique<WinDevice>(name);
+}
 
-bool TComm::Port::ApplyCommState(const Settings& settings) { return impl_->ApplyCommState(settings); }
-
-bool TComm::Port::ApplyCommTimeouts(const Settings& settings) { return impl_->ApplyCommTimeouts(settings); }
+// An unplugged USB adapter fails its pending and later operations with one
+// of several codes, depending on the driver; they all mean the device is gone.
+PortError serial::SystemPortError(int code, PortErrorKind otherwise) {
+  const std::error_code system(code, std::system_category());
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+      return {PortErrorKind::DeviceGone, system};
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+      return {PortErrorKind::IoError, system};
+    default:
+      return {otherwise, system};
+  }
+}
 
 }  // namespace mx

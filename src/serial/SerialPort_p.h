@@ -1,11 +1,13 @@
 #pragma once
 
-// Private parts of TComm shared by the platform files: the port class that
-// each platform defines (SerialComm_posix.cpp, SerialComm_win.cpp), the
-// notices its threads post to the owner, the send queue, the worker threads,
-// and the pure helpers that turn settings into what a driver wants. Not for
-// use outside the serial component and its tests.
+// Private parts of TComm shared by the platform files: the device that each
+// platform defines (SerialComm_posix.cpp, SerialComm_win.cpp), the open and
+// close sequence and the transmit loop written once over it, the notices the
+// threads post to the owner, the send queue, the worker threads, and the
+// pure helpers that turn settings into what a driver wants. Not for use
+// outside the serial component and its tests.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -15,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,6 +29,10 @@ struct termios;  // POSIX only
 namespace mx::serial {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The error of a thread whose notice could not be queued (no memory): it
+// cannot go on.
+inline const PortError kNoticeLost{PortErrorKind::Internal, std::make_error_code(std::errc::not_enough_memory)};
 
 // Posts the worker threads' notices to the owner's event loop, where they
 // become the component's events, in posting order. A notice that runs after
@@ -38,10 +46,14 @@ class CommNotices {
   CommNotices(EventLoop& owner, std::weak_ptr<TComm*> component, std::uint64_t openCount)
       : owner_(owner), component_(std::move(component)), openCount_(openCount) {}
 
+  // Owner thread, at the close: from now on nothing is posted, so that a
+  // thread left running past the close never touches the owner's loop.
+  void Silence();
+
   // OnReceiveData with `count` bytes (1..kReadBufferSize) and one 0 byte after them.
   bool PostReceiveData(const std::uint8_t* bytes, std::size_t count) const;
   bool PostReceiveError(std::uint32_t errorBits) const;      // OnReceiveError, CE_* bits
-  bool PostRequestHangup() const;                            // OnRequestHangup
+  bool PostRequestHangup(const PortError& error) const;      // LastError, then OnRequestHangup
   bool PostModemStateChange(std::uint32_t modemBits) const;  // OnModemStateChange, MODEM_* bits
   // OnSendDataEmpty, raised only if no job has been queued beyond the
   // `jobsWritten` that the transmit thread has finished.
@@ -50,9 +62,15 @@ class CommNotices {
  private:
   bool Post(std::function<void(TComm&)> raise) const;
 
+  struct Gate {
+    std::mutex mutex;
+    bool silenced = false;
+  };
+
   EventLoop& owner_;
   const std::weak_ptr<TComm*> component_;
   const std::uint64_t openCount_;
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
 // Send jobs on their way from SendData to the transmit thread, in order.
@@ -101,12 +119,13 @@ class TransmitGate {
 
 // A thread that is created held, then either started or discarded (a
 // discarded thread ends without running its body), and whose end can be
-// awaited with a time limit before it is joined.
+// awaited with a time limit before it is joined or, past the limit, let go.
 class WorkerThread {
  public:
   // Throws std::system_error when the thread cannot be created.
   explicit WorkerThread(std::function<void()> body);
-  // Discards the thread if it was never started, then joins it.
+  // Discards the thread if it was never started, then joins it unless it
+  // was let go.
   ~WorkerThread();
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
@@ -117,17 +136,26 @@ class WorkerThread {
   // most `limit` for it.
   bool WaitForEnd(std::chrono::milliseconds limit);
   void Join();
+  // Lets the thread run on alone; what its body holds stays alive with it.
+  void LetGo();
 
  private:
   enum class Gate { Held, Open, Discarded };
-  void Run(const std::function<void()>& body);
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    Gate gate = Gate::Held;
+    bool ended = false;
+  };
+  static void Run(State& state, const std::function<void()>& body);
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Gate gate_ = Gate::Held;
-  bool ended_ = false;
-  std::thread thread_;  // last: started once the members above exist
+  std::shared_ptr<State> state_;  // shared with the thread, which may outlive this object
+  std::thread thread_;
 };
+
+// Joins `thread` once it has ended, waiting at most `limit`; a thread still
+// running then is let go. True when it was joined.
+bool FinishThread(WorkerThread& thread, std::chrono::milliseconds limit);
 
 // Creates the receive and transmit threads of an open port held, then starts
 // both. Raises "Unable to create read thread" or "Unable to create write
@@ -206,6 +234,101 @@ class ReceivedByteFilter {
 // False when the baud rate has no speed code; the speed then stays as it was.
 bool SetTermios(termios& t, const TComm::Settings& settings);
 
+// How a wait, write or drain of a worker thread ended.
+struct IoResult {
+  enum class Status { Done, Stopped, Failed };
+  Status status = Status::Done;
+  PortError error;  // with Failed
+
+  static IoResult Done() { return {}; }
+  static IoResult Stopped() { return {Status::Stopped, {}}; }
+  static IoResult Failed(PortError error) { return {Status::Failed, std::move(error)}; }
+};
+
+class PortLink;
+
+// The operating-system side of one open port: the primitives that the open
+// and close sequence and the transmit loop use, and the receive loop. One
+// per platform, made by OpenPortDevice; destroying it puts the port's
+// settings back and closes it.
+class PortDevice {
+ public:
+  virtual ~PortDevice() = default;
+
+  // Owner thread: discards both directions' queued bytes (at the open).
+  virtual void PurgeAll() = 0;
+  // Owner thread: apply the device-control settings or the timeouts; the
+  // driver's refusal as an error (the caller decides whether it matters).
+  virtual PortError ApplyCommState(const TComm::Settings& settings) = 0;
+  virtual PortError ApplyCommTimeouts(const TComm::Settings& settings) = 0;
+
+  // Any thread: wakes every wait of both threads for good.
+  virtual void SignalStop() = 0;
+  // Any thread: discard unread input (ends a pending read), or unsent output
+  // (ends a write or a drain under way).
+  virtual void PurgeInput() = 0;
+  virtual void PurgeOutput() = 0;
+
+  // Transmit thread, once at its start (a thread priority, say).
+  virtual void EnterTransmitThread() {}
+  // Receive thread: delivers chunks, line errors and modem events through
+  // `link` until the stop signal or a failure (reported with link.Fail).
+  virtual void RunReceiver(PortLink& link) = 0;
+  // Transmit thread: writes the whole job; Stopped when the stop signal came
+  // first.
+  virtual IoResult Write(const Bytes& job) = 0;
+  // Transmit thread: waits until every written byte has left the driver.
+  // The output purge of a close ends it.
+  virtual IoResult Drain() = 0;
+};
+
+// Opens and takes the port `name` (per platform). Raises ECommsError with
+// the component's messages; nothing is left open after a failure.
+std::unique_ptr<PortDevice> OpenPortDevice(const std::string& name);
+
+// What the owner and both worker threads share for one open port: owned
+// jointly, so that a thread let go at the close keeps what it uses.
+class PortLink {
+ public:
+  PortLink(std::unique_ptr<PortDevice> device, CommNotices notices)
+      : device_(std::move(device)), notices_(std::move(notices)) {}
+
+  PortDevice& Device() { return *device_; }
+  const CommNotices& Notices() const { return notices_; }
+  CommNotices& Notices() { return notices_; }
+  SendQueue& Jobs() { return jobs_; }
+  TransmitGate& Transmit() { return transmit_; }
+
+  // The one failure path of both threads: refuses further jobs, stops both
+  // threads and, unless the owner is closing the port anyway, tells the
+  // owner once, with `error`.
+  // Note: this function runs in the receive and transmit threads.
+  void Fail(const PortError& error);
+  // The close: stops both threads; failures from now on are the close's own.
+  void Stop();
+  bool Stopping() const { return stopping_.load(); }
+
+ private:
+  std::unique_ptr<PortDevice> device_;
+  CommNotices notices_;
+  SendQueue jobs_;
+  TransmitGate transmit_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> failed_{false};
+};
+
+// The transmit thread's body, the same on every platform: takes the queued
+// jobs in order and writes each completely; posts OnSendDataEmpty once at
+// the start and once each time the queue runs empty after writes, each time
+// only after the written bytes have left the driver.
+// Note: this function runs in the transmit thread.
+void RunTransmitter(PortLink& link);
+
+// The error of a system call that failed, and the kind it means (per
+// platform, for errno or GetLastError); `otherwise` for a code that says
+// nothing about the device.
+PortError SystemPortError(int code, PortErrorKind otherwise);
+
 }  // namespace mx::serial
 
 namespace mx {
@@ -217,7 +340,8 @@ namespace mx {
 class TComm::Port {
  public:
   // Raises ECommsError with the component's messages; nothing is left open
-  // after a failure.
+  // after a failure. A setting the driver refuses does not make it fail: it
+  // is kept in OpenError.
   Port(const Settings& settings, serial::CommNotices notices);
   ~Port();
   Port(const Port&) = delete;
@@ -225,14 +349,17 @@ class TComm::Port {
 
   // Queues a job for the transmit thread; false once that thread has ended.
   bool Send(serial::Bytes job);
-  // Apply the device-control settings or the timeouts to the open port; false
-  // when the driver refused (the caller may ignore it).
-  bool ApplyCommState(const Settings& settings);
-  bool ApplyCommTimeouts(const Settings& settings);
+  // Apply the device-control settings or the timeouts to the open port; the
+  // driver's refusal as an error.
+  PortError ApplyCommState(const Settings& settings);
+  PortError ApplyCommTimeouts(const Settings& settings);
+  // A setting that the driver refused at the open.
+  const PortError& OpenError() const { return openError_; }
 
  private:
-  struct Impl;  // per platform
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<serial::PortLink> link_;
+  serial::PortThreads threads_;
+  PortError openError_;
 };
 
 }  // namespace mx

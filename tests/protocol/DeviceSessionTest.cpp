@@ -86,14 +86,17 @@ TEST_F(DeviceSessionTest, SilenceEndsTheWaitAsATimeOut) {
 }
 
 TEST_F(DeviceSessionTest, AVanishedPortEndsTheWaitAtOnceAndIsToldOnce) {
+  EXPECT_EQ(session_.LossReason(), PortError{});
   pty_.Close();  // the adapter is pulled
   EXPECT_EQ(session_.WaitForReply(kPatience), Reply::PortLost) << "not a time-out";
   EXPECT_TRUE(session_.Lost());
   EXPECT_EQ(owner_.lost, 1);
+  EXPECT_EQ(session_.LossReason().kind, PortErrorKind::DeviceGone);
   EXPECT_EQ(session_.WaitForReply(kPatience), Reply::PortLost);
   session_.Close();
   EXPECT_FALSE(session_.IsOpen());
   EXPECT_EQ(owner_.lost, 1);
+  EXPECT_EQ(session_.LossReason().kind, PortErrorKind::DeviceGone) << "kept until the next open";
 }
 
 TEST_F(DeviceSessionTest, CloseLetsQueuedFramesLeaveFirst) {

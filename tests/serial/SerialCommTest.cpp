@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "serial/SerialComm.h"
+#include "serial/SerialLineCases.h"
 #include "serial/SerialPort_p.h"
 #include "support/Pty.h"
 
@@ -61,13 +62,17 @@ bool RunUntil(EventLoop& loop, const std::function<bool()>& done) {
 struct Recorder {
   std::vector<Bytes> blocks;  // each with the byte after its reported length
   int hangups = 0;
+  std::vector<PortError> hangupErrors;  // LastError as each hang-up was raised
   int empties = 0;
 
   void Attach(TComm& comm) {
     comm.OnReceiveData = [this](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
       blocks.emplace_back(buffer, buffer + length + 1);
     };
-    comm.OnRequestHangup = [this](TComm&) { ++hangups; };
+    comm.OnRequestHangup = [this](TComm& c) {
+      ++hangups;
+      hangupErrors.push_back(c.LastError());
+    };
     comm.OnSendDataEmpty = [this](TComm&) { ++empties; };
   }
 
@@ -105,6 +110,10 @@ class SerialCommTest : public ::testing::Test {
     EXPECT_EQ(::tcgetattr(keeper_, &t), 0);
     return t;
   }
+  speed_t SlaveSpeed() const {
+    const termios t = SlaveSettings();
+    return ::cfgetospeed(&t);
+  }
 
   void WaitForEmpties(int count) {
     ASSERT_TRUE(RunUntil(loop_, [&] { return recorder_.empties >= count; })) << recorder_.empties;
@@ -121,12 +130,6 @@ class SerialCommTest : public ::testing::Test {
     WaitForBytes(before + 1);
   }
 
-  // Nothing readable at the master within a short look.
-  bool MasterStaysQuiet() const {
-    pollfd p{pty_.Master(), POLLIN, 0};
-    return ::poll(&p, 1, 300) == 0;
-  }
-
   EventQueue loop_;
   test::Pty pty_;
   int keeper_ = -1;
@@ -136,32 +139,6 @@ class SerialCommTest : public ::testing::Test {
 
 // ---------------------------------------------------------------------------
 // Receiving
-
-TEST_F(SerialCommTest, ReceivedBytesArriveInOrderInChunksOfAtMost2048) {
-  comm_->OpenComm();
-  const Bytes sent = Pattern(5000);
-  pty_.Write(sent);
-  WaitForBytes(sent.size());
-
-  EXPECT_EQ(recorder_.Received(), sent);
-  EXPECT_GE(recorder_.blocks.size(), 3u);
-  for (const Bytes& block : recorder_.blocks) {
-    EXPECT_LE(block.size() - 1, TComm::kReadBufferSize);
-    EXPECT_EQ(block.back(), 0) << "byte after the reported length";
-  }
-}
-
-TEST_F(SerialCommTest, SilenceEndsAChunk) {
-  comm_->OpenComm();
-  pty_.Write(Text("first"));
-  WaitForBytes(5);  // less than a full buffer: only the silence after it delivers it
-  pty_.Write(Text("second"));
-  WaitForBytes(11);
-
-  ASSERT_EQ(recorder_.blocks.size(), 2u);
-  EXPECT_EQ(recorder_.Payload(0), Text("first"));
-  EXPECT_EQ(recorder_.Payload(1), Text("second"));
-}
 
 TEST_F(SerialCommTest, BytesWithinTheReadIntervalJoinOneChunk) {
   comm_->OpenComm();
@@ -231,83 +208,29 @@ TEST_F(SerialCommTest, HandlerThatHandlesEventsReceivesTheNextChunkNested) {
 }
 
 // ---------------------------------------------------------------------------
-// Sending
+// The cases that every platform runs
 
-TEST_F(SerialCommTest, SendDataRefusesWhenClosedOrEmpty) {
-  const std::uint8_t byte = 'x';
-  EXPECT_FALSE(comm_->SendData(&byte, 1));
-  comm_->OpenComm();
-  EXPECT_FALSE(comm_->SendData(&byte, 0));
-  comm_->CloseComm();
-  EXPECT_FALSE(comm_->SendData(&byte, 1));
+class PtyFarEnd final : public test::FarEnd {
+ public:
+  explicit PtyFarEnd(const test::Pty& pty) : pty_(pty) {}
+  void Write(const Bytes& bytes) override { pty_.Write(bytes); }
+  Bytes Read(std::size_t count, std::chrono::milliseconds limit) override { return pty_.Read(count, limit); }
+
+ private:
+  const test::Pty& pty_;
+};
+
+class SerialLine : public SerialCommTest, public ::testing::WithParamInterface<test::LineCase> {};
+
+TEST_P(SerialLine, OnAPseudoTerminal) {
+  test::LineLog log;
+  log.Attach(*comm_);
+  PtyFarEnd remote(pty_);
+  test::LineRig rig{loop_, *comm_, remote, log, [this] { comm_->OpenComm(); }, 100};
+  GetParam().run(rig);
 }
 
-TEST_F(SerialCommTest, JobsReachTheLineInOrder) {
-  comm_->OpenComm();
-  Bytes expected;
-  for (int job = 0; job < 20; ++job) {
-    Bytes bytes = Pattern(100 + job, job);
-    ASSERT_TRUE(comm_->SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size())));
-    expected.insert(expected.end(), bytes.begin(), bytes.end());
-    bytes.assign(bytes.size(), 0);  // the caller's buffer is free as soon as the call returns
-  }
-  EXPECT_EQ(pty_.Read(expected.size(), kPatience), expected);
-}
-
-TEST_F(SerialCommTest, SendDataEmptyOnceAtStartAndOnceAfterABatch) {
-  comm_->OpenComm();
-  WaitForEmpties(1);
-  HoldOutput();  // so that the whole batch is queued before the first byte goes out
-  Bytes expected;
-  for (int job = 0; job < 3; ++job) {
-    const Bytes bytes = Pattern(50, job);
-    ASSERT_TRUE(comm_->SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size())));
-    expected.insert(expected.end(), bytes.begin(), bytes.end());
-  }
-  pty_.Write({kXon});
-  EXPECT_EQ(pty_.Read(expected.size(), kPatience), expected);
-  WaitForEmpties(2);
-
-  comm_->CloseComm();
-  loop_.ProcessPendingEvents();
-  EXPECT_EQ(recorder_.empties, 2);
-}
-
-// The owner closes as soon as it has heard that everything is on the line;
-// the far end reads afterwards and must still find every byte.
-TEST_F(SerialCommTest, CloseRightAfterAllIsSentKeepsEveryByte) {
-  for (int round = 0; round < 100; ++round) {
-    SCOPED_TRACE(round);
-    comm_->OpenComm();
-    Bytes expected;
-    for (int job = 0; job < 3; ++job) {
-      const Bytes bytes = Pattern(20 + job, round + job);
-      ASSERT_TRUE(comm_->SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size())));
-      expected.insert(expected.end(), bytes.begin(), bytes.end());
-    }
-    EXPECT_FALSE(comm_->AllSent());
-    ASSERT_TRUE(RunUntil(loop_, [&] { return comm_->AllSent(); }));
-    comm_->CloseComm();
-    EXPECT_FALSE(comm_->AllSent());
-    ASSERT_EQ(pty_.Read(expected.size(), kPatience), expected);
-  }
-}
-
-TEST_F(SerialCommTest, CloseDuringAnXoffHoldIsPromptAndSendsNothingMore) {
-  comm_->OpenComm();
-  HoldOutput();
-  const Bytes held = Pattern(1000);
-  EXPECT_TRUE(comm_->SendData(held.data(), static_cast<std::uint16_t>(held.size())));  // at once
-  EXPECT_TRUE(comm_->SendData(held.data(), static_cast<std::uint16_t>(held.size())));  // not yet taken
-
-  const Clock::time_point start = Clock::now();
-  comm_->CloseComm();
-  EXPECT_LT(Clock::now() - start, 2s);
-  EXPECT_FALSE(comm_->IsOpen());
-  EXPECT_TRUE(MasterStaysQuiet());
-  loop_.ProcessPendingEvents();
-  EXPECT_EQ(recorder_.hangups, 0);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, SerialLine, ::testing::ValuesIn(test::kLineCases), test::LineCaseName);
 
 // ---------------------------------------------------------------------------
 // Opening and closing
@@ -397,22 +320,6 @@ TEST_F(SerialCommTest, OpenWithoutADescriptorForTheStopSignal) {
   EXPECT_TRUE(comm_->IsOpen());
 }
 
-TEST_F(SerialCommTest, SecondOpenCommLeavesTheOpenPortWorking) {
-  comm_->OpenComm();
-  try {
-    comm_->OpenComm();
-    ADD_FAILURE() << "opened twice";
-  } catch (const ECommsError& error) {
-    EXPECT_EQ(std::string(error.what()), "This serial port already opened");
-  }
-  ASSERT_TRUE(comm_->IsOpen());
-  pty_.Write(Text("in"));
-  WaitForBytes(2);
-  const Bytes out = Text("out");
-  EXPECT_TRUE(comm_->SendData(out.data(), 3));
-  EXPECT_EQ(pty_.Read(3, kPatience), out);
-}
-
 TEST_F(SerialCommTest, CloseTwiceThenReopenRestoresTheSettingsAndWorksAfresh) {
   termios cooked = SlaveSettings();
   cooked.c_lflag |= ICANON | ECHO;
@@ -428,27 +335,38 @@ TEST_F(SerialCommTest, CloseTwiceThenReopenRestoresTheSettingsAndWorksAfresh) {
   EXPECT_EQ(SlaveSettings().c_lflag & (ICANON | ECHO), tcflag_t{ICANON | ECHO});  // put back
   EXPECT_EQ(OpenDescriptorCount(), before);
 
+  loop_.ProcessPendingEvents();  // what the first open posted before its close
+  const int emptiesBefore = recorder_.empties;
   comm_->OpenComm();
-  WaitForEmpties(2);  // a fresh transmit thread
+  WaitForEmpties(emptiesBefore + 1);  // a fresh transmit thread
   pty_.Write(Text("again"));
   WaitForBytes(5);
   EXPECT_EQ(recorder_.Received(), Text("again"));
 }
 
-TEST_F(SerialCommTest, HangUpEndsTheThreadsWithOneNotice) {
+// The far end goes away while both threads wait on the line: one notice,
+// which finds the reason already kept: the device is gone, with the
+// system's EIO where the read gave one.
+TEST_F(SerialCommTest, HangUpEndsTheThreadsWithOneNoticeAndItsReason) {
   comm_->OpenComm();
   HoldOutput();
   const Bytes held = Pattern(500);
-  ASSERT_TRUE(comm_->SendData(held.data(), static_cast<std::uint16_t>(held.size())));  // both threads wait on the line
+  ASSERT_TRUE(comm_->SendData(held.data(), static_cast<std::uint16_t>(held.size())));
 
-  pty_.Close();  // the far end goes away
+  pty_.Close();
   ASSERT_TRUE(RunUntil(loop_, [&] { return recorder_.hangups >= 1; }));
   EXPECT_TRUE(comm_->IsOpen());  // until the owner closes it
   EXPECT_FALSE(comm_->SendData(held.data(), 1));
+  ASSERT_EQ(recorder_.hangupErrors.size(), 1u);
+  const PortError& reason = recorder_.hangupErrors[0];
+  EXPECT_EQ(reason.kind, PortErrorKind::DeviceGone) << PortErrorKindName(reason.kind);
+  EXPECT_TRUE(!reason.systemError || reason.systemError == std::error_code(EIO, std::generic_category()))
+      << reason.systemError.message();
 
   comm_->CloseComm();
   loop_.ProcessPendingEvents();
   EXPECT_EQ(recorder_.hangups, 1);
+  EXPECT_EQ(comm_->LastError(), reason) << "kept after the close";
 }
 
 // ---------------------------------------------------------------------------
@@ -611,6 +529,51 @@ TEST_F(SerialCommTest, SetterWhileOpenAppliesOnlyAChange) {
   t = SlaveSettings();
   EXPECT_EQ(::cfgetospeed(&t), speed_t{B19200});
   EXPECT_EQ(t.c_lflag & ECHO, 0u);
+}
+
+// A rate without a speed code: the open still succeeds and the rest of the
+// settings apply, the speed stays, and the refusal is kept until the next
+// open; the window's calls go on as before.
+TEST_F(SerialCommTest, ARefusedBaudRateIsKeptAsTheLastError) {
+  const PortError refused{PortErrorKind::SettingRefused, std::make_error_code(std::errc::invalid_argument)};
+  comm_->SetBaudRate(19200);
+  comm_->OpenComm();
+  EXPECT_EQ(comm_->LastError(), PortError{});
+
+  comm_->SetBaudRate(12345);
+  EXPECT_EQ(comm_->LastError(), refused);
+  EXPECT_EQ(comm_->BaudRate(), 12345u) << "stored all the same";
+  EXPECT_EQ(SlaveSpeed(), speed_t{B19200});
+  comm_->SetStopBits(TStopBits::_2);  // the other settings still apply, still without the speed
+  EXPECT_EQ(SlaveSettings().c_cflag & CSTOPB, tcflag_t{CSTOPB});
+  EXPECT_EQ(comm_->LastError(), refused);
+
+  comm_->CloseComm();
+  comm_->OpenComm();  // still 12345: refused at the open, which succeeds
+  EXPECT_TRUE(comm_->IsOpen());
+  EXPECT_EQ(comm_->LastError(), refused);
+  comm_->CloseComm();
+  comm_->SetBaudRate(9600);
+  comm_->OpenComm();
+  EXPECT_EQ(comm_->LastError(), PortError{}) << "cleared by the open";
+  EXPECT_EQ(SlaveSpeed(), speed_t{B9600});
+}
+
+TEST(PortErrors, SystemCodesMapOntoKinds) {
+  struct Case {
+    int code;
+    PortErrorKind kind;
+  };
+  const Case cases[] = {
+      {ENXIO, PortErrorKind::DeviceGone},      {ENODEV, PortErrorKind::DeviceGone},
+      {EIO, PortErrorKind::IoError},  // a hang-up makes it DeviceGone where it is seen
+      {EINVAL, PortErrorKind::SettingRefused}, {EAGAIN, PortErrorKind::SettingRefused},
+  };
+  for (const Case& c : cases) {
+    const PortError error = serial::SystemPortError(c.code, PortErrorKind::SettingRefused);
+    EXPECT_EQ(error.kind, c.kind) << c.code;
+    EXPECT_EQ(error.systemError, std::error_code(c.code, std::generic_category()));
+  }
 }
 
 TEST_F(SerialCommTest, ParityWhileOpenWaitsForTheNextLineSettingChange) {

@@ -1,10 +1,12 @@
 // The serial component's pure pieces: the Win32 flag word, the chunk end
 // rule, the line-counter bits, the received-byte filter, the send queue and
-// the held worker thread.
+// the held worker thread and its bounded end.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -199,6 +201,33 @@ TEST(WorkerThread, RunsOnlyWhenStarted) {
   EXPECT_TRUE(started.WaitForEnd(5s));
   started.Join();
   EXPECT_EQ(runs, 1);
+}
+
+// A close keeps its bound: a thread still running at the limit is let go
+// instead of joined, and keeps what its body holds until it ends.
+TEST(WorkerThread, FinishLetsGoOfAThreadPastTheLimit) {
+  struct Held {
+    explicit Held(std::promise<void>& freed) : freed_(freed) {}
+    ~Held() { freed_.set_value(); }
+    std::promise<void>& freed_;
+  };
+  std::promise<void> release;
+  std::promise<void> freed;
+  std::future<void> heldFreed = freed.get_future();
+  {
+    WorkerThread stuck([held = std::make_shared<Held>(freed), ended = release.get_future().share()] {
+      ended.wait();  // as a driver call that nothing wakes
+    });
+    stuck.Start();
+    EXPECT_FALSE(FinishThread(stuck, 0ms));
+  }  // destroying it now does not wait either
+  EXPECT_EQ(heldFreed.wait_for(0s), std::future_status::timeout) << "the thread still holds its state";
+  release.set_value();
+  EXPECT_EQ(heldFreed.wait_for(5s), std::future_status::ready);
+
+  WorkerThread quick([] {});
+  quick.Start();
+  EXPECT_TRUE(FinishThread(quick, 5s));
 }
 
 // While input is held only posted events run; the held input then runs

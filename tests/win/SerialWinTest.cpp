@@ -1,7 +1,8 @@
 // The serial component on Windows: the open errors of "\\.\COMn" device
-// paths, and real overlapped I/O through COM ports that Wine maps to
-// pseudo-terminals: a null-modem pair whose other end the test drives, and
-// the simulated bootloader.
+// paths, the mapping of system errors, and real overlapped I/O through COM
+// ports that Wine maps to pseudo-terminals: the cases every platform runs
+// (serial/SerialLineCases.h) on a null-modem pair whose other end the test
+// drives, and the simulated bootloader.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 #include "protocol/ReplyParser.h"
 #include "serial/EventLoop.h"
 #include "serial/SerialComm.h"
+#include "serial/SerialLineCases.h"
+#include "serial/SerialPort_p.h"
 
 namespace mx::test {
 namespace {
@@ -34,21 +37,6 @@ constexpr char kXoff = '}';
 constexpr auto kDeliveryLimit = 10s;
 
 std::string DevicePath(const std::string& port) { return "\\\\.\\" + port; }
-
-// Handles events until `done` holds or `limit` has passed; returns `done()`.
-template <typename Done>
-bool RunUntil(EventQueue& loop, Done done, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!done() && Clock::now() < deadline) loop.WaitForEvents(deadline);
-  return done();
-}
-
-// Payload bytes that never collide with the flow-control characters.
-Bytes Pattern(std::size_t count, std::uint8_t seed = 0) {
-  Bytes bytes(count);
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>('0' + (seed + i) % 75);
-  return bytes;
-}
 
 // The far end of the null-modem pair: a plain synchronous handle without
 // flow control, driven by the test.
@@ -113,28 +101,6 @@ class PeerPort {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// What the component raised, in order.
-struct EventLog {
-  std::vector<Bytes> chunks;
-  std::vector<bool> terminated;  // each block had its 0 byte after the length
-  int hangups = 0;
-  int sendEmpty = 0;
-
-  void Attach(TComm& comm) {
-    comm.OnReceiveData = [this](TComm&, const std::uint8_t* buffer, std::uint16_t length) {
-      chunks.emplace_back(buffer, buffer + length);
-      terminated.push_back(buffer[length] == 0);
-    };
-    comm.OnRequestHangup = [this](TComm&) { ++hangups; };
-    comm.OnSendDataEmpty = [this](TComm&) { ++sendEmpty; };
-  }
-  Bytes Received() const {
-    Bytes all;
-    for (const Bytes& chunk : chunks) all.insert(all.end(), chunk.begin(), chunk.end());
-    return all;
-  }
-};
-
 // The program's line settings: 38400 8N1, XON/XOFF both ways with '~' and '}'.
 void UseProgramSettings(TComm& comm, const std::string& port) {
   comm.SetCommName(DevicePath(port));
@@ -189,7 +155,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The null-modem pair ----------------------------------------------------
 
-class SerialWinNullModem : public ::testing::Test {
+class PeerFarEnd final : public FarEnd {
+ public:
+  explicit PeerFarEnd(const PeerPort& peer) : peer_(peer) {}
+  void Write(const LineBytes& bytes) override { ASSERT_TRUE(peer_.Write(bytes)); }
+  LineBytes Read(std::size_t count, std::chrono::milliseconds limit) override { return peer_.Read(count, limit); }
+
+ private:
+  const PeerPort& peer_;
+};
+
+// The cases every platform runs, through overlapped I/O on one end of the
+// pair while the test drives the other.
+class SerialWinLine : public ::testing::TestWithParam<LineCase> {
  protected:
   void SetUp() override {
     const std::vector<std::string> ports = EnvironmentWords(kNullModemVariable);
@@ -198,120 +176,45 @@ class SerialWinNullModem : public ::testing::Test {
     log.Attach(comm);
     peer = std::make_unique<PeerPort>(ports[1]);
     ASSERT_TRUE(peer->Open()) << ports[1];
-    ASSERT_NO_THROW(comm.OpenComm());
-    // The pseudo-terminal outlives the test: undo an XOFF that an earlier
-    // test may have left behind.
+    remote = std::make_unique<PeerFarEnd>(*peer);
+  }
+
+  // The pseudo-terminal outlives the test: XON undoes an XOFF that an
+  // earlier test may have left behind.
+  void Open() {
+    comm.OpenComm();
     ASSERT_TRUE(peer->Write(std::string{kXon}));
   }
 
-  // Sends XOFF from the far end, followed by a marker byte; once the marker
-  // has been delivered, the XOFF before it has been acted on.
-  void HoldOutputWithXoff() {
-    ASSERT_TRUE(peer->Write(std::string{kXoff, '!'}));
-    ASSERT_TRUE(RunUntil(
-        loop, [&] { return !log.Received().empty(); }, kDeliveryLimit));
-    EXPECT_EQ(log.Received(), Bytes{'!'}) << "the XOFF character itself is not delivered";
-  }
-
-  void Send(const Bytes& bytes) { ASSERT_TRUE(comm.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()))); }
-
   EventQueue loop;
   TComm comm{loop};
-  EventLog log;
+  LineLog log;
   std::unique_ptr<PeerPort> peer;
+  std::unique_ptr<PeerFarEnd> remote;
 };
 
-TEST_F(SerialWinNullModem, SecondOpenIsRefusedAndLeavesThePortWorking) {
-  try {
-    comm.OpenComm();
-    ADD_FAILURE() << "opened twice";
-  } catch (const ECommsError& error) {
-    EXPECT_STREQ(error.what(), "This serial port already opened");
+TEST_P(SerialWinLine, OnANullModem) {
+  LineRig rig{loop, comm, *remote, log, [this] { Open(); }, 20};
+  GetParam().run(rig);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SerialWinLine, ::testing::ValuesIn(kLineCases), LineCaseName);
+
+TEST(SerialWinErrors, SystemCodesMapOntoKinds) {
+  struct Case {
+    DWORD code;
+    PortErrorKind kind;
+  };
+  const Case cases[] = {
+      {ERROR_DEVICE_REMOVED, PortErrorKind::DeviceGone}, {ERROR_BAD_COMMAND, PortErrorKind::DeviceGone},
+      {ERROR_ACCESS_DENIED, PortErrorKind::DeviceGone},  {ERROR_GEN_FAILURE, PortErrorKind::IoError},
+      {ERROR_IO_DEVICE, PortErrorKind::IoError},         {ERROR_INVALID_PARAMETER, PortErrorKind::SettingRefused},
+  };
+  for (const Case& c : cases) {
+    const PortError error = serial::SystemPortError(static_cast<int>(c.code), PortErrorKind::SettingRefused);
+    EXPECT_EQ(error.kind, c.kind) << c.code;
+    EXPECT_EQ(error.systemError, std::error_code(static_cast<int>(c.code), std::system_category()));
   }
-  ASSERT_TRUE(comm.IsOpen());
-  Send(Pattern(10));
-  EXPECT_EQ(peer->Read(10, kDeliveryLimit), Pattern(10));
-}
-
-TEST_F(SerialWinNullModem, LongBurstArrivesInOrderInChunksOfAtMost2048) {
-  const Bytes burst = Pattern(5000);
-  ASSERT_TRUE(peer->Write(burst));
-  ASSERT_TRUE(RunUntil(
-      loop, [&] { return log.Received().size() >= burst.size(); }, kDeliveryLimit));
-
-  EXPECT_EQ(log.Received(), burst);
-  EXPECT_GE(log.chunks.size(), 3u);
-  for (const Bytes& chunk : log.chunks) {
-    EXPECT_GE(chunk.size(), 1u);
-    EXPECT_LE(chunk.size(), TComm::kReadBufferSize);
-  }
-  EXPECT_TRUE(std::all_of(log.terminated.begin(), log.terminated.end(), [](bool zero) { return zero; }));
-  EXPECT_EQ(log.hangups, 0);
-}
-
-TEST_F(SerialWinNullModem, ShortBurstIsDeliveredWithoutWaitingForMore) {
-  const Bytes first = Pattern(30, 0);
-  const Bytes second = Pattern(30, 40);
-  ASSERT_TRUE(peer->Write(first));
-  ASSERT_TRUE(RunUntil(
-      loop, [&] { return log.Received().size() >= first.size(); }, kDeliveryLimit));
-  const std::size_t chunksOfFirst = log.chunks.size();
-  ASSERT_TRUE(peer->Write(second));
-  ASSERT_TRUE(RunUntil(
-      loop, [&] { return log.Received().size() >= first.size() + second.size(); }, kDeliveryLimit));
-
-  Bytes both = first;
-  both.insert(both.end(), second.begin(), second.end());
-  EXPECT_EQ(log.Received(), both);
-  EXPECT_GT(log.chunks.size(), chunksOfFirst);
-}
-
-TEST_F(SerialWinNullModem, JobsAreWrittenInOrderAndTheEmptyQueueIsReported) {
-  ASSERT_TRUE(RunUntil(
-      loop, [&] { return log.sendEmpty >= 1; }, kDeliveryLimit))
-      << "raised once after the open";
-  const int emptyBefore = log.sendEmpty;
-  Bytes all;
-  for (std::uint8_t job = 0; job < 20; ++job) {
-    const Bytes bytes = Pattern(100 + job, job);
-    Send(bytes);
-    all.insert(all.end(), bytes.begin(), bytes.end());
-  }
-  EXPECT_EQ(peer->Read(all.size(), kDeliveryLimit), all);
-  EXPECT_TRUE(RunUntil(
-      loop, [&] { return log.sendEmpty > emptyBefore; }, kDeliveryLimit));
-  EXPECT_EQ(log.hangups, 0);
-}
-
-TEST_F(SerialWinNullModem, XoffHoldsOutputBackUntilXon) {
-  HoldOutputWithXoff();
-  const Bytes held = Pattern(64);
-  Send(held);
-  EXPECT_TRUE(peer->Read(held.size(), 500ms).empty()) << "nothing may pass while held by XOFF";
-
-  ASSERT_TRUE(peer->Write(std::string{kXon}));
-  EXPECT_EQ(peer->Read(held.size(), kDeliveryLimit), held);
-  EXPECT_EQ(log.hangups, 0);
-}
-
-TEST_F(SerialWinNullModem, CloseWhileHeldByXoffEndsPromptlyAndDiscardsTheJobs) {
-  HoldOutputWithXoff();
-  for (int job = 0; job < 4; ++job) Send(Pattern(60000, static_cast<std::uint8_t>(job)));
-
-  const auto start = Clock::now();
-  comm.CloseComm();
-  EXPECT_LT(Clock::now() - start, TComm::kThreadStopTimeout / 2) << "the write must end through the stop event";
-  EXPECT_FALSE(comm.IsOpen());
-  loop.ProcessPendingEvents();
-  EXPECT_EQ(log.hangups, 0);
-
-  // The port opens again; once XON has come, only the new bytes arrive.
-  ASSERT_NO_THROW(comm.OpenComm());
-  ASSERT_TRUE(peer->Write(std::string{kXon}));
-  const Bytes again = Pattern(20, 7);
-  Send(again);
-  EXPECT_EQ(peer->Read(again.size(), kDeliveryLimit), again);
-  EXPECT_TRUE(peer->Read(1, 300ms).empty()) << "bytes of the discarded jobs came through";
 }
 
 // ---- The simulated bootloader ------------------------------------------------
