@@ -2,7 +2,8 @@
 
 // What the updater asks of the host beside the serial port: where the
 // program lives, which serial ports exist, and how to end running programs.
-// One implementation per platform (HostSystem_posix.cpp, HostSystem_win.cpp).
+// One implementation per platform: on POSIX by subject (HostSettings_posix.cpp,
+// HostPorts_posix.cpp, HostProcesses_posix.cpp), on Windows HostSystem_win.cpp.
 
 #include <string>
 #include <vector>
