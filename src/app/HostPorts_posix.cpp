@@ -109,8 +109,8 @@ void AddUsbDetails(const host::HostRoots& roots, SerialPortInfo& port) {
   port.description = maker.empty() || model.empty() ? maker + model : maker + " " + model;
 }
 
-// Symbolic links in `directory` whose target exists, as absolute paths
-// sorted by name.
+// Symbolic links in `directory` whose target exists and whose simulator
+// lives, as absolute paths sorted by name.
 std::vector<std::string> PublishedSimulatorPorts(const std::string& directory) {
   std::error_code error;
   const fs::path base = fs::absolute(directory, error);
@@ -118,7 +118,8 @@ std::vector<std::string> PublishedSimulatorPorts(const std::string& directory) {
   std::vector<std::string> names;
   for (const std::string& name : posix::DirectoryEntryNames(base.string())) {
     const fs::path link = base / name;
-    if (fs::is_symlink(link, error) && fs::exists(link, error)) names.push_back(name);
+    if (fs::is_symlink(link, error) && fs::exists(link, error) && host::SimulatorLinkIsLive(link.string()))
+      names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   std::vector<std::string> paths;
@@ -129,6 +130,22 @@ std::vector<std::string> PublishedSimulatorPorts(const std::string& directory) {
 }  // namespace
 
 namespace host {
+
+// A simulator holds an open file description lock on "<link>.lock" for as
+// long as it publishes the link, and the system lets go of it when the
+// simulator ends, however it ends. F_OFD_GETLK asks without taking it, so
+// that a simulator starting meanwhile still gets it. A link without a held
+// lock is a dead simulator's, and its pty may be a stranger's terminal now.
+bool SimulatorLinkIsLive(const std::string& link) {
+  const int fd = ::open((link + ".lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
 
 std::vector<std::string> NumberedPorts(const std::vector<std::string>& devices, std::string_view prefix) {
   std::vector<std::pair<unsigned long, std::string>> ports;
@@ -203,7 +220,8 @@ std::string PortDevicePath(const std::string& name) {
   // A simulator's port by its published name, as its link is called.
   std::error_code error;
   const fs::path published = fs::path(SimulatorPortDirectory()) / name;
-  if (fs::is_symlink(published, error)) return fs::absolute(published, error).lexically_normal().string();
+  if (fs::is_symlink(published, error) && host::SimulatorLinkIsLive(published.string()))
+    return fs::absolute(published, error).lexically_normal().string();
   return device;
 }
 
