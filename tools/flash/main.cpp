@@ -55,20 +55,15 @@ int RunCommand(const Options& options) {
   return guard.ExitStatus(run.Run());
 }
 
-// The ports of a run on several: those given, every listed one, or the
-// automatic choice for a single JSON run.
-std::vector<std::string> GangPorts(const Options& options) {
-  if (!options.ports.empty()) return options.ports;
-  std::vector<std::string> listed = ListSerialPortNames();
-  if (options.allPorts || listed.empty()) return listed;
-  return {listed.back()};
-}
+// The ports of a run on several: those given, the adapters and simulators
+// for --all-ports, or the automatic choice for a single JSON run.
+std::vector<std::string> GangPorts(const Options& options) { return ChooseGangPorts(options, DescribeSerialPorts()); }
 
 // Several ports at once, or any run with JSON output.
 int RunGang(const Options& options) {
   const std::vector<std::string> ports = GangPorts(options);
   if (ports.empty()) {
-    std::cerr << "mx7410-flash: no serial port is listed\n";
+    std::cerr << "mx7410-flash: " << NoGangPortNote(options) << '\n';
     return kExitPortFailed;
   }
   std::unique_ptr<GangReport> report;
@@ -128,6 +123,9 @@ int main(int argc, char** argv) {
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
   if (options.command == Command::Station) return RunStation(options);
+  if (options.command == Command::Ports && options.json) {
+    return PrintJsonPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  }
   if (options.command == Command::Ports && options.longListing) {
     return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
   }
