@@ -1,4 +1,5 @@
-// mx7410-flash's port choices and listings.
+// mx7410-flash's port choices and listings, and the transient line on a
+// terminal with and without control sequences.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "CommandLine.h"
 #include "PortListing.h"
+#include "TerminalView.h"
 
 namespace mx::flash {
 namespace {
@@ -91,6 +93,54 @@ TEST(PortListing, JsonLinesCarryTheLongFieldsWithNullForTheUnknown) {
   std::ostringstream none;
   EXPECT_EQ(PrintJsonPortList({}, none, err), kExitPortFailed);
   EXPECT_EQ(none.str(), "") << "standard output carries JSON only";
+}
+
+// ---- the transient line ----------------------------------------------------
+
+StreamSettings OnTerminal(bool controlSequences) {
+  StreamSettings settings;
+  settings.outputIsTerminal = true;
+  settings.errorIsTerminal = true;
+  settings.columns = 20;
+  settings.controlSequences = controlSequences;
+  return settings;
+}
+
+TEST(StreamOutput, WithoutControlSequencesSpacesCoverTheOldLine) {
+  std::ostringstream out, err;
+  StreamOutput output(out, err, OnTerminal(false));
+  output.Waiting("waiting 10 s");
+  output.Waiting("waiting 9 s");  // one shorter: a space covers the old last character
+  output.Line("OldVersion:010203");
+  output.Waiting("\xE7\xAD\x89 1");  // a wide character: two columns
+  output.EndTransient();
+  EXPECT_EQ(out.str(), "OldVersion:010203\n");
+  EXPECT_EQ(err.str(),
+            "\rwaiting 10 s"
+            "\rwaiting 9 s "
+            "\r           \r"  // lifted off for the line of standard output
+            "\rwaiting 9 s"    // and put back
+            "\r\xE7\xAD\x89 1       "
+            "\r    \r");
+  EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
+}
+
+TEST(StreamOutput, PaddingStopsShortOfTheLastColumn) {
+  std::ostringstream out, err;
+  StreamOutput output(out, err, OnTerminal(false));
+  output.Waiting(std::string(30, 'x'));  // wider than the terminal
+  output.Waiting("x");
+  output.EndTransient();
+  EXPECT_EQ(err.str(), "\r" + std::string(30, 'x') + "\rx" + std::string(18, ' ') + "\r \r");
+}
+
+TEST(StreamOutput, WithControlSequencesTheLineIsClearedToItsEnd) {
+  std::ostringstream out, err;
+  StreamOutput output(out, err, OnTerminal(true));
+  output.Waiting("waiting 10 s");
+  output.Note("no reply");
+  output.EndTransient();
+  EXPECT_EQ(err.str(), "\rwaiting 10 s\x1b[K\r\x1b[Kmx7410-flash: no reply\n\rwaiting 10 s\x1b[K\r\x1b[K");
 }
 
 }  // namespace

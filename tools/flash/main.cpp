@@ -36,6 +36,7 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
 [[noreturn]] void EndAfterInterrupt(int exitStatus) {
   std::fputs("\nmx7410-flash: stopped\n", stderr);
   mx::RestorePortSettingsNow();
+  RestoreConsole();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
@@ -43,7 +44,8 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
 }
 
 StreamSettings StreamSettingsFor(const Options& options) {
-  return {options.quiet, IsTerminal(Stream::Output), IsTerminal(Stream::Error), TerminalColumns()};
+  return {options.quiet, IsTerminal(Stream::Output), IsTerminal(Stream::Error), TerminalColumns(),
+          TerminalTakesControlSequences()};
 }
 
 // The run on one port, or on the automatic choice: today's single-port path.
@@ -106,6 +108,7 @@ int RunStation(const Options& options) {
 int main(int argc, char** argv) {
   using namespace mx::flash;
   PrepareProcessSignals();
+  PrepareConsole();
   const ParsedCommandLine parsed = ParseCommandLine(ProgramArguments(argc, argv));
   switch (parsed.action) {
     case ParsedCommandLine::Action::ShowHelp:
