@@ -2,7 +2,8 @@
 
 // What the updater asks of the host beside the serial port: where the
 // program lives, which serial ports exist, and how to end running programs.
-// One implementation per platform (HostSystem_posix.cpp, HostSystem_win.cpp).
+// One implementation per platform: on POSIX by subject (HostSettings_posix.cpp,
+// HostPorts_posix.cpp, HostProcesses_posix.cpp), on Windows HostSystem_win.cpp.
 
 #include <string>
 #include <vector>
@@ -22,8 +23,8 @@ std::string SettingsDirectory();
 // that have hardware behind them (ttyS, by number), then the USB and ACM
 // adapters in the order they appeared (the most recently attached last),
 // then the ports that a running simulator has published
-// (SimulatorPortDirectory). On Windows: the registry's list, in enumeration
-// order. Empty when there are none or the list cannot be read.
+// (SimulatorPortDirectory; a link whose simulator has ended is not listed). On Windows: the registry's list, in
+// enumeration order. Empty when there are none or the list cannot be read.
 std::vector<std::string> ListSerialPortNames();
 
 enum class PortKind { BuiltIn, Usb, Acm, Simulator };
@@ -50,7 +51,7 @@ const char* PortKindName(PortKind kind);
 // Turns a port name into a name the serial component can open: "\\.\" +
 // name on Windows. On POSIX an absolute path as it is; a simulator's
 // published name ("sim0") its link in SimulatorPortDirectory when /dev has
-// no such device; else "/dev/" + name.
+// no such device and the simulator lives; else "/dev/" + name.
 std::string PortDevicePath(const std::string& name);
 
 // Where the simulated bootloader publishes its ports (POSIX): the directory

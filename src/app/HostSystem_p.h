@@ -58,6 +58,10 @@ std::vector<std::string> AdaptersInOrderOfAppearance(std::vector<AppearedAdapter
 std::vector<SerialPortInfo> FindSerialPorts(const HostRoots& roots, const std::string& simulatorDirectory,
                                             bool details);
 
+// POSIX: whether the simulator that published `link` lives: it holds a lock
+// on "<link>.lock" for as long as it does.
+bool SimulatorLinkIsLive(const std::string& link);
+
 // Windows: the USB vendor:product ("0403:6001") and serial number in a
 // device instance id such as "USB\VID_0403&PID_6001\A700ABCD"; empty
 // fields where the id has none.

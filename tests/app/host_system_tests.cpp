@@ -219,11 +219,12 @@ TEST(ListSerialPortNames, PublishedSimulatorPortsComeLastSortedByName) {
   ASSERT_FALSE(second.SlavePath().empty());
   ScratchDirectory scratch;
   const std::string ports = scratch.MakeDirectory("ports", 0755);
-  fs::create_symlink(first.SlavePath(), ports + "/sim-b");
-  fs::create_symlink(second.SlavePath(), ports + "/sim-a");
+  test::PublishingProcess b(first.SlavePath(), ports + "/sim-b");
+  test::PublishingProcess a(second.SlavePath(), ports + "/sim-a");
   fs::create_symlink(scratch / "gone", ports + "/sim-c");  // a simulator that has ended
   test::WriteBytes(ports + "/sim-d", "");                  // not a link
   fs::create_directory(ports + "/sim-e");
+  fs::create_symlink(first.SlavePath(), ports + "/sim-f");  // no simulator holds it
   ScopedEnvironment portDir("MX7410_PORT_DIR", ports);
 
   const std::vector<std::string> names = ListSerialPortNames();
@@ -248,11 +249,35 @@ TEST(PortDevicePath, TakesASimulatorsPublishedNameWhereDevHasNoSuchDevice) {
   PseudoTerminal pty;
   ScratchDirectory scratch;
   const std::string ports = scratch.MakeDirectory("ports", 0755);
-  fs::create_symlink(pty.SlavePath(), ports + "/sim0");
+  test::PublishingProcess simulator(pty.SlavePath(), ports + "/sim0");
   ScopedEnvironment portDir("MX7410_PORT_DIR", ports);
   EXPECT_EQ(mx::PortDevicePath("sim0"), ports + "/sim0");
   EXPECT_EQ(mx::PortDevicePath("sim1"), "/dev/sim1") << "nothing published under that name";
   EXPECT_EQ(mx::PortDevicePath("null"), "/dev/null") << "/dev comes first";
+}
+
+// A killed simulator leaves its link, and its pty's number goes to the next
+// terminal: the link must lead nowhere then.
+TEST(ListSerialPortNames, ALinkCountsOnlyWhileItsSimulatorLives) {
+  PseudoTerminal someonesTerminal;
+  ScratchDirectory scratch;
+  const std::string ports = scratch.MakeDirectory("ports", 0700);
+  ScopedEnvironment portDir("MX7410_PORT_DIR", ports);
+  test::PublishingProcess simulator(someonesTerminal.SlavePath(), ports + "/sim0");
+  auto listed = [&] {
+    const std::vector<std::string> names = ListSerialPortNames();
+    return std::find(names.begin(), names.end(), ports + "/sim0") != names.end();
+  };
+  EXPECT_TRUE(listed());
+  EXPECT_EQ(mx::PortDevicePath("sim0"), ports + "/sim0");
+
+  const int ownLock = test::TakeSimulatorLock(ports + "/sim0");
+  EXPECT_LT(ownLock, 0) << "the listing must not have taken the lock";
+
+  simulator.Kill();
+  ASSERT_TRUE(fs::is_symlink(ports + "/sim0"));
+  EXPECT_FALSE(listed());
+  EXPECT_EQ(mx::PortDevicePath("sim0"), "/dev/sim0");
 }
 
 struct AppearanceCase {
@@ -334,7 +359,7 @@ class FakeHostTree : public testing::Test {
 TEST_F(FakeHostTree, BuiltInPortsWithHardwareFirstThenAdaptersThenSimulators) {
   PseudoTerminal pty;
   const std::string simulators = scratch_.MakeDirectory("sims", 0755);
-  fs::create_symlink(pty.SlavePath(), simulators + "/sim0");
+  test::PublishingProcess simulator(pty.SlavePath(), simulators + "/sim0");
 
   const std::vector<SerialPortInfo> ports = host::FindSerialPorts(roots_, simulators, true);
   ASSERT_EQ(ports.size(), 5u) << testing::PrintToString(Names(ports));

@@ -1,10 +1,12 @@
 #pragma once
 
 // Helpers of the host-layer tests: scratch directories, environment
-// variables that are put back, file bytes, and checks run as an ordinary
-// user (permission bits do not stop root).
+// variables that are put back, file bytes, checks run as an ordinary user
+// (permission bits do not stop root), and simulators' published links.
 
+#include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,5 +131,54 @@ inline bool RunAsOrdinaryUser(const std::function<bool()>& check) {
   if (child < 0 || ::waitpid(child, &status, 0) != child) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+// Takes the lock a simulator holds beside its published link while it
+// lives ("<link>.lock", an open file description lock); -1 when it cannot.
+inline int TakeSimulatorLock(const std::string& link) {
+  const int fd = ::open((link + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// A simulator's published link, made as the simulator makes it: the link
+// to `target`, and its lock held by a child process until Kill() ends that
+// with SIGKILL, as a simulator killed mid-run.
+class PublishingProcess {
+ public:
+  PublishingProcess(const std::string& target, const std::string& link) {
+    std::filesystem::create_symlink(target, link);
+    int ready[2];
+    if (::pipe(ready) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const char held = TakeSimulatorLock(link) >= 0 ? 'y' : 'n';
+      (void)!::write(ready[1], &held, 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char held = 'n';
+    const bool told = ::read(ready[0], &held, 1) == 1;
+    ::close(ready[0]);
+    if (pid_ < 0 || !told || held != 'y') throw std::runtime_error("the child took no lock");
+  }
+  ~PublishingProcess() { Kill(); }
+  PublishingProcess(const PublishingProcess&) = delete;
+  PublishingProcess& operator=(const PublishingProcess&) = delete;
+
+  // Ends the child without a chance to clean up; its link stays.
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 }  // namespace mx::test

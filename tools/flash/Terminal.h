@@ -18,6 +18,21 @@ bool IsTerminal(Stream stream);
 // The width of the terminal behind standard error; 80 when unknown.
 int TerminalColumns();
 
+// Makes the console ready for the program's output; call once, early in
+// main. On Windows: UTF-8 output (every text is UTF-8) and virtual-terminal
+// processing of control sequences where the console has them, both put back
+// when the program exits, or earlier by RestoreConsole. Nothing on POSIX.
+void PrepareConsole();
+
+// Puts back what PrepareConsole changed, for an exit that skips the exit
+// handlers (std::_Exit); later calls do nothing. Any thread.
+void RestoreConsole();
+
+// True when standard error takes control sequences ("\x1b[K"): on POSIX
+// always; on Windows unless it is a console without virtual-terminal
+// processing (before Windows 10), where lines are overwritten plainly.
+bool TerminalTakesControlSequences();
+
 // The program's arguments after its name, in UTF-8. On Windows `argv` holds
 // them in the ANSI code page, which cannot hold every file name; the wide
 // command line can.

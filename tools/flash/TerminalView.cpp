@@ -1,5 +1,6 @@
 #include "TerminalView.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "app/form/UpdaterForm.h"
@@ -8,7 +9,21 @@
 namespace mx::flash {
 
 namespace {
-constexpr std::string_view kClearLine = "\r\x1b[K";
+
+constexpr std::string_view kClearToLineEnd = "\x1b[K";
+
+// The columns `text` takes on a terminal, near enough for padding: a
+// character of three or four UTF-8 bytes (CJK) takes two.
+int DisplayWidth(std::string_view text) {
+  int width = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80 || (byte >= 0xC0 && byte < 0xE0)) width += 1;
+    if (byte >= 0xE0) width += 2;
+  }
+  return width;
+}
+
 }  // namespace
 
 // ---- StreamOutput ---------------------------------------------------------
@@ -19,16 +34,16 @@ StreamOutput::StreamOutput(std::ostream& out, std::ostream& err, StreamSettings 
 void StreamOutput::Line(std::string_view line) {
   // Both streams on one terminal: lift the transient line off, print, put it back.
   const bool redraw = settings_.outputIsTerminal && !transient_.empty();
-  if (redraw) err_ << kClearLine << std::flush;
+  if (redraw) err_ << Erased() << std::flush;
   out_ << line << '\n' << std::flush;
-  if (redraw) err_ << '\r' << transient_ << "\x1b[K" << std::flush;
+  if (redraw) err_ << Drawn(0) << std::flush;
 }
 
 void StreamOutput::Note(std::string_view note) {
   const bool redraw = !transient_.empty();
-  if (redraw) err_ << kClearLine;
+  if (redraw) err_ << Erased();
   err_ << "mx7410-flash: " << note << '\n';
-  if (redraw) err_ << '\r' << transient_ << "\x1b[K";
+  if (redraw) err_ << Drawn(0);
   err_ << std::flush;
 }
 
@@ -39,7 +54,7 @@ void StreamOutput::Progress(const ProgressSample& sample) {
 void StreamOutput::Waiting(std::string_view text) { DrawTransient(std::string(text)); }
 
 void StreamOutput::EndTransient() {
-  if (!transient_.empty()) err_ << kClearLine << std::flush;
+  if (!transient_.empty()) err_ << Erased() << std::flush;
   transient_.clear();
 }
 
@@ -54,8 +69,26 @@ void StreamOutput::Flush() {
 
 void StreamOutput::DrawTransient(std::string line) {
   if (!settings_.errorIsTerminal || settings_.quiet) return;
+  const int shownWidth = DisplayWidth(transient_);
   transient_ = std::move(line);
-  err_ << '\r' << transient_ << "\x1b[K" << std::flush;
+  err_ << Drawn(shownWidth) << std::flush;
+}
+
+// Takes the transient line off; the cursor ends at the line's start.
+std::string StreamOutput::Erased() const {
+  if (settings_.controlSequences) return "\r" + std::string(kClearToLineEnd);
+  const int width = std::max(0, std::min(DisplayWidth(transient_), settings_.columns - 1));
+  return "\r" + std::string(width, ' ') + "\r";
+}
+
+// The transient line over a line that shows `shownWidth` columns: without
+// control sequences, spaces cover what the new line does not, short of the
+// last column so that the cursor does not wrap.
+std::string StreamOutput::Drawn(int shownWidth) const {
+  if (settings_.controlSequences) return "\r" + transient_ + std::string(kClearToLineEnd);
+  const int width = DisplayWidth(transient_);
+  const int padding = std::max(0, std::min(shownWidth, settings_.columns - 1) - width);
+  return "\r" + transient_ + std::string(padding, ' ');
 }
 
 // ---- TerminalView ---------------------------------------------------------

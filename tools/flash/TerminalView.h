@@ -41,6 +41,9 @@ struct StreamSettings {
   bool outputIsTerminal = false;  // standard output
   bool errorIsTerminal = false;   // standard error: transient lines are drawn only then
   int columns = 80;
+  // The terminal takes "\x1b[K" to clear to the line's end; without it a
+  // transient line is overwritten with spaces (an old Windows console).
+  bool controlSequences = true;
 };
 
 // A run alone: the progress bar and the counter are drawn in place on
@@ -60,6 +63,8 @@ class StreamOutput final : public TerminalOutput {
 
  private:
   void DrawTransient(std::string line);
+  std::string Erased() const;
+  std::string Drawn(int shownWidth) const;
 
   std::ostream& out_;
   std::ostream& err_;

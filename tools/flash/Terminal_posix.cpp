@@ -38,6 +38,13 @@ int TerminalColumns() {
   return size.ws_col;
 }
 
+// A POSIX terminal takes UTF-8 and control sequences as it is.
+void PrepareConsole() {}
+
+void RestoreConsole() {}
+
+bool TerminalTakesControlSequences() { return true; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
 void PrepareProcessSignals() {

@@ -36,6 +36,7 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
 [[noreturn]] void EndAfterInterrupt(int exitStatus) {
   std::fputs("\nmx7410-flash: stopped\n", stderr);
   mx::RestorePortSettingsNow();
+  RestoreConsole();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
@@ -43,7 +44,8 @@ constexpr std::chrono::milliseconds kInterruptGrace{1500};
 }
 
 StreamSettings StreamSettingsFor(const Options& options) {
-  return {options.quiet, IsTerminal(Stream::Output), IsTerminal(Stream::Error), TerminalColumns()};
+  return {options.quiet, IsTerminal(Stream::Output), IsTerminal(Stream::Error), TerminalColumns(),
+          TerminalTakesControlSequences()};
 }
 
 // The run on one port, or on the automatic choice: today's single-port path.
@@ -55,20 +57,15 @@ int RunCommand(const Options& options) {
   return guard.ExitStatus(run.Run());
 }
 
-// The ports of a run on several: those given, every listed one, or the
-// automatic choice for a single JSON run.
-std::vector<std::string> GangPorts(const Options& options) {
-  if (!options.ports.empty()) return options.ports;
-  std::vector<std::string> listed = ListSerialPortNames();
-  if (options.allPorts || listed.empty()) return listed;
-  return {listed.back()};
-}
+// The ports of a run on several: those given, the adapters and simulators
+// for --all-ports, or the automatic choice for a single JSON run.
+std::vector<std::string> GangPorts(const Options& options) { return ChooseGangPorts(options, DescribeSerialPorts()); }
 
 // Several ports at once, or any run with JSON output.
 int RunGang(const Options& options) {
   const std::vector<std::string> ports = GangPorts(options);
   if (ports.empty()) {
-    std::cerr << "mx7410-flash: no serial port is listed\n";
+    std::cerr << "mx7410-flash: " << NoGangPortNote(options) << '\n';
     return kExitPortFailed;
   }
   std::unique_ptr<GangReport> report;
@@ -111,6 +108,7 @@ int RunStation(const Options& options) {
 int main(int argc, char** argv) {
   using namespace mx::flash;
   PrepareProcessSignals();
+  PrepareConsole();
   const ParsedCommandLine parsed = ParseCommandLine(ProgramArguments(argc, argv));
   switch (parsed.action) {
     case ParsedCommandLine::Action::ShowHelp:
@@ -128,6 +126,9 @@ int main(int argc, char** argv) {
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
   if (options.command == Command::Station) return RunStation(options);
+  if (options.command == Command::Ports && options.json) {
+    return PrintJsonPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  }
   if (options.command == Command::Ports && options.longListing) {
     return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
   }
