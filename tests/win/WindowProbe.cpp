@@ -9,10 +9,11 @@
 //   mx_win_window_probe tab-stops     prints the controls that Tab visits
 //                                     now: the layout's Tab order without
 //                                     the hidden and disabled controls
-//   mx_win_window_probe fits NAME     fails unless the text of the control
-//                                     NAME fits it on one line and no shown
-//                                     control covers it
-//   mx_win_window_probe font NAME     prints the face the control NAME asks for
+//   mx_win_window_probe fits NAME W   fails unless the control NAME is W
+//                                     pixels wide or wider (what its text
+//                                     needs, from the window's trace: a font
+//                                     is no use in another process) and no
+//                                     shown control covers it
 //   mx_win_window_probe icon          fails unless the open dialog shows an icon
 //   mx_win_window_probe geometry      prints the window's outer and client
 //                                     size, its bottom and the work area's
@@ -74,23 +75,9 @@ HWND ControlNamed(HWND main, std::string_view name) {
   return nullptr;
 }
 
-// The text's width with the control's own font, on one line.
-int TextWidth(HWND control) {
-  wchar_t text[512] = {};
-  const int length = GetWindowTextW(control, text, 512);
-  HDC dc = GetDC(control);
-  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
-  RECT extent{0, 0, 0, 0};
-  DrawTextW(dc, text, length, &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, previous);
-  ReleaseDC(control, dc);
-  return extent.right;
-}
-
-int Fits(HWND main, HWND control) {
+int Fits(HWND main, HWND control, int needed) {
   RECT client;
   GetClientRect(control, &client);
-  const int needed = TextWidth(control);
   std::printf("text %d wide, control %ld wide\n", needed, client.right);
   if (needed > client.right) return Fail("the text is cut");
   RECT own;
@@ -104,16 +91,6 @@ int Fits(HWND main, HWND control) {
       return Fail("another control covers it");
     }
   }
-  return 0;
-}
-
-int PrintFont(HWND control) {
-  LOGFONTW font{};
-  if (GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font) == 0)
-    return Fail("no font");
-  char face[LF_FACESIZE * 3] = {};
-  WideCharToMultiByte(CP_UTF8, 0, font.lfFaceName, -1, face, sizeof face, nullptr, nullptr);
-  std::printf("%s\n", face);
   return 0;
 }
 
@@ -163,10 +140,10 @@ int main(int argc, char** argv) {
     return ShowsIcon(dialog) ? 0 : Fail("the dialog shows no icon");
   }
   if (argc < 3) return Fail("missing argument");
-  if (command == "fits" || command == "font") {
+  if (command == "fits") {
     HWND control = ControlNamed(main, argv[2]);
     if (control == nullptr) return Fail("unknown control");
-    return command == "fits" ? Fits(main, control) : PrintFont(control);
+    return argc > 3 ? Fits(main, control, std::atoi(argv[3])) : Fail("missing width");
   }
   if (command == "click") {
     HWND control = ControlNamed(main, argv[2]);

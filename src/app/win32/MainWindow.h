@@ -68,6 +68,8 @@ class MainWindow final : public FormView {
   // and moves the controls when that changes where they sit.
   int MeasureText(Control control) const;
   void NoteTextWidth(Control control);
+  // One trace line: the face the control's font asks for, and the one it gets.
+  void TraceFont(Control control) const;
   void Paint(HDC dc);
   HBRUSH Brush(Colour colour);
   LRESULT ControlColour(HDC dc, HWND child);

@@ -132,6 +132,20 @@ void MainWindow::ApplyFonts() {
   }
   for (HFONT font : old) DeleteObject(font);
   for (const ControlLayout& look : WindowLayout()) NoteTextWidth(look.control);
+  TraceFont(Control::Memo);
+}
+
+void MainWindow::TraceFont(Control control) const {
+  HWND child = ControlWindow(control);
+  LOGFONTW asked{};
+  GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)), sizeof asked, &asked);
+  HDC dc = GetDC(child);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+  wchar_t got[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, got);
+  SelectObject(dc, previous);
+  ReleaseDC(child, dc);
+  Trace("font", std::string(ControlName(control)) + " asks " + Narrow(asked.lfFaceName) + ", gets " + Narrow(got));
 }
 
 int MainWindow::MeasureText(Control control) const {
@@ -160,6 +174,7 @@ void MainWindow::NoteTextWidth(Control control) {
   if (needed == known) return;
   const bool moves = std::max(needed, look.place.width) != std::max(known, look.place.width);
   known = needed;
+  Trace("text-width", std::string(ControlName(control)) + " " + std::to_string(needed));
   if (moves) LayOut();
 }
 
