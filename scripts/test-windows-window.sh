@@ -5,7 +5,10 @@
 # memory) and ends with the "Finish Update" box, the close guard asks.
 # The window's state is read from its --trace lines; the clicks come from
 # mx_win_window_probe.exe, the keys from xdotool as real X key events (Tab
-# order, Return on Connect, the Menu key). Expects the cross build in build-win and the
+# order, Return on Connect, the Menu key and Shift+F10). Also the designed
+# outer size, the memo's font, a refused file (where the focus goes, the
+# status label fits its text), Show Message on a screen too short for it
+# and the close question's icon. Expects the cross build in build-win and the
 # simulator in build (scripts/test-windows.sh builds both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -111,12 +114,34 @@ expect_focus() {
 # The last state the trace showed of CONTROL.
 last_state() { grep "^control $1 " "$artifacts/window-trace.txt" | tail -1; }
 
+# Reads focus lines until one names CONTROL.
+focus_reaches() {
+  while wait_for '^focus '; do
+    [[ $matched != "focus $1" ]] || return 0
+  done
+  return 1
+}
+
+# The window's geometry from the probe: sets outer, client, bottom and
+# work_bottom.
+read_geometry() {
+  geometry=$(probe geometry | tr -d '\r')
+  read -r _ outer _ client _ bottom _ work_bottom <<<"$geometry"
+}
+
 start=$SECONDS
 : >"$artifacts/window-trace.txt"
 echo "-- window: the keyboard; connect with Return"
 start_window
 wait_for '^control ComboBox1 .*caption=COM5'
 expect_focus Button_Open
+# The designed size is the outer one, with the message panel 400 taller.
+read_geometry
+echo "   $geometry"
+[[ $outer == 907x623 ]] || fail "the window is $outer, not the designed 907x623 with its frame"
+memo_font=$(grep '^font Memo ' "$artifacts/window-trace.txt" | tail -1)
+echo "   $memo_font"
+[[ $memo_font == "font Memo asks Courier,"* ]] || fail "the memo's font: $memo_font"
 xdotool search --sync --onlyvisible --name '^Mx7410 Bootloader' windowfocus --sync >/dev/null
 # Update stays disabled until a connection: Tab passes over it.
 [[ $(last_state BtnFileOpen) == *" enabled=0 visible=1 "* ]] || fail "Update: $(last_state BtnFileOpen)"
@@ -152,6 +177,26 @@ wait_for '^control Label1 .*caption=.+'
 echo "   $matched"
 import -display "$display" -window root "$artifacts/mx_7410Update-wine.png" 2>/dev/null || true
 
+echo "-- window: a refused file; the focus leaves Update, not for Clear Memo"
+printf 'not a HEX file\r\n' >"$work/refused.hex"
+mark=$(wc -l <"$artifacts/window-trace.txt")
+probe click BtnFileOpen
+wait_for '^file-dialog shown'
+probe file "$(run_wine winepath -w "$work/refused.hex" 2>/dev/null)"
+wait_for '^message '
+echo "   $matched"
+probe press 1
+focus_reaches CBShowmag
+if tail -n +$((mark + 1)) "$artifacts/window-trace.txt" | grep -q '^focus BtnClearMemo'; then
+  fail "the focus passed Clear Memo, where Return empties the memo"
+fi
+echo "   the focus went from the disabled Update to Show Message"
+[[ $(last_state LabelTimeout) == *"caption=Hex File Openning..." ]] || fail "$(last_state LabelTimeout)"
+needed=$(grep '^text-width LabelTimeout ' "$artifacts/window-trace.txt" | tail -1 | cut -d' ' -f3)
+((needed > 0)) || fail "no width of LabelTimeout's text in the trace"
+fits=$(probe fits LabelTimeout "$needed" | tr -d '\r') || fail "\"Hex File Openning...\" does not fit its label: $fits"
+echo "   \"Hex File Openning...\" fits its label: $fits"
+
 # Types the sample into the open file dialog, waits for "Finish Update" and
 # the simulator's verdict on its memory, and closes the message; $1 names
 # the step in an error.
@@ -183,13 +228,24 @@ if [[ $matched == confirm* ]]; then
 fi
 wait "$window_pid"
 
-echo "-- window: Chinese texts; the close guard while connected"
+echo "-- window: Chinese texts; Show Message on a short screen; the close guard while connected"
 start_simulator
-printf '[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\nShowmag=1\r\n' >"$app/Comport.ini"
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\nShowmag=0\r\n' >"$app/Comport.ini"
 start_window
 wait_for '^control ComboBox1 .*caption=COM5'
 wait_for '^control Button_Open .*caption=連線'
 echo "   $matched"
+wait_for '^focus Button_Open'  # shown
+# Without the message panel the client area holds the two panels (81 + 83
+# pixels) and no empty strip between them.
+read_geometry
+echo "   $geometry"
+[[ ${client#*x} == 164 ]] || fail "without the message panel the client area is $client, not the panels' 164 high"
+probe click CBShowmag
+wait_for '^message-panel shown'
+read_geometry
+echo "   $geometry"
+((bottom <= work_bottom)) || fail "Show Message grew the window past the screen's bottom: $geometry"
 probe click Button_Open
 wait_for '^control Label1 .*caption=.+'
 echo "   $matched"
@@ -197,6 +253,7 @@ import -display "$display" -window root "$artifacts/mx_7410Update-wine-chinese.p
 probe close
 wait_for '^confirm '
 echo "   $matched"
+probe icon || fail "the close question shows no icon"
 probe press 2  # Cancel keeps the window and the connection
 expect_focus Button_Open  # given back to the control that had it
 probe close

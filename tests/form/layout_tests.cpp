@@ -59,12 +59,40 @@ TEST(Layout, TabOrderStartsAtTheOptionsHoldsEachFocusableControlOnceAndFocusStar
   EXPECT_TRUE(seen.contains(Control::Memo));
 }
 
+TEST(Layout, ControlsGrowToTheirTextAndAStretchedNeighbourGivesWay) {
+  const auto none = [](Control) { return 0; };
+  const Placements designed = PlacePanelControls(layout::kDesignedWidth, none);
+  for (const ControlLayout& look : WindowLayout()) {
+    if (look.panel != Panel::Command && look.panel != Panel::Status) continue;
+    EXPECT_EQ(designed[static_cast<std::size_t>(look.control)], PlaceInPanel(look, layout::kDesignedWidth))
+        << ControlName(look.control);
+  }
+  const auto wide = [](Control control) { return control == Control::cbAuto_select ? 150 : 20; };
+  const Placements grown = PlacePanelControls(layout::kDesignedWidth, wide);
+  const Rect box = grown[static_cast<std::size_t>(Control::cbAuto_select)];
+  const Rect status = grown[static_cast<std::size_t>(Control::Label11)];
+  EXPECT_EQ(box.width, 150);
+  EXPECT_GT(status.left, box.Right());
+  EXPECT_EQ(status.Right(), PlaceInPanel(LayoutOf(Control::Label11), layout::kDesignedWidth).Right());
+  // Never narrower than designed; centred and stretched controls keep their places.
+  EXPECT_EQ(grown[static_cast<std::size_t>(Control::Portlb)], PlaceInPanel(LayoutOf(Control::Portlb), 907));
+  EXPECT_FALSE(GrowsToItsText(LayoutOf(Control::LaTitle)));
+  EXPECT_FALSE(GrowsToItsText(LayoutOf(Control::Label7)));
+  // The focus falls back on a control that is always there and ignores Return.
+  EXPECT_EQ(LayoutOf(kFallbackFocus).kind, ControlKind::CheckBox);
+}
+
 TEST(Layout, TheWindowFitsTheScreenAndKeepsItsMinimumWhereItCan) {
   // 1920 x 1080 at a scale of 2 leaves about 960 x 500 for the client area.
   EXPECT_EQ(FitOnScreen({907, 623}, {944, 500}), (Size{907, 500}));
   EXPECT_EQ(FitOnScreen({907, 223}, {1900, 1000}), (Size{907, 223}));
   EXPECT_EQ(FitOnScreen({100, 100}, {1900, 1000}), (Size{layout::kMinimumWidth, layout::kMinimumHeight}));
   EXPECT_EQ(FitOnScreen({907, 623}, {600, 180}), (Size{600, 180}));
+  // The minimum holds the two panels and the home platform's frame; a
+  // thinner frame lowers it, a thicker one does not raise it.
+  EXPECT_EQ(MinimumOuterSize({8, 26}), (Size{layout::kMinimumWidth, layout::kMinimumHeight}));
+  EXPECT_EQ(MinimumOuterSize({4, 4}), (Size{layout::kMinimumWidth, 168}));
+  EXPECT_EQ(MinimumOuterSize({16, 40}), (Size{layout::kMinimumWidth, layout::kMinimumHeight}));
 }
 
 }  // namespace

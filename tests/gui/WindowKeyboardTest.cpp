@@ -13,10 +13,10 @@
 namespace mx::test {
 namespace {
 
-void Press(QWidget* widget, int key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+void Press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers);
   QApplication::sendEvent(widget, &press);
-  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers);
   QApplication::sendEvent(widget, &release);
 }
 
@@ -35,7 +35,7 @@ TEST_F(WindowTest, FocusStartsOnConnectAndTabFollowsTheRowsSkippingHiddenControl
   EXPECT_EQ(window->focusWidget(), Find<QWidget>("CBShowmag"));
 }
 
-TEST_F(WindowTest, ReturnAndEnterPressTheFocusedButtonAndTheMenuKeyOpensConnectsMenu) {
+TEST_F(WindowTest, ReturnAndEnterPressTheFocusedButtonAndTheMenuKeyOrShiftF10OpensConnectsMenu) {
   Start();
   auto* clearMemo = Find<QToolButton>("BtnClearMemo");
   for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -52,6 +52,14 @@ TEST_F(WindowTest, ReturnAndEnterPressTheFocusedButtonAndTheMenuKeyOpensConnects
   QApplication::sendEvent(open, &menuKey);
   EXPECT_TRUE(menu->isVisible());
   menu->close();
+  // A keyboard without a Menu key: Shift+F10 opens it below the button.
+  open->setFocus();
+  Press(open, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(menu->isVisible());
+  EXPECT_EQ(menu->pos(), open->mapToGlobal(open->rect().bottomLeft()));
+  menu->close();
+  Press(open, Qt::Key_F10);  // F10 alone is no request for it
+  EXPECT_FALSE(menu->isVisible());
 }
 
 TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreenAndItsPanelsKeepTheirHeights) {
@@ -60,6 +68,9 @@ TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreenAndItsPanelsKeepTheirHeights)
   Find<QCheckBox>("CBShowmag")->click();
   EXPECT_LE(window->frameGeometry().width(), room.width());
   EXPECT_LE(window->frameGeometry().height(), room.height());
+  const QRect screen = window->screen()->availableGeometry();
+  EXPECT_GE(window->frameGeometry().top(), screen.top());
+  EXPECT_LE(window->frameGeometry().bottom(), screen.bottom()) << "grown past the screen's bottom";
   EXPECT_EQ(Find<QFrame>("Panel3")->height(), layout::kCommandPanelHeight);
   EXPECT_EQ(Find<QFrame>("Panel1")->height(), layout::kStatusPanelHeight);
   EXPECT_EQ(Find<QFrame>("Panel1")->geometry().bottom() + 1, window->height());

@@ -1,6 +1,9 @@
 // The window's start-up, language, message panel, connection states, close
 // guard, help window and memo.
 
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QScreen>
 #include <QTextCursor>
 
 #include "WindowFixture.h"
@@ -93,15 +96,116 @@ TEST_F(WindowTest, ShowMessageGrowsTheWindowBy400AndUncheckingShrinksItAgain) {
   EXPECT_EQ(window->height(), closedHeight);
   EXPECT_TRUE(panel->isHidden());
   EXPECT_EQ(Setting("Showmag"), "0");
-  EXPECT_GE(window->height(), TFVantroUpdate::kMinimumHeight);
 }
 
-TEST_F(WindowTest, StoredShowmagOneOpensWithThePanelShown) {
+TEST_F(WindowTest, StoredShowmagOneOpensWithThePanelShownAtTheDesignedOuterSize) {
   Store("Showmag", "1");
   Start();
   EXPECT_TRUE(Find<QCheckBox>("CBShowmag")->isChecked());
   EXPECT_TRUE(Find<QFrame>("Panel8")->isVisible());
-  EXPECT_EQ(window->height(), UpdaterForm::kDesignedHeight + UpdaterForm::kMessagePanelGrowth);
+  const QSize frame = window->FrameSize();
+  const QSize room = window->screen()->availableGeometry().size();
+  EXPECT_EQ(window->width() + frame.width(), std::min(layout::kDesignedWidth, room.width()));
+  EXPECT_EQ(window->height() + frame.height(),
+            std::min(UpdaterForm::kDesignedHeight + UpdaterForm::kMessagePanelGrowth, room.height()));
+}
+
+TEST_F(WindowTest, WithoutTheMessagePanelNoEmptyStripShowsBetweenThePanels) {
+  for (const char* stored : {"0", "1"}) {
+    Store("Showmag", stored);
+    Start();
+    if (Find<QCheckBox>("CBShowmag")->isChecked()) Find<QCheckBox>("CBShowmag")->click();
+    EXPECT_EQ(Find<QFrame>("Panel1")->y(), Find<QFrame>("Panel3")->geometry().bottom() + 1) << stored;
+    EXPECT_EQ(window->height(), layout::kCommandPanelHeight + layout::kStatusPanelHeight) << stored;
+    window.reset();
+  }
+}
+
+TEST_F(WindowTest, ThePortBoxShowsASimulatorsPortByItsNameAndMeansItsPath) {
+  const std::string simulator = settings.WithSeparator() + "ports/sim0";
+  ports = {"ttyMX0", simulator};
+  Start();
+  auto* box = Find<QComboBox>("ComboBox1");
+  EXPECT_EQ(box->currentText(), QStringLiteral("sim0"));
+  EXPECT_EQ(box->itemText(1), QStringLiteral("sim0"));
+  EXPECT_EQ(Form().State(Control::ComboBox1).caption, simulator);
+
+  box->setCurrentIndex(0);
+  EXPECT_EQ(Form().State(Control::ComboBox1).caption, "ttyMX0");
+  box->setCurrentIndex(1);
+  EXPECT_EQ(Form().State(Control::ComboBox1).caption, simulator);
+  EXPECT_EQ(box->currentText(), QStringLiteral("sim0"));
+  // A path typed by hand stays as typed, also while it is being typed.
+  for (const char* typed : {"/dev/tty", "/dev/ttyUSB0"}) {
+    box->setEditText(QString::fromLatin1(typed));
+    EXPECT_EQ(Form().State(Control::ComboBox1).caption, typed);
+    EXPECT_EQ(box->currentText(), QString::fromLatin1(typed));
+  }
+}
+
+// Every caption fits its control, which grows to it, and no shown control
+// covers another: in English and in Chinese.
+TEST_F(WindowTest, EveryCaptionFitsItsControlAndNoShownControlsOverlap) {
+  for (const char* language : {"ENG", "CH"}) {
+    Store("language", language);
+    Start();
+    EXPECT_EQ(Find<QCheckBox>("cbAuto_select")->text(),
+              QString::fromUtf8(std::string(language) == "ENG" ? "Auto select comport" : "自動選擇埠號"));
+    for (const ControlLayout& look : WindowLayout()) {
+      if (!GrowsToItsText(look)) continue;
+      auto* widget = Find<QWidget>(std::string(ControlName(look.control)).c_str());
+      if (widget->isHidden()) continue;
+      EXPECT_GE(widget->width(), widget->sizeHint().width()) << ControlName(look.control) << " " << language;
+    }
+    for (const char* panel : {"Panel3", "Panel1"}) {
+      const QList<QWidget*> shown = Find<QFrame>(panel)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+      for (QWidget* a : shown) {
+        for (QWidget* b : shown) {
+          if (a >= b || a->isHidden() || b->isHidden()) continue;
+          EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+              << a->objectName().toStdString() << " and " << b->objectName().toStdString() << " " << language;
+        }
+      }
+    }
+    window.reset();
+  }
+}
+
+TEST_F(WindowTest, TheFileDialogOpensInTheFolderOfTheFileChosenLast) {
+  Start();
+  const TempDir elsewhere;
+  const std::string chosen = elsewhere.Write("app.hex", ":00000001FF\r\n").string();
+  const QString folder = QFileInfo(QString::fromStdString(chosen)).absolutePath();
+  QStringList openedIn;
+  QTimer answerer;
+  answerer.setInterval(10);
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    openedIn << dialog->directory().absolutePath();
+    if (openedIn.size() == 1) {
+      dialog->selectFile(QString::fromStdString(chosen));
+      static_cast<QDialog*>(dialog)->accept();  // public in QDialog
+    } else {
+      dialog->reject();
+    }
+  });
+  answerer.start();
+
+  // The window's own dialog, not the one the tests answer in front of it.
+  const std::optional<std::string> first = window->ChooseFile("hex Files|*.hex");
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(QFileInfo(QString::fromStdString(*first)).canonicalFilePath(),
+            QFileInfo(QString::fromStdString(chosen)).canonicalFilePath());
+  // Qt's own dialog remembers the folder it last showed, the platform's native
+  // one does not: another dialog that went elsewhere changes nothing here.
+  QFileDialog(nullptr, QString(), QString::fromStdString(settings.Path().string()))
+      .setDirectory(settings.Path().c_str());
+  EXPECT_FALSE(window->ChooseFile("hex Files|*.hex").has_value());
+  ASSERT_EQ(openedIn.size(), 2);
+  EXPECT_NE(openedIn[0], folder);
+  EXPECT_EQ(QFileInfo(openedIn[1]).canonicalFilePath().toStdString(),
+            QFileInfo(folder).canonicalFilePath().toStdString());
 }
 
 TEST_F(WindowTest, ConnectedAndDisconnectedStatesAreShownByTheWidgets) {

@@ -1,6 +1,7 @@
 // An update run through the window against the simulated bootloader, with
 // a close request in the middle of it.
 
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "WindowFixture.h"
@@ -59,6 +60,35 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   // The transfer closed the port: now the window closes without a question.
   EXPECT_TRUE(window->close());
   EXPECT_TRUE(dialogs->confirmations.empty());
+}
+
+TEST_F(WindowTest, ARefusedFileLeavesItsStatusWholeAndTheFocusWhereReturnDoesNoHarm) {
+  sim::SimulatedBootloader device;
+  device.Start();
+  Start();
+  ChoosePortByHand(device.PortPath());
+  Find<QToolButton>("Button_Open")->click();
+  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
+
+  auto* update = Find<QToolButton>("BtnFileOpen");
+  update->setFocus();
+  ASSERT_EQ(window->focusWidget(), update);
+  dialogs->chosenFile = settings.Write("refused.hex", "not a HEX file\r\n").string();
+  update->click();  // disabled while the file is read, enabled again once it is refused
+
+  EXPECT_FALSE(dialogs->messages.empty());
+  EXPECT_TRUE(update->isEnabled());
+  EXPECT_EQ(window->focusWidget(), Find<QWidget>("CBShowmag"));
+  const std::string memo = Form().Controls().MemoText();
+  QKeyEvent stray(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(window->focusWidget(), &stray);
+  EXPECT_EQ(Form().Controls().MemoText(), memo);
+
+  auto* status = Find<QLabel>("LabelTimeout");
+  auto* next = Find<QLabel>("Label7");
+  EXPECT_EQ(status->text(), QStringLiteral("Hex File Openning..."));
+  EXPECT_GE(status->width(), status->sizeHint().width());
+  EXPECT_LE(status->geometry().right(), next->x()) << "Label7 covers the status";
 }
 
 }  // namespace

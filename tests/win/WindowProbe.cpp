@@ -9,11 +9,20 @@
 //   mx_win_window_probe tab-stops     prints the controls that Tab visits
 //                                     now: the layout's Tab order without
 //                                     the hidden and disabled controls
+//   mx_win_window_probe fits NAME W   fails unless the control NAME is W
+//                                     pixels wide or wider (what its text
+//                                     needs, from the window's trace: a font
+//                                     is no use in another process) and no
+//                                     shown control covers it
+//   mx_win_window_probe icon          fails unless the open dialog shows an icon
+//   mx_win_window_probe geometry      prints the window's outer and client
+//                                     size, its bottom and the work area's
 // The window reports what happened on its --trace output.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -59,6 +68,62 @@ int Fail(const char* what) {
   return 1;
 }
 
+HWND ControlNamed(HWND main, std::string_view name) {
+  for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {
+    if (mx::ControlName(static_cast<mx::Control>(i)) == name) return GetDlgItem(main, kControlIdBase + i);
+  }
+  return nullptr;
+}
+
+int Fits(HWND main, HWND control, int needed) {
+  RECT client;
+  GetClientRect(control, &client);
+  std::printf("text %d wide, control %ld wide\n", needed, client.right);
+  if (needed > client.right) return Fail("the text is cut");
+  RECT own;
+  GetWindowRect(control, &own);
+  for (HWND other = GetWindow(main, GW_CHILD); other != nullptr; other = GetWindow(other, GW_HWNDNEXT)) {
+    RECT theirs;
+    RECT common;
+    GetWindowRect(other, &theirs);
+    if (other != control && IsWindowVisible(other) && IntersectRect(&common, &own, &theirs)) {
+      std::printf("covered by control %d\n", GetDlgCtrlID(other) - kControlIdBase);
+      return Fail("another control covers it");
+    }
+  }
+  return 0;
+}
+
+bool ShowsIcon(HWND dialog) {
+  bool found = false;
+  EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM data) -> BOOL {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        const bool icon = (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        if (_wcsicmp(name, L"Static") == 0 && icon && IsWindowVisible(child) &&
+            SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+          *reinterpret_cast<bool*>(data) = true;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+int PrintGeometry(HWND main) {
+  RECT outer;
+  RECT client;
+  RECT work;
+  GetWindowRect(main, &outer);
+  GetClientRect(main, &client);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  std::printf("outer %ldx%ld client %ldx%ld bottom %ld work-bottom %ld\n", outer.right - outer.left,
+              outer.bottom - outer.top, client.right, client.bottom, outer.bottom, work.bottom);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,15 +133,21 @@ int main(int argc, char** argv) {
   const std::string_view command = argv[1];
   if (command == "close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : Fail("close");
   if (command == "tab-stops") return PrintTabStops(main);
+  if (command == "geometry") return PrintGeometry(main);
+  if (command == "icon") {
+    HWND dialog = DialogOf(main);
+    if (dialog == nullptr) return Fail("no dialog open");
+    return ShowsIcon(dialog) ? 0 : Fail("the dialog shows no icon");
+  }
   if (argc < 3) return Fail("missing argument");
+  if (command == "fits") {
+    HWND control = ControlNamed(main, argv[2]);
+    if (control == nullptr) return Fail("unknown control");
+    return argc > 3 ? Fits(main, control, std::atoi(argv[3])) : Fail("missing width");
+  }
   if (command == "click") {
-    for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {
-      if (mx::ControlName(static_cast<mx::Control>(i)) == argv[2]) {
-        HWND control = GetDlgItem(main, kControlIdBase + i);
-        return control != nullptr && PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail("no such child");
-      }
-    }
-    return Fail("unknown control");
+    HWND control = ControlNamed(main, argv[2]);
+    return control != nullptr && PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail("no such control");
   }
   if (command == "menu") {
     for (int i = 0; i < static_cast<int>(mx::Control::Count); ++i) {

@@ -144,6 +144,48 @@ Rect MemoRect(int windowWidth, int windowHeight) {
   return {margin, header.Bottom(), header.width, std::max(0, panelHeight - margin - header.Bottom())};
 }
 
+bool GrowsToItsText(const ControlLayout& control) {
+  const bool fixedWidth = !control.place.stretch && !control.place.anchorRight;
+  const bool inPanel = control.panel == Panel::Command || control.panel == Panel::Status;
+  const bool leftLabel = control.kind == ControlKind::Label && control.align == TextAlign::Left;
+  return fixedWidth && inPanel && (leftLabel || control.kind == ControlKind::CheckBox);
+}
+
+namespace {
+
+constexpr int kNeighbourGap = 4;
+
+bool InSameRow(const Rect& a, const Rect& b) { return a.top < b.Bottom() && b.top < a.Bottom(); }
+
+// A stretched control gives way to the grown controls on its left in its row.
+void GiveWay(const ControlLayout& stretched, Placements& at) {
+  Rect& place = at[static_cast<std::size_t>(stretched.control)];
+  for (const ControlLayout& other : kLayout) {
+    if (other.panel != stretched.panel || !GrowsToItsText(other)) continue;
+    const Rect& grown = at[static_cast<std::size_t>(other.control)];
+    const bool onTheLeft = other.place.left + other.place.width <= stretched.place.left;
+    if (!onTheLeft || !InSameRow(grown, place) || grown.Right() + kNeighbourGap <= place.left) continue;
+    const int right = place.Right();
+    place.left = grown.Right() + kNeighbourGap;
+    place.width = std::max(0, right - place.left);
+  }
+}
+
+}  // namespace
+
+Placements PlacePanelControls(int windowWidth, const TextWidth& textWidth) {
+  Placements at{};
+  for (const ControlLayout& look : kLayout) {
+    if (look.panel != Panel::Command && look.panel != Panel::Status) continue;
+    Rect& place = at[static_cast<std::size_t>(look.control)] = PlaceInPanel(look, windowWidth);
+    if (GrowsToItsText(look)) place.width = std::max(place.width, textWidth(look.control));
+  }
+  for (const ControlLayout& look : kLayout) {
+    if (look.place.stretch && (look.panel == Panel::Command || look.panel == Panel::Status)) GiveWay(look, at);
+  }
+  return at;
+}
+
 std::span<const Control> TabOrder() { return kTabOrder; }
 
 std::span<const char* const> HelpLines() {
@@ -159,10 +201,14 @@ std::span<const char* const> HelpLines() {
   return kLines;
 }
 
-Size FitOnScreen(Size wanted, Size available) {
-  auto fit = [](int want, int minimum, int room) { return std::min(std::max(want, minimum), room); };
-  return {fit(wanted.width, layout::kMinimumWidth, available.width),
-          fit(wanted.height, layout::kMinimumHeight, available.height)};
+Size FitOnScreen(Size wanted, Size available, Size minimum) {
+  auto fit = [](int want, int least, int room) { return std::min(std::max(want, least), room); };
+  return {fit(wanted.width, minimum.width, available.width), fit(wanted.height, minimum.height, available.height)};
+}
+
+Size MinimumOuterSize(Size frame) {
+  return {layout::kMinimumWidth,
+          std::min(layout::kMinimumHeight, kCommandPanelHeight + kStatusPanelHeight + frame.height)};
 }
 
 }  // namespace mx

@@ -5,7 +5,10 @@
 // the order of the Tab key. The Qt and the Win32 window both build from this
 // description, so that the two cannot drift apart.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -137,6 +140,20 @@ const ControlLayout& LayoutOf(Control control);
 // the panels; see MessagePanelRect and MemoRect.
 Rect PlaceInPanel(const ControlLayout& control, int windowWidth);
 
+// Whether `control` grows to its text: the check boxes and the left-aligned
+// labels of fixed width, whose text a font wider than the designed one
+// would cut.
+bool GrowsToItsText(const ControlLayout& control);
+
+// Where every control of the command and status panels sits inside its
+// panel, as PlaceInPanel has it, except that a control that grows to its
+// text is at least `textWidth(control)` wide (0: nothing to show), and a
+// stretched control in the same row starts after such a neighbour on its
+// left instead of under it. The other controls' rectangles are empty.
+using TextWidth = std::function<int(Control)>;
+using Placements = std::array<Rect, static_cast<std::size_t>(Control::Count)>;
+Placements PlacePanelControls(int windowWidth, const TextWidth& textWidth);
+
 // The panels' rectangles in the client area of `windowWidth` x
 // `windowHeight`; the message panel takes what the other two leave.
 Rect CommandPanelRect(int windowWidth);
@@ -148,6 +165,11 @@ Rect MemoRect(int windowWidth, int windowHeight);
 
 // The control that has the focus when the window opens.
 inline constexpr Control kInitialFocus = Control::Button_Open;
+// Where the focus goes when the control that has it is disabled or hidden
+// (Update, while a file is read): "Show Message", always shown and enabled,
+// on which a stray Return does nothing. The next control in the Tab order
+// would be Clear Memo, where Return empties the memo.
+inline constexpr Control kFallbackFocus = Control::CBShowmag;
 
 // The focus goes through these in this order with Tab (skipping the hidden
 // and disabled ones): the window's reading order, row by row.
@@ -157,14 +179,21 @@ std::span<const Control> TabOrder();
 // product line, an empty line and a line of one blank.
 std::span<const char* const> HelpLines();
 
-// The client size to use for `wanted` on a screen whose available area holds
-// at most `available` client pixels: never larger than the screen, never
-// smaller than the window's minimum (where the screen allows it).
+// The window's outer size (its frame included, as the designed and the
+// minimum sizes mean it) to use for `wanted` on a screen whose available
+// area is `available`: never larger than the screen, never smaller than the
+// window's minimum (where the screen allows it).
 struct Size {
   int width = 0;
   int height = 0;
   friend bool operator==(const Size&, const Size&) = default;
 };
-Size FitOnScreen(Size wanted, Size available);
+Size FitOnScreen(Size wanted, Size available, Size minimum = {layout::kMinimumWidth, layout::kMinimumHeight});
+
+// The smallest outer size of a window whose frame takes `frame`: the
+// designed minimum, which holds the command and status panels exactly with
+// the home platform's frame (26 pixels high). A thinner frame lowers it by
+// the difference, so that no empty strip shows between the panels.
+Size MinimumOuterSize(Size frame);
 
 }  // namespace mx

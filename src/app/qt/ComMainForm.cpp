@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,9 +30,9 @@ namespace {
 
 std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
 
-void ShowItems(QComboBox* box, const std::vector<std::string>& items) {
+void ShowItems(QComboBox* box, const std::vector<std::string>& items, QString (*shownAs)(std::string_view)) {
   QStringList wanted;
-  for (const std::string& item : items) wanted << ToQString(item);
+  for (const std::string& item : items) wanted << shownAs(item);
   QStringList shown;
   for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
   if (shown == wanted) return;
@@ -72,9 +73,17 @@ void TFVantroUpdate::ApplyControl(Control control) {
   }
   ApplyCaption(control, state);
   auto* widget = static_cast<QWidget*>(object);
+  if ((!state.enabled || !state.visible) && widget == focusWidget()) MoveFocusOff(widget);
   widget->setEnabled(state.enabled);
   widget->setVisible(state.visible);
   if (control == Control::Animate1) animate1_->SetRunning(state.checked);
+  NoteTextWidth(control);
+}
+
+void TFVantroUpdate::MoveFocusOff(QWidget* widget) {
+  // Qt would pass the focus to the next control in the Tab order.
+  auto* fallback = static_cast<QWidget*>(controls_[Index(kFallbackFocus)]);
+  if (fallback != widget && fallback->isEnabled() && !fallback->isHidden()) fallback->setFocus(Qt::OtherFocusReason);
 }
 
 void TFVantroUpdate::ApplyCaption(Control control, const ControlState& state) {
@@ -90,8 +99,15 @@ void TFVantroUpdate::ApplyCaption(Control control, const ControlState& state) {
   } else if (auto* edit = qobject_cast<QLineEdit*>(object)) {
     if (edit->text() != caption) edit->setText(caption);  // keeps the caret while the user types
   } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
-    ShowItems(combo, control == Control::ComboBox1 ? form_->Controls().PortItems() : form_->Controls().WaitItems());
-    if (combo->currentText() != caption) combo->setEditText(caption);
+    if (control == Control::ComboBox1) {
+      ShowItems(combo, form_->Controls().PortItems(), &ShownPortName);
+      // Text the user is typing comes back as it is: leave it, with its caret.
+      const QString shown = ShownPortName(state.caption);
+      if (combo->currentText() != caption && combo->currentText() != shown) combo->setEditText(shown);
+    } else {
+      ShowItems(combo, form_->Controls().WaitItems(), &ToQString);
+      if (combo->currentText() != caption) combo->setEditText(caption);
+    }
   }
 }
 
@@ -182,8 +198,12 @@ std::optional<std::string> TFVantroUpdate::ChooseFile(std::string_view filter) {
   const QStringList filters = QtFileFilter(filter).split(QStringLiteral(";;"), Qt::SkipEmptyParts);
   dialog.setNameFilters(filters);
   if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
+  // Back in the folder of the file chosen last, as the home platform's dialog does.
+  if (!lastFolder_.isEmpty()) dialog.setDirectory(lastFolder_);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return ToStdString(QDir::toNativeSeparators(dialog.selectedFiles().front()));
+  const QString chosen = dialog.selectedFiles().front();
+  lastFolder_ = QFileInfo(chosen).absolutePath();
+  return ToStdString(QDir::toNativeSeparators(chosen));
 }
 
 void TFVantroUpdate::Beep() { QApplication::beep(); }

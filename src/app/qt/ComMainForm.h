@@ -56,6 +56,10 @@ class TFVantroUpdate final : public QWidget, public FormView {
   ~TFVantroUpdate() override;
 
   UpdaterForm& Form() { return *form_; }
+  // The frame around the client area: measured once the window is shown
+  // with one, else the window system's usual frame. The designed and the
+  // minimum sizes are the window's outer size, frame included.
+  QSize FrameSize() const;
   // Shows the window centred on its screen, within its available area, with
   // the focus on Connect.
   void ShowCentred();
@@ -94,9 +98,15 @@ class TFVantroUpdate final : public QWidget, public FormView {
   void ApplyFonts();
   void SetTabOrder();
   void LayOutPanels();
-  // The client area the screen leaves once the frame is drawn.
-  QSize AvailableClientSize() const;
-  void ResizeOnScreen(int wantedWidth, int wantedHeight);
+  // Notes the width that the control's text needs now and moves the
+  // controls when that changes where they sit.
+  void NoteTextWidth(Control control);
+  // Resizes the client area to what is wanted, as far as the screen allows,
+  // and keeps the window's bottom on the screen.
+  void ResizeOnScreen(int clientWidth, int clientHeight);
+  void KeepOnScreen();
+  // Before `widget`, which has the focus, is disabled or hidden.
+  void MoveFocusOff(QWidget* widget);
 
   // ---- showing the form's state (ComMainForm.cpp)
   void ApplyAll();
@@ -110,6 +120,8 @@ class TFVantroUpdate final : public QWidget, public FormView {
   void RunGuarded(const std::function<void()>& handler);
 
   std::array<QObject*, static_cast<std::size_t>(Control::Count)> controls_{};
+  std::array<int, static_cast<std::size_t>(Control::Count)> textWidths_{};  // what each text needs
+  QString lastFolder_;  // of the file chosen last, where the file dialog opens next
   QFrame* panel3_ = nullptr;
   QFrame* panel8_ = nullptr;
   QFrame* panel4_ = nullptr;

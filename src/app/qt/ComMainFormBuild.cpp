@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFrame>
@@ -32,16 +34,24 @@ std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
 QColor ToQColor(Colour colour) { return QColor(colour.red, colour.green, colour.blue); }
 
 // A flat button that the keyboard presses too: Return and Enter click it as
-// the space bar does.
+// the space bar does. Shift+F10 asks for its context menu as the Menu key
+// does (Qt turns only the Menu key into that request), so a keyboard without
+// a Menu key reaches Connect's menu too.
 class FlatButton final : public QToolButton {
  public:
   using QToolButton::QToolButton;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (enter && modifiers == Qt::NoModifier) {
       click();
+      return;
+    }
+    if (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) {
+      QContextMenuEvent request(QContextMenuEvent::Keyboard, rect().bottomLeft(), mapToGlobal(rect().bottomLeft()));
+      QCoreApplication::sendEvent(this, &request);
       return;
     }
     QToolButton::keyPressEvent(event);
@@ -153,8 +163,6 @@ TFVantroUpdate::TFVantroUpdate(EventLoop& loop, FormServices services, const Vie
   setObjectName(QStringLiteral("FVantroUpdate"));
   Register(Control::Window, static_cast<QWidget*>(this));
   SetColours(this, LayoutOf(Control::Window), QPalette::WindowText, QPalette::Window);
-  setMinimumSize(kMinimumWidth, kMinimumHeight);
-  resize(layout::kDesignedWidth, layout::kDesignedHeight);
   panel3_ = MakePanel(this, QStringLiteral("Panel3"), kMoneyGreen, QFrame::Raised);
   panel8_ = Register(Control::Panel8, MakePanel(this, QString(), LayoutOf(Control::Panel8).background, QFrame::Raised));
   panel4_ = MakePanel(panel8_, QStringLiteral("Panel4"), std::nullopt, QFrame::Plain);
@@ -167,6 +175,8 @@ TFVantroUpdate::TFVantroUpdate(EventLoop& loop, FormServices services, const Vie
   BuildPopupMenu(static_cast<QToolButton*>(controls_[Index(Control::Button_Open)]));
   ApplyFonts();
   SetTabOrder();
+  const QSize frame = FrameSize();
+  ResizeOnScreen(layout::kDesignedWidth - frame.width(), layout::kDesignedHeight - frame.height());
   LayOutPanels();
   // The form may report changes while it is being built; they are shown
   // all together once it exists.
@@ -297,7 +307,10 @@ void TFVantroUpdate::AddComboBox(const ControlLayout& look, QWidget* parent) {
   if (look.kind == ControlKind::PortComboBox) comboBox1_ = box;
   const Control control = look.control;
   connect(box, &QComboBox::editTextChanged, this, [this, control](const QString& text) {
-    if (form_) RunGuarded([&] { form_->SetTextByUser(control, ToStdString(text)); });
+    if (!form_) return;
+    const std::string meant =
+        control == Control::ComboBox1 ? PortFromShownName(text, form_->Controls().PortItems()) : ToStdString(text);
+    RunGuarded([&] { form_->SetTextByUser(control, meant); });
   });
 }
 
@@ -325,8 +338,8 @@ void TFVantroUpdate::AddMenuEntry(Control entry) {
 }
 
 void TFVantroUpdate::BuildPopupMenu(QToolButton* button) {
-  // The menu opens from the button's arrow, with a right click and with the
-  // Menu key (which Qt turns into a context menu request).
+  // The menu opens from the button's arrow, with a right click (at the
+  // pointer) and with the Menu key or Shift+F10 (below the button).
   button->setMenu(popupMenu1_);
   button->setPopupMode(QToolButton::MenuButtonPopup);
   button->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -348,6 +361,7 @@ void TFVantroUpdate::ApplyFonts() {
     if (look.control == Control::Memo && form_) font.setPointSize(form_->Controls().MemoFontPoints());
     static_cast<QWidget*>(controls_[Index(look.control)])->setFont(font);
   }
+  for (const ControlLayout& look : WindowLayout()) NoteTextWidth(look.control);
   UseQtTranslations(language);
 }
 
@@ -370,6 +384,7 @@ QRect ToQRect(const Rect& rect) { return {rect.left, rect.top, rect.width, rect.
 
 void TFVantroUpdate::LayOutPanels() {
   const int w = width();
+  const Placements placed = PlacePanelControls(w, [this](Control control) { return textWidths_[Index(control)]; });
   panel3_->setGeometry(ToQRect(CommandPanelRect(w)));
   panel8_->setGeometry(ToQRect(MessagePanelRect(w, height())));
   panel1_->setGeometry(ToQRect(StatusPanelRect(w, height())));
@@ -378,7 +393,7 @@ void TFVantroUpdate::LayOutPanels() {
   panel4_->setGeometry(header.left, header.top, header.width, memo.Bottom() - header.top);
   for (const ControlLayout& look : WindowLayout()) {
     if (look.panel != Panel::Command && look.panel != Panel::Status) continue;
-    QRect place = ToQRect(PlaceInPanel(look, w));
+    QRect place = ToQRect(placed[Index(look.control)]);
     if (look.control == Control::Animate1) {
       panel2_->setGeometry(place.adjusted(-4, -2, 4, 2));
       place.moveTo(4, 2);
@@ -394,32 +409,63 @@ void TFVantroUpdate::resizeEvent(QResizeEvent* event) {
   LayOutPanels();
 }
 
-QSize TFVantroUpdate::AvailableClientSize() const {
-  const QScreen* screen = this->screen();
-  if (screen == nullptr) return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
-  // The frame (title bar, borders) is known once the window is shown; until
-  // then the window system's usual margins are assumed.
-  QSize frame = frameGeometry().size() - geometry().size();
-  if (!isVisible() || frame.isEmpty()) frame = QSize(16, 40);
-  return screen->availableGeometry().size() - frame;
+void TFVantroUpdate::NoteTextWidth(Control control) {
+  const ControlLayout& look = LayoutOf(control);
+  if (!GrowsToItsText(look)) return;
+  const auto* widget = static_cast<QWidget*>(controls_[Index(control)]);
+  const int needed = widget->isHidden() ? 0 : widget->sizeHint().width();
+  int& known = textWidths_[Index(control)];
+  if (needed == known) return;
+  const bool moves = std::max(needed, look.place.width) != std::max(known, look.place.width);
+  known = needed;
+  if (moves) LayOutPanels();
 }
 
-void TFVantroUpdate::ResizeOnScreen(int wantedWidth, int wantedHeight) {
-  const QSize room = AvailableClientSize();
-  const Size fitted = FitOnScreen({wantedWidth, wantedHeight}, {room.width(), room.height()});
+QSize TFVantroUpdate::FrameSize() const {
+  const QSize frame = frameGeometry().size() - geometry().size();
+  if (isVisible() && (frame.width() > 0 || frame.height() > 0)) return frame;
+  return {16, 40};
+}
+
+void TFVantroUpdate::ResizeOnScreen(int clientWidth, int clientHeight) {
+  const QSize frame = FrameSize();
+  QSize room(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (const QScreen* screen = this->screen()) room = screen->availableGeometry().size();
+  const Size minimum = MinimumOuterSize({frame.width(), frame.height()});
+  const Size outer =
+      FitOnScreen({clientWidth + frame.width(), clientHeight + frame.height()}, {room.width(), room.height()}, minimum);
   // On a small screen the minimum gives way too, so the window fits.
-  setMinimumSize(std::min(kMinimumWidth, fitted.width), std::min(kMinimumHeight, fitted.height));
-  resize(fitted.width, fitted.height);
+  setMinimumSize(std::min(minimum.width, outer.width) - frame.width(),
+                 std::min(minimum.height, outer.height) - frame.height());
+  resize(outer.width - frame.width(), outer.height - frame.height());
+  KeepOnScreen();
+}
+
+void TFVantroUpdate::KeepOnScreen() {
+  const QScreen* screen = this->screen();
+  if (!isVisible() || screen == nullptr) return;
+  const QRect room = screen->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (frame.bottom() > room.bottom()) move(frame.left(), std::max(room.top(), room.bottom() + 1 - frame.height()));
 }
 
 void TFVantroUpdate::ShowCentred() {
+  const QSize assumed = FrameSize();
   ResizeOnScreen(width(), height());
-  if (const QScreen* screen = this->screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft().x(), std::max(screen->availableGeometry().top(), frame.top()));
-  }
   show();
+  // Where the frame is known only once the window is shown, the outer size
+  // stays; without the message panel the client area holds the other two.
+  const QSize frame = FrameSize();
+  if (frame != assumed) {
+    const int panels = layout::kCommandPanelHeight + layout::kStatusPanelHeight;
+    ResizeOnScreen(width() + assumed.width() - frame.width(),
+                   panel8_->isHidden() ? panels : height() + assumed.height() - frame.height());
+  }
+  if (const QScreen* screen = this->screen()) {
+    QRect outer = frameGeometry();
+    outer.moveCenter(screen->availableGeometry().center());
+    move(outer.topLeft().x(), std::max(screen->availableGeometry().top(), outer.top()));
+  }
   static_cast<QWidget*>(controls_[Index(kInitialFocus)])->setFocus(Qt::OtherFocusReason);
 }
 
@@ -430,7 +476,7 @@ void TFVantroUpdate::MessagePanelToggled(bool shown) {
   } else {
     const int panelHeight = panel8_->height();
     panel8_->hide();
-    ResizeOnScreen(width(), std::max(minimumHeight(), height() - panelHeight));
+    ResizeOnScreen(width(), height() - panelHeight);
   }
   LayOutPanels();
 }

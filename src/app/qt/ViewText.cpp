@@ -44,6 +44,19 @@ QString QtFileFilter(std::string_view filter) {
   return entries.join(QStringLiteral(";;"));
 }
 
+QString ShownPortName(std::string_view port) {
+  const QString text = ToQString(port);
+  if (!text.startsWith(QLatin1Char('/'))) return text;
+  return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+std::string PortFromShownName(const QString& text, const std::vector<std::string>& listed) {
+  for (const std::string& port : listed) {
+    if (ShownPortName(port) == text) return port;
+  }
+  return ToStdString(text);
+}
+
 QString PlainCaption(std::string_view caption) {
   return ToQString(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mx {
 
@@ -25,6 +26,14 @@ QString QtFileFilter(std::string_view filter);
 
 // One pattern of a file filter, made to match as on the home platform.
 QString HomePlatformPattern(const QString& pattern);
+
+// How the port box shows a listed port: a path (a simulator's published
+// link) by its last part, the port's name ("sim0"), which a narrow box shows
+// whole; other names as they are.
+QString ShownPortName(std::string_view port);
+// The port that the user means by `text` in the port box: the listed port
+// shown so, else the text as typed.
+std::string PortFromShownName(const QString& text, const std::vector<std::string>& listed);
 
 // A button or menu caption with its '&' shown as is, not as a shortcut mark.
 QString PlainCaption(std::string_view caption);

@@ -31,14 +31,20 @@ HRESULT CALLBACK TaskDialogShown(HWND, UINT notification, WPARAM, LPARAM, LONG_P
 // A dialog opened before the window is shown has no owner to centre on.
 HWND Owner(HWND window) { return IsWindowVisible(window) ? window : nullptr; }
 
+// `question`: the dialog asks, and shows the system's question icon (task
+// dialogs have no such icon of their own).
 int RunTaskDialog(const MainWindow& window, HWND owner, const char* kind, std::string_view text,
-                  TASKDIALOG_COMMON_BUTTON_FLAGS buttons) {
+                  TASKDIALOG_COMMON_BUTTON_FLAGS buttons, bool question) {
   const std::wstring content = Widen(text);
   DialogTrace trace{&window, kind, std::string(text)};
   TASKDIALOGCONFIG config{};
   config.cbSize = sizeof config;
   config.hwndParent = owner;
   config.dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW | TDF_ALLOW_DIALOG_CANCELLATION;
+  if (question) {
+    config.dwFlags |= TDF_USE_HICON_MAIN;
+    config.hMainIcon = LoadIconW(nullptr, IDI_QUESTION);
+  }
   config.dwCommonButtons = buttons;
   config.pszWindowTitle = kApplicationTitleW;
   config.pszContent = content.c_str();
@@ -48,9 +54,10 @@ int RunTaskDialog(const MainWindow& window, HWND owner, const char* kind, std::s
   if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) {
     // Without common controls 6 the plain message box stands in.
     window.Trace(kind, text);
-    const UINT type = buttons == TDCBF_OK_BUTTON ? MB_OK : (buttons & TDCBF_NO_BUTTON ? MB_YESNO : MB_OKCANCEL);
+    UINT type = buttons == TDCBF_OK_BUTTON ? MB_OK : (buttons & TDCBF_NO_BUTTON ? MB_YESNO : MB_OKCANCEL);
+    if (question) type |= MB_ICONQUESTION;
     pressed = MessageBoxW(owner, content.c_str(), kApplicationTitleW, type);
-    if (pressed == IDOK && type == MB_OKCANCEL) pressed = IDYES;
+    if (pressed == IDOK && (type & MB_TYPEMASK) == MB_OKCANCEL) pressed = IDYES;
   }
   return pressed;
 }
@@ -68,14 +75,14 @@ UINT_PTR CALLBACK FileDialogHook(HWND dialog, UINT message, WPARAM, LPARAM lPara
 }  // namespace
 
 void MainWindow::ShowMessage(std::string_view text) {
-  RunTaskDialog(*this, Owner(window_), "message", text, TDCBF_OK_BUTTON);
+  RunTaskDialog(*this, Owner(window_), "message", text, TDCBF_OK_BUTTON, false);
 }
 
 bool MainWindow::Confirm(std::string_view text, ConfirmButtons buttons) {
   const TASKDIALOG_COMMON_BUTTON_FLAGS choices = buttons == ConfirmButtons::YesCancel
                                                      ? TDCBF_YES_BUTTON | TDCBF_CANCEL_BUTTON
                                                      : TDCBF_YES_BUTTON | TDCBF_NO_BUTTON;
-  return RunTaskDialog(*this, Owner(window_), "confirm", text, choices) == IDYES;
+  return RunTaskDialog(*this, Owner(window_), "confirm", text, choices, true) == IDYES;
 }
 
 std::optional<std::string> MainWindow::ChooseFile(std::string_view filter) {

@@ -76,7 +76,7 @@ MainWindow::MainWindow(Win32EventLoop& loop, FormServices services, std::FILE* t
                             CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, windowClass.hInstance, this);
   CreateControls();
   ApplyFonts();
-  ResizeClient(layout::kDesignedWidth, layout::kDesignedHeight);
+  ResizeOuter(layout::kDesignedWidth, layout::kDesignedHeight);
   loop_.SetDialogWindow(window_, [this](const MSG& message) { return FilterKey(message); });
   // The form may report changes while it is being built; they are shown
   // all together once it exists.
@@ -134,10 +134,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       LayOut();
       return 0;
     case WM_GETMINMAXINFO: {
-      RECT frame{0, 0, layout::kMinimumWidth, layout::kMinimumHeight};
-      AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
-      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-      limits->ptMinTrackSize = {frame.right - frame.left, frame.bottom - frame.top};
+      // The minimum is the window's outer size, frame included.
+      const Size minimum = MinimumOuterSize(FrameSize());
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {minimum.width, minimum.height};
       return 0;
     }
     case WM_ERASEBKGND:
@@ -177,13 +176,31 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window_, message, wParam, lParam);
 }
 
+namespace {
+
+// The control's own style: while the window is being shown, the focus
+// arrives before the window counts as visible.
+bool TakesFocus(HWND control) {
+  return control != nullptr && (GetWindowLongPtrW(control, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED)) == WS_VISIBLE;
+}
+
+}  // namespace
+
 void MainWindow::RestoreFocus() {
-  // The control's own style: while the window is being shown, the focus
-  // arrives before the window counts as visible.
   HWND control = ControlWindow(focused_);
-  const auto style = GetWindowLongPtrW(control, GWL_STYLE);
-  if ((style & (WS_VISIBLE | WS_DISABLED)) != WS_VISIBLE) control = GetNextDlgTabItem(window_, control, FALSE);
+  if (!TakesFocus(control)) control = ControlWindow(kFallbackFocus);
+  if (!TakesFocus(control)) control = GetNextDlgTabItem(window_, control, FALSE);
   if (control != nullptr) SetFocus(control);
+}
+
+void MainWindow::MoveFocusOff(Control control) {
+  // The dialog manager would leave it on a control that takes no keys, or
+  // give it to the next in the Tab order.
+  HWND fallback = ControlWindow(kFallbackFocus);
+  if (control == kFallbackFocus || !TakesFocus(fallback)) return;
+  focused_ = kFallbackFocus;
+  // Only where the focus is now: a dialog that has it gives it back later.
+  if (GetFocus() == ControlWindow(control)) SetFocus(fallback);
 }
 
 bool MainWindow::FilterKey(const MSG& message) {
@@ -336,9 +353,11 @@ void MainWindow::ApplyControl(Control control) {
     }
   }
   applying_ = false;
-  EnableWindow(child, state.enabled);
   const bool shown = state.visible && (LayoutOf(control).panel != Panel::Message || messagePanelShown_);
+  if ((!state.enabled || !shown) && focused_ == control) MoveFocusOff(control);
+  EnableWindow(child, state.enabled);
   ShowWindow(child, shown ? SW_SHOWNA : SW_HIDE);
+  NoteTextWidth(control);
 }
 
 void MainWindow::ApplyText(Control control, const std::wstring& text) {
@@ -396,7 +415,7 @@ void MainWindow::MessagePanelToggled(bool shown) {
   if (shown) {
     ResizeClient(client.right, client.bottom + layout::kMessagePanelGrowth);
   } else {
-    ResizeClient(client.right, std::max(layout::kMinimumHeight, static_cast<int>(client.bottom) - panelHeight));
+    ResizeClient(client.right, client.bottom - panelHeight);
   }
   for (Control control : {Control::Label12, Control::Memo}) ApplyControl(control);
   Trace("message-panel", shown ? "shown" : "hidden");

@@ -64,9 +64,20 @@ class MainWindow final : public FormView {
   HFONT FontFor(const FontStyle& style);
   void SetTabOrder();
   void LayOut();
+  // The width the control's text needs now (0 when it is hidden); notes it
+  // and moves the controls when that changes where they sit.
+  int MeasureText(Control control) const;
+  void NoteTextWidth(Control control);
+  // One trace line: the face the control's font asks for, and the one it gets.
+  void TraceFont(Control control) const;
   void Paint(HDC dc);
   HBRUSH Brush(Colour colour);
   LRESULT ControlColour(HDC dc, HWND child);
+  // The frame around the client area, measured.
+  Size FrameSize() const;
+  // Resizes the window as far as the work area allows; its bottom stays on
+  // the screen.
+  void ResizeOuter(int width, int height);
   void ResizeClient(int width, int height);
 
   // ---- showing the form's state and input (MainWindow.cpp)
@@ -76,6 +87,8 @@ class MainWindow final : public FormView {
   void Command(int id, int notification, HWND child);
   void ShowPopupMenu(LPARAM at);
   void RestoreFocus();
+  // Before `control`, which has the focus, is disabled or hidden.
+  void MoveFocusOff(Control control);
   bool FilterKey(const MSG& message);
   void RunGuarded(const std::function<void()>& handler);
   HWND ControlWindow(Control control) const { return controls_[static_cast<std::size_t>(control)]; }
@@ -86,6 +99,7 @@ class MainWindow final : public FormView {
   std::array<HWND, static_cast<std::size_t>(Control::Count)> controls_{};
   std::map<std::uint32_t, HBRUSH> brushes_;
   std::vector<HFONT> fonts_;
+  std::array<int, static_cast<std::size_t>(Control::Count)> textWidths_{};  // what each text needs
   Language fontLanguage_ = Language::None;
   int memoFontPoints_ = 0;
   bool applying_ = false;  // changes made in code, not by the user

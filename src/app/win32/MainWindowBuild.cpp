@@ -7,6 +7,8 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <algorithm>
+
 #include "app/win32/MainWindow.h"
 #include "app/win32/WideText.h"
 
@@ -63,7 +65,7 @@ const wchar_t* FaceName(FontFamily family, bool chinese) {
     case FontFamily::Ming:
       return L"\x7D30\x660E\x9AD4";  // 細明體, PMingLiU's own name
     case FontFamily::Courier:
-      return L"Courier New";
+      return L"Courier";
   }
   return L"MS Sans Serif";
 }
@@ -129,6 +131,51 @@ void MainWindow::ApplyFonts() {
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(look.font)), TRUE);
   }
   for (HFONT font : old) DeleteObject(font);
+  for (const ControlLayout& look : WindowLayout()) NoteTextWidth(look.control);
+  TraceFont(Control::Memo);
+}
+
+void MainWindow::TraceFont(Control control) const {
+  HWND child = ControlWindow(control);
+  LOGFONTW asked{};
+  GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)), sizeof asked, &asked);
+  HDC dc = GetDC(child);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+  wchar_t got[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, got);
+  SelectObject(dc, previous);
+  ReleaseDC(child, dc);
+  Trace("font", std::string(ControlName(control)) + " asks " + Narrow(asked.lfFaceName) + ", gets " + Narrow(got));
+}
+
+int MainWindow::MeasureText(Control control) const {
+  HWND child = ControlWindow(control);
+  if (child == nullptr || (GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) == 0) return 0;
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(child)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(child, text.data(), static_cast<int>(text.size()))));
+  const bool checkBox = LayoutOf(control).kind == ControlKind::CheckBox;
+  HDC dc = GetDC(child);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+  RECT extent{0, 0, 0, 0};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent,
+            DT_CALCRECT | DT_SINGLELINE | (checkBox ? 0U : static_cast<UINT>(DT_NOPREFIX)));
+  SelectObject(dc, previous);
+  ReleaseDC(child, dc);
+  // A check box's text follows its box and a gap.
+  const int box = checkBox ? GetSystemMetrics(SM_CXMENUCHECK) + 3 * GetSystemMetrics(SM_CXEDGE) : 0;
+  return text.empty() ? 0 : extent.right + box + 1;
+}
+
+void MainWindow::NoteTextWidth(Control control) {
+  const ControlLayout& look = LayoutOf(control);
+  if (!GrowsToItsText(look)) return;
+  const int needed = MeasureText(control);
+  int& known = textWidths_[Index(control)];
+  if (needed == known) return;
+  const bool moves = std::max(needed, look.place.width) != std::max(known, look.place.width);
+  known = needed;
+  Trace("text-width", std::string(ControlName(control)) + " " + std::to_string(needed));
+  if (moves) LayOut();
 }
 
 void MainWindow::LayOut() {
@@ -137,6 +184,7 @@ void MainWindow::LayOut() {
   const int width = client.right;
   const int height = client.bottom;
   const int statusTop = StatusPanelRect(width, height).top;
+  const Placements placed = PlacePanelControls(width, [this](Control control) { return textWidths_[Index(control)]; });
   HDWP positions = BeginDeferWindowPos(static_cast<int>(Control::Count));
   auto place = [&](Control control, const Rect& at) {
     int boxHeight = at.height;
@@ -147,7 +195,7 @@ void MainWindow::LayOut() {
                                SWP_NOZORDER | SWP_NOACTIVATE);
   };
   for (const ControlLayout& look : WindowLayout()) {
-    Rect at = PlaceInPanel(look, width);
+    Rect at = placed[Index(look.control)];
     if (look.panel == Panel::Status) at.top += statusTop;
     if (look.panel == Panel::Command || look.panel == Panel::Status) place(look.control, at);
   }
@@ -198,17 +246,29 @@ LRESULT MainWindow::ControlColour(HDC dc, HWND child) {
   return reinterpret_cast<LRESULT>(Brush(background));
 }
 
-void MainWindow::ResizeClient(int width, int height) {
+Size MainWindow::FrameSize() const {
+  RECT outer;
+  RECT client;
+  GetWindowRect(window_, &outer);
+  GetClientRect(window_, &client);
+  return {(outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom};
+}
+
+void MainWindow::ResizeOuter(int width, int height) {
   RECT work;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT frame{0, 0, 0, 0};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE, 0);
-  const int frameWidth = frame.right - frame.left;
-  const int frameHeight = frame.bottom - frame.top;
   const Size fitted =
-      FitOnScreen({width, height}, {work.right - work.left - frameWidth, work.bottom - work.top - frameHeight});
-  SetWindowPos(window_, nullptr, 0, 0, fitted.width + frameWidth, fitted.height + frameHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      FitOnScreen({width, height}, {work.right - work.left, work.bottom - work.top}, MinimumOuterSize(FrameSize()));
+  RECT now;
+  GetWindowRect(window_, &now);
+  // A window that grows keeps its top, unless its bottom would leave the screen.
+  const int top = std::max(work.top, std::min(now.top, work.bottom - fitted.height));
+  SetWindowPos(window_, nullptr, now.left, top, fitted.width, fitted.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::ResizeClient(int width, int height) {
+  const Size frame = FrameSize();
+  ResizeOuter(width + frame.width, height + frame.height);
 }
 
 }  // namespace mx
