@@ -138,6 +138,62 @@ TEST(CommandLine, EachCommandTakesItsArguments) {
   }
 }
 
+TEST(CommandLine, NumbersAreDecimalAndValuesAreTakenAsTheyStand) {
+  const ParsedCommandLine parsed = ParseCommandLine(
+      {"--wait", "010", "--read-gap=0020", "--port", "[a,b]", "--retries", "07", "station", "[fw].hex"});
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+  EXPECT_EQ(parsed.options.waitSeconds, 10);  // not octal
+  EXPECT_EQ(parsed.options.readGapMs, 20u);
+  EXPECT_EQ(parsed.options.ports, (std::vector<std::string>{"[a,b]"}));  // one name, not a list
+  EXPECT_EQ(parsed.options.retries, 7);
+  EXPECT_EQ(parsed.options.file, "[fw].hex");
+  EXPECT_EQ(ParseCommandLine({"--wait", "5", "--wait", "7", "connect"}).options.waitSeconds, 7);  // the last wins
+  for (const bool jsonFirst : {true, false}) {
+    const ParsedCommandLine ports = ParseCommandLine(jsonFirst ? std::vector<std::string>{"--json", "ports"}
+                                                               : std::vector<std::string>{"ports", "--json"});
+    ASSERT_EQ(ports.action, Action::Run) << ports.error;
+    EXPECT_EQ(ports.options.command, Command::Ports);
+    EXPECT_TRUE(ports.options.json);
+  }
+}
+
+TEST(CommandLine, UsageErrorsNameTheFaultInOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--wait", "0x10", "connect"}, "--wait wants a whole number from 1 to 3600, not \"0x10\""},
+      {{"--port=", "connect"}, "--port wants a port name"},  // empty, not the next argument
+      {{"--log=", "station", "fw.hex"}, "--log wants a file name"},
+      {{"--quiet=yes", "connect"}, "--quiet takes no value"},
+      {{"connect", "-p"}, "--port wants a value"},
+      {{"-x", "connect"}, "unknown option -x"},
+      {{"--speed=9600", "connect"}, "unknown option --speed"},
+      {{"update", "fw.hex", "--", "extra"}, "unexpected argument \"extra\""},
+      {{"connect", "a", "b"}, "unexpected argument \"a\""},
+  };
+  for (const auto& c : cases) {
+    const ParsedCommandLine parsed = ParseCommandLine(c.args);
+    EXPECT_EQ(parsed.action, Action::UsageError) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(parsed.error, c.error) << ::testing::PrintToString(c.args);
+  }
+  EXPECT_EQ(ParseCommandLine({"--wait", "0", "--help"}).action, Action::ShowHelp);
+}
+
+TEST(CommandLine, TheSynopsisNamesEveryOptionTheHelpDescribes) {
+  const std::string usage = UsageText();
+  const std::string help = HelpText();
+  for (const char* option : {"[-p|--port NAME]...", "[--all-ports]", "[--wait SECONDS]", "[--lang ENG|CH]",
+                             "[-q|--quiet]", "[-l|--long]", "[--json]", "[--read-gap MS]", "[--max-wait SECONDS]",
+                             "station FILE [-p|--port NAME]... [--retries N] [--log FILE]", "check FILE"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option << "\n" << usage;
+  }
+  for (const char* line : {"  --port, -p NAME    the port", "  --long, -l         ports:",
+                           "  station FILE    a production", "  --version, -V      the program's version"}) {
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  }
+}
+
 // ---- progress ------------------------------------------------------------------
 
 TEST(ProgressLine, ShowsPercentBytesRateAndTimeLeft) {

@@ -75,6 +75,11 @@ TEST(SimCommandLine, ParsesEveryOption) {
        }},
       {{}, [](const CommandLine& l) { EXPECT_EQ(l.options.major, 1); }},
       {{"-h"}, [](const CommandLine& l) { EXPECT_TRUE(l.help); }},
+      {{"--baud", "010", "--refuse-erase", "1", "--refuse-erase", "3"},  // decimal; the last wins
+       [](const CommandLine& l) {
+         EXPECT_EQ(l.options.baud, 10u);
+         EXPECT_EQ(l.options.refuseErase, 3);
+       }},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -101,6 +106,9 @@ TEST(SimCommandLine, RejectsBadArguments) {
       {{"--noise", "00 7D"}, "7D"},
       {{"--silent=yes"}, "takes no value"},
       {{"--power-on-bad-checksum"}, "--power-on-after"},
+      {{"--name=", "--log"}, "--name: empty value"},  // empty, not the next argument
+      {{"--baud", "0x10"}, "--baud"},
+      {{"serve"}, "unexpected argument 'serve'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);

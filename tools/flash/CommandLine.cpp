@@ -1,9 +1,10 @@
 #include "CommandLine.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
 #include <functional>
-#include <map>
+#include <sstream>
 #include <string_view>
 
 namespace mx::flash {
@@ -13,25 +14,73 @@ namespace {
 constexpr int kMaxWaitSeconds = 3600;
 constexpr std::uint32_t kMaxReadGapMs = 60000;
 constexpr long kMaxRetries = 100;
+constexpr long kMaxDeviceWaitSeconds = 24L * 3600;
 constexpr int kDefaultStationRetries = 2;
+constexpr std::size_t kHelpColumn = 21;
+constexpr std::size_t kCommandColumn = 18;
+constexpr std::size_t kUsageWidth = 100;
 
-// Short forms of the common options.
-const std::map<std::string_view, std::string_view>& ShortOptions() {
-  static const std::map<std::string_view, std::string_view> names{
-      {"-p", "--port"}, {"-q", "--quiet"}, {"-h", "--help"}, {"-V", "--version"}};
-  return names;
-}
+struct CommandEntry {
+  std::string_view name;
+  Command command;
+  std::string_view help;
+};
 
-const std::map<std::string_view, Command>& CommandNames() {
-  static const std::map<std::string_view, Command> names{
-      {"ports", Command::Ports},     {"connect", Command::Connect}, {"update", Command::Update},
-      {"restore", Command::Restore}, {"erase", Command::Erase},     {"wizard", Command::Wizard},
-      {"check", Command::Check},     {"station", Command::Station},
+const std::vector<CommandEntry>& Commands() {
+  static const std::vector<CommandEntry> commands{
+      {"ports", Command::Ports,
+       "list the serial ports, one a line; the last one is the\n"
+       "automatic choice: built-in ports first, then USB and ACM\n"
+       "adapters as they were plugged in (the newest last), then\n"
+       "simulated ones"},
+      {"connect", Command::Connect,
+       "greet the bootloader; print its version and the\n"
+       "OldVersion and RestorePoint lines; then disconnect"},
+      {"update", Command::Update,
+       "connect, then write FILE into the device (erase, blocks,\n"
+       "end) as the Update button does"},
+      {"restore", Command::Restore,
+       "connect, then write FILE in restore mode, as the Restore\n"
+       "button does"},
+      {"erase", Command::Erase,
+       "connect, then erase the device only (the command itself\n"
+       "is the confirmation)"},
+      {"wizard", Command::Wizard,
+       "the Update Wizard: open the port, wait until the device is\n"
+       "switched on (or restarted), then connect and update"},
+      {"check", Command::Check,
+       "no device: read and check FILE as update would, and print\n"
+       "the refusal or a summary (data records, data bytes, first\n"
+       "and last address, write blocks)"},
+      {"station", Command::Station,
+       "a production station, until Ctrl-C: flash every board\n"
+       "that comes, each on its own and at once with the others:\n"
+       "on every port that appears (an adapter plugged in, a\n"
+       "simulator started), and on every --port each board that\n"
+       "powers on (as the wizard catches it)"},
   };
-  return names;
+  return commands;
 }
 
-// A whole number in [low, high] written with decimal digits only.
+const CommandEntry* FindCommand(std::string_view name) {
+  const auto& commands = Commands();
+  const auto found = std::find_if(commands.begin(), commands.end(), [&](const auto& c) { return c.name == name; });
+  return found == commands.end() ? nullptr : &*found;
+}
+
+std::string CommandWithFile(const CommandEntry& entry) {
+  return std::string(entry.name) + (CommandTakesFile(entry.command) ? " FILE" : "");
+}
+
+// Options only station takes; its usage line names them apart.
+constexpr std::string_view kStationOnly[] = {"--retries", "--log"};
+
+bool IsStationOnly(const CLI::Option& option) {
+  return std::find(std::begin(kStationOnly), std::end(kStationOnly), option.get_name()) != std::end(kStationOnly);
+}
+
+// A whole number in [low, high] written with decimal digits only: "010" is
+// ten, and "0x10" is refused, never read as octal or hex.
 std::optional<long> WholeNumber(std::string_view text, long low, long high) {
   long value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -48,232 +97,79 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-// Applies one option's value; returns an error text, empty when accepted.
-using ValueSetter = std::function<std::string(Options&, const std::string&)>;
+// Checks one value and stores it; returns a complaint, empty when accepted.
+using ValueSetter = std::function<std::string(const std::string&)>;
 
-std::string SetWholeNumber(const std::string& name, const std::string& value, long low, long high, long& out) {
-  const auto number = WholeNumber(value, low, high);
-  if (!number) {
-    return name + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
-           value + "\"";
-  }
-  out = *number;
-  return {};
-}
-
-const std::map<std::string_view, ValueSetter>& ValueOptions() {
-  static const std::map<std::string_view, ValueSetter> options{
-      {"--port",
-       [](Options& o, const std::string& v) -> std::string {
-         if (v.empty()) return "--port wants a port name";
-         o.ports.push_back(v);
-         return {};
-       }},
-      {"--wait",
-       [](Options& o, const std::string& v) {
-         long n = 0;
-         std::string error = SetWholeNumber("--wait", v, 1, kMaxWaitSeconds, n);
-         if (error.empty()) o.waitSeconds = static_cast<int>(n);
-         return error;
-       }},
-      {"--lang",
-       [](Options& o, const std::string& v) -> std::string {
-         const std::string upper = UpperCase(v);
-         if (upper != "ENG" && upper != "CH") return "--lang wants ENG or CH, not \"" + v + "\"";
-         o.language = upper;
-         return {};
-       }},
-      {"--read-gap",
-       [](Options& o, const std::string& v) {
-         long n = 0;
-         std::string error = SetWholeNumber("--read-gap", v, 1, kMaxReadGapMs, n);
-         if (error.empty()) o.readGapMs = static_cast<std::uint32_t>(n);
-         return error;
-       }},
-      {"--retries",
-       [](Options& o, const std::string& v) {
-         long n = 0;
-         std::string error = SetWholeNumber("--retries", v, 0, kMaxRetries, n);
-         if (error.empty()) o.retries = static_cast<int>(n);
-         return error;
-       }},
-      {"--log",
-       [](Options& o, const std::string& v) -> std::string {
-         if (v.empty()) return "--log wants a file name";
-         o.logFile = v;
-         return {};
-       }},
-      {"--max-wait",
-       [](Options& o, const std::string& v) {
-         long n = 0;
-         std::string error = SetWholeNumber("--max-wait", v, 1, 24L * 3600, n);
-         if (error.empty()) o.maxWaitSeconds = static_cast<int>(n);
-         return error;
-       }},
+template <typename Number>
+ValueSetter WholeNumberInto(std::string name, long low, long high, Number& target) {
+  return [name, low, high, &target](const std::string& value) -> std::string {
+    const auto number = WholeNumber(value, low, high);
+    if (!number) {
+      return name + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+             value + "\"";
+    }
+    target = static_cast<Number>(*number);
+    return {};
   };
-  return options;
 }
 
-ParsedCommandLine Usage(std::string error) {
-  ParsedCommandLine parsed;
-  parsed.action = ParsedCommandLine::Action::UsageError;
-  parsed.error = std::move(error);
-  return parsed;
-}
-
-}  // namespace
-
-bool CommandTakesFile(Command command) {
-  return command == Command::Update || command == Command::Restore || command == Command::Wizard ||
-         command == Command::Check || command == Command::Station;
-}
-
-bool CommandUsesDevice(Command command) { return command != Command::Ports && command != Command::Check; }
-
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
-  ParsedCommandLine parsed;
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
-
-  bool stationOnlyGiven = false;
-  bool retriesGiven = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const auto shortForm = optionsEnded ? ShortOptions().end() : ShortOptions().find(arguments[i]);
-    const std::string argument = shortForm == ShortOptions().end() ? arguments[i] : std::string(shortForm->second);
-    if (optionsEnded || argument.size() < 2 || argument.front() != '-') {
-      positional.push_back(argument);
-      continue;
+// Every value arrives as text and goes through `set`, in the order given, so
+// that the last of a repeated option wins and CLI11's own number reading
+// (which takes "010" as octal) never runs.
+CLI::Option* AddValueOption(CLI::App& app, const std::string& names, const std::string& valueName, ValueSetter set,
+                            const std::string& help) {
+  auto apply = [set = std::move(set)](const std::vector<std::string>& values) {
+    for (const std::string& value : values) {
+      if (std::string complaint = set(value); !complaint.empty()) throw CLI::ValidationError(complaint);
     }
-    if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--help") {
-      parsed.action = ParsedCommandLine::Action::ShowHelp;
-      return parsed;
-    } else if (argument == "--version") {
-      parsed.action = ParsedCommandLine::Action::ShowVersion;
-      return parsed;
-    } else if (argument == "--quiet") {
-      parsed.options.quiet = true;
-    } else if (argument == "--all-ports") {
-      parsed.options.allPorts = true;
-    } else if (argument == "--json") {
-      parsed.options.json = true;
-    } else if (argument == "--long" || argument == "-l") {
-      parsed.options.longListing = true;
-    } else {
-      const std::size_t equals = argument.find('=');
-      const std::string name = argument.substr(0, equals);
-      const auto option = ValueOptions().find(name);
-      if (option == ValueOptions().end()) return Usage("unknown option " + name);
-      stationOnlyGiven = stationOnlyGiven || name == "--retries" || name == "--log";
-      retriesGiven = retriesGiven || name == "--retries";
-      std::string value;
-      if (equals != std::string::npos) {
-        value = argument.substr(equals + 1);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i];
-      } else {
-        return Usage(name + " wants a value");
-      }
-      if (std::string error = option->second(parsed.options, value); !error.empty()) return Usage(error);
-    }
+  };
+  return app.add_option_function<std::vector<std::string>>(names, std::move(apply), help)
+      ->allow_extra_args(false)  // one value per occurrence, taken as it stands: no "[a,b]" lists
+      ->option_text(valueName);
+}
+
+CLI::Option* AddFlag(CLI::App& app, const std::string& names, bool& target, const std::string& help) {
+  return app.add_flag(names, target, help)->disable_flag_override();
+}
+
+// --help and --version end the parse where they stand, before any value is checked.
+struct HelpAsked {};
+struct VersionAsked {};
+
+// Long names first, as the README writes them: "--port, -p NAME".
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(kHelpColumn); }
+
+  std::string make_option_name(const CLI::Option* option, bool positional) const override {
+    if (positional) return CLI::Formatter::make_option_name(option, positional);
+    std::string names;
+    for (const std::string& name : option->get_lnames()) names += (names.empty() ? "--" : ", --") + name;
+    for (const std::string& name : option->get_snames()) names += (names.empty() ? "-" : ", -") + name;
+    return names;
   }
 
-  if (positional.empty()) return Usage("no command given");
-  const auto command = CommandNames().find(positional.front());
-  if (command == CommandNames().end()) return Usage("unknown command \"" + positional.front() + "\"");
-  parsed.options.command = command->second;
-
-  const std::size_t wanted = CommandTakesFile(parsed.options.command) ? 2 : 1;
-  if (positional.size() < wanted) return Usage(positional.front() + " wants a firmware FILE");
-  if (positional.size() > wanted) return Usage("unexpected argument \"" + positional[wanted] + "\"");
-  if (wanted == 2) {
-    if (positional[1].empty()) return Usage(positional.front() + " wants a firmware FILE");
-    parsed.options.file = positional[1];
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    return "\nusage: " + app->get_name() + " [OPTIONS] COMMAND [FILE]\n";
   }
-  if (parsed.options.allPorts && !parsed.options.ports.empty())
-    return Usage("--all-ports and --port exclude each other");
-  const bool station = parsed.options.command == Command::Station;
-  if (stationOnlyGiven && !station) return Usage("--retries and --log belong to station");
-  if (station && parsed.options.allPorts) return Usage("station watches for ports itself; give fixed ones with --port");
-  if (station && !retriesGiven) parsed.options.retries = kDefaultStationRetries;
-  if (parsed.options.longListing && parsed.options.command != Command::Ports) return Usage("--long goes with ports");
-  if (parsed.options.ports.size() == 1) parsed.options.port = parsed.options.ports.front();
-  parsed.action = ParsedCommandLine::Action::Run;
-  return parsed;
-}
 
-std::string UsageText() {
-  return "usage: mx7410-flash [-p|--port NAME]... [--all-ports] [--wait SECONDS] [--lang ENG|CH] [-q|--quiet] "
-         "[-l|--long]\n"
-         "                    [--json] [--read-gap MS] [--max-wait SECONDS] COMMAND [FILE]\n"
-         "       mx7410-flash station FILE [--port NAME]... [--retries N] [--log FILE]\n"
-         "commands: ports, connect, update FILE, restore FILE, erase, wizard FILE, check FILE, station FILE\n"
-         "Try 'mx7410-flash --help' for more.\n";
-}
+  // The commands stand where CLI11 would list positionals.
+  std::string make_positionals(const CLI::App*) const override {
+    std::ostringstream out;
+    out << "\nCommands:\n";
+    for (const CommandEntry& entry : Commands()) {
+      CLI::detail::format_help(out, CommandWithFile(entry), std::string(entry.help), kCommandColumn);
+    }
+    return out.str();
+  }
+};
 
-std::string HelpText() {
-  return R"(mx7410-flash: flashes Intel HEX firmware into an Mx7410 through its serial
-bootloader, for scripts and production lines. It does what the updater window
-does, with the same bytes on the wire, texts and time-outs.
+constexpr const char* kDescription =
+    "mx7410-flash: flashes Intel HEX firmware into an Mx7410 through its serial\n"
+    "bootloader, for scripts and production lines. It does what the updater window\n"
+    "does, with the same bytes on the wire, texts and time-outs.";
 
-usage: mx7410-flash [OPTIONS] COMMAND [FILE]
-
-Commands:
-  ports           list the serial ports, one a line; the last one is the
-                  automatic choice: built-in ports first, then USB and ACM
-                  adapters as they were plugged in (the newest last), then
-                  simulated ones
-  connect         greet the bootloader; print its version and the
-                  OldVersion and RestorePoint lines; then disconnect
-  update FILE     connect, then write FILE into the device (erase, blocks,
-                  end) as the Update button does
-  restore FILE    connect, then write FILE in restore mode, as the Restore
-                  button does
-  erase           connect, then erase the device only (the command itself
-                  is the confirmation)
-  wizard FILE     the Update Wizard: open the port, wait until the device is
-                  switched on (or restarted), then connect and update
-  check FILE      no device: read and check FILE as update would, and print
-                  the refusal or a summary (data records, data bytes, first
-                  and last address, write blocks)
-  station FILE    a production station, until Ctrl-C: flash every board
-                  that comes, each on its own and at once with the others:
-                  on every port that appears (an adapter plugged in, a
-                  simulator started), and on every --port each board that
-                  powers on (as the wizard catches it)
-
-Options:
-  --long, -l         ports: one line per port with tab-separated fields:
-                     name, device path, kind (built-in, USB, ACM, simulator),
-                     USB vendor:product, serial number, /dev/serial/by-id and
-                     by-path links, description; "-" where unknown
-  --port, -p NAME    the port: a name as 'ports' lists it or as the window's
-                     port box takes it (ttyUSB0, sim0), or a device path. Without
-                     it the last listed port is taken at every connect. Give
-                     it several times to run the command on every port at
-                     once, each port as if it were alone.
-  --all-ports        run the command on every port that 'ports' lists, at once
-  --wait SECONDS     reply time-out in whole seconds (1 to 3600, default 3;
-                     an erase raises it to at least 5, as the window does)
-  --lang ENG|CH      language of the texts (default ENG)
-  --quiet, -q        print only message texts and the final status lines
-                     (for connect also the version lines); no progress bar
-  --read-gap MS      line silence in milliseconds that ends a received chunk
-                     (1 to 60000, default 100, as in the window)
-  --max-wait SECONDS wizard only: stop waiting for the device after this long
-                     (default: wait until interrupted)
-  --json             standard output carries JSON Lines only: a "start", a
-                     "progress" (at most every 250 ms) and an "end" object
-                     for every port, then a "summary" (see the README)
-  --retries N        station: write a board whose transfer timed out again,
-                     from the erase, up to N times (0 to 100, default 2)
-  --log FILE         station: append every board's record, one JSON object
-                     a line, to FILE, on disk before that port's next board
-  --help, -h         this text
-  --version, -V      the program's version
-
-Output:
+constexpr const char* kFooter = R"(Output:
   Standard output gets every line of the window's message memo (the
   bootloader's replies and versions), the text of every message box (for
   example "Finish Update" or "File import failure : Checksum error."), and the
@@ -315,8 +211,277 @@ A whole tray at once, with a record of what each board received:
 
 Environment:
   MX7410_PORT_DIR  where a simulated bootloader publishes its ports; they are
-                   listed after the host's serial ports
-)";
+                   listed after the host's serial ports)";
+
+// The command line's definition: every option with its help, bound to the
+// Options it fills. Parsing, the help and the usage synopsis all come from it.
+class Definition {
+ public:
+  Definition() {
+    app_.formatter(std::make_shared<HelpFormatter>());
+    app_.footer(kFooter);
+    app_.set_help_flag();
+    app_.allow_extras();  // unknown options are named in our own words below
+    // The command and its FILE; anything after them is left over, and refused.
+    app_.add_option("COMMAND", command_)->group("");
+    app_.add_option("FILE", file_)->group("");
+    DefineOptions();
+  }
+  Definition(const Definition&) = delete;
+  Definition& operator=(const Definition&) = delete;
+
+  ParsedCommandLine Parse(const std::vector<std::string>& arguments);
+  std::string Help() const { return app_.help(); }
+  std::string Usage() const;
+
+ private:
+  void DefineOptions();
+  std::vector<std::string> ArgumentsForCli11(const std::vector<std::string>& arguments) const;
+  std::string WhyMissingValue(const CLI::ArgumentMismatch& mismatch) const;
+  std::string CollectWords();
+  std::string CheckWords();
+  std::string CheckCombinations();
+  bool Given(const std::string& name) const { return app_.get_option(name)->count() > 0; }
+
+  CLI::App app_{kDescription, "mx7410-flash"};
+  Options options_;
+  std::string command_;
+  std::string file_;
+  std::vector<std::string> words_;  // the command, its FILE, then any extra
+};
+
+void Definition::DefineOptions() {
+  AddFlag(app_, "-l,--long", options_.longListing,
+          "ports: one line per port with tab-separated fields:\n"
+          "name, device path, kind (built-in, USB, ACM, simulator),\n"
+          "USB vendor:product, serial number, /dev/serial/by-id and\n"
+          "by-path links, description; \"-\" where unknown");
+  AddValueOption(
+      app_, "-p,--port", "NAME",
+      [this](const std::string& value) -> std::string {
+        if (value.empty()) return "--port wants a port name";
+        options_.ports.push_back(value);
+        return {};
+      },
+      "the port: a name as 'ports' lists it or as the window's\n"
+      "port box takes it (ttyUSB0, sim0), or a device path. Without\n"
+      "it the last listed port is taken at every connect. Give\n"
+      "it several times to run the command on every port at\n"
+      "once, each port as if it were alone.");
+  AddFlag(app_, "--all-ports", options_.allPorts, "run the command on every port that 'ports' lists, at once");
+  AddValueOption(app_, "--wait", "SECONDS", WholeNumberInto("--wait", 1, kMaxWaitSeconds, options_.waitSeconds),
+                 "reply time-out in whole seconds (1 to 3600, default 3;\n"
+                 "an erase raises it to at least 5, as the window does)");
+  AddValueOption(
+      app_, "--lang", "ENG|CH",
+      [this](const std::string& value) -> std::string {
+        const std::string upper = UpperCase(value);
+        if (upper != "ENG" && upper != "CH") return "--lang wants ENG or CH, not \"" + value + "\"";
+        options_.language = upper;
+        return {};
+      },
+      "language of the texts (default ENG)");
+  AddFlag(app_, "-q,--quiet", options_.quiet,
+          "print only message texts and the final status lines\n"
+          "(for connect also the version lines); no progress bar");
+  AddValueOption(app_, "--read-gap", "MS", WholeNumberInto("--read-gap", 1, kMaxReadGapMs, options_.readGapMs),
+                 "line silence in milliseconds that ends a received chunk\n"
+                 "(1 to 60000, default 100, as in the window)");
+  AddValueOption(app_, "--max-wait", "SECONDS",
+                 WholeNumberInto("--max-wait", 1, kMaxDeviceWaitSeconds, options_.maxWaitSeconds),
+                 "wizard only: stop waiting for the device after this long\n"
+                 "(default: wait until interrupted)");
+  AddFlag(app_, "--json", options_.json,
+          "standard output carries JSON Lines only: a \"start\", a\n"
+          "\"progress\" (at most every 250 ms) and an \"end\" object\n"
+          "for every port, then a \"summary\" (see the README)");
+  AddValueOption(app_, "--retries", "N", WholeNumberInto("--retries", 0, kMaxRetries, options_.retries),
+                 "station: write a board whose transfer timed out again,\n"
+                 "from the erase, up to N times (0 to 100, default 2)");
+  AddValueOption(
+      app_, "--log", "FILE",
+      [this](const std::string& value) -> std::string {
+        if (value.empty()) return "--log wants a file name";
+        options_.logFile = value;
+        return {};
+      },
+      "station: append every board's record, one JSON object\n"
+      "a line, to FILE, on disk before that port's next board");
+  app_.add_flag_callback(
+          "-h,--help", [] { throw HelpAsked{}; }, "this text")
+      ->trigger_on_parse();
+  app_.add_flag_callback(
+          "-V,--version", [] { throw VersionAsked{}; }, "the program's version")
+      ->trigger_on_parse();
+}
+
+ParsedCommandLine UsageError(std::string error) {
+  ParsedCommandLine parsed;
+  parsed.action = ParsedCommandLine::Action::UsageError;
+  parsed.error = std::move(error);
+  return parsed;
+}
+
+ParsedCommandLine Definition::Parse(const std::vector<std::string>& arguments) {
+  ParsedCommandLine parsed;
+  try {
+    app_.parse(ArgumentsForCli11(arguments));
+  } catch (const HelpAsked&) {
+    parsed.action = ParsedCommandLine::Action::ShowHelp;
+    return parsed;
+  } catch (const VersionAsked&) {
+    parsed.action = ParsedCommandLine::Action::ShowVersion;
+    return parsed;
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    return UsageError(WhyMissingValue(mismatch));
+  } catch (const CLI::ParseError& error) {
+    return UsageError(error.what());
+  }
+  if (std::string error = CollectWords(); !error.empty()) return UsageError(error);
+  if (std::string error = CheckWords(); !error.empty()) return UsageError(error);
+  if (std::string error = CheckCombinations(); !error.empty()) return UsageError(error);
+  parsed.action = ParsedCommandLine::Action::Run;
+  parsed.options = options_;
+  return parsed;
+}
+
+// CLI11 wants the arguments last first. It would also take the next argument
+// as the value of "--name=", so an empty value is handed over as one.
+std::vector<std::string> Definition::ArgumentsForCli11(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> given;
+  bool optionsEnded = false;
+  for (const std::string& argument : arguments) {
+    optionsEnded = optionsEnded || argument == "--";
+    const std::string name = argument.substr(0, argument.size() - 1);
+    const CLI::Option* option = !optionsEnded && argument.starts_with("--") && argument.find('=') == name.size()
+                                    ? app_.get_option_no_throw(name)
+                                    : nullptr;
+    if (option && option->get_items_expected_max() != 0) {
+      given.insert(given.end(), {name, ""});
+    } else {
+      given.push_back(argument);
+    }
+  }
+  std::reverse(given.begin(), given.end());
+  return given;
+}
+
+// CLI11 names the option first: "--port: 1 required NAME missing", or
+// "quiet was given a disallowed flag override".
+std::string Definition::WhyMissingValue(const CLI::ArgumentMismatch& mismatch) const {
+  const std::string text = mismatch.what();
+  const std::string name = text.substr(0, text.find_first_of(": "));
+  const CLI::Option* option = app_.get_option_no_throw(name.starts_with("-") ? name : "--" + name);
+  if (!option) return text;
+  return option->get_name() + (option->get_items_expected_max() == 0 ? " takes no value" : " wants a value");
+}
+
+// CLI11 leaves over unknown options, "--", and the words beyond COMMAND and
+// FILE. Before "--" a word that starts with '-' is an option; after it, none.
+std::string Definition::CollectWords() {
+  if (Given("COMMAND")) words_.push_back(command_);
+  if (Given("FILE")) words_.push_back(file_);
+  bool optionsEnded = false;
+  for (const std::string& left : app_.remaining()) {
+    if (!optionsEnded && left == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && left.size() > 1 && left.front() == '-') {
+      return "unknown option " + left.substr(0, left.find('='));
+    } else {
+      words_.push_back(left);
+    }
+  }
+  return {};
+}
+
+std::string Definition::CheckWords() {
+  if (words_.empty()) return "no command given";
+  const CommandEntry* command = FindCommand(words_.front());
+  if (!command) return "unknown command \"" + words_.front() + "\"";
+  options_.command = command->command;
+
+  const std::size_t wanted = CommandTakesFile(options_.command) ? 2 : 1;
+  if (words_.size() < wanted) return words_.front() + " wants a firmware FILE";
+  if (words_.size() > wanted) return "unexpected argument \"" + words_[wanted] + "\"";
+  if (wanted == 2) {
+    if (words_[1].empty()) return words_.front() + " wants a firmware FILE";
+    options_.file = words_[1];
+  }
+  return {};
+}
+
+std::string Definition::CheckCombinations() {
+  if (options_.allPorts && !options_.ports.empty()) return "--all-ports and --port exclude each other";
+  const bool station = options_.command == Command::Station;
+  if (!station && (Given("--retries") || Given("--log"))) return "--retries and --log belong to station";
+  if (station && options_.allPorts) return "station watches for ports itself; give fixed ones with --port";
+  if (station && !Given("--retries")) options_.retries = kDefaultStationRetries;
+  if (options_.longListing && options_.command != Command::Ports) return "--long goes with ports";
+  if (options_.ports.size() == 1) options_.port = options_.ports.front();
+  return {};
+}
+
+// "[-p|--port NAME]...": the short forms, then the long one, then the value.
+std::string OptionSynopsis(const CLI::Option& option) {
+  std::string names;
+  for (const std::string& name : option.get_snames()) names += "-" + name + "|";
+  names += option.get_name();
+  const std::string value = option.get_option_text().empty() ? "" : " " + option.get_option_text();
+  const bool repeatable = option.get_name() == "--port";
+  return "[" + names + value + "]" + (repeatable ? "..." : "");
+}
+
+// Words filled into lines of at most kUsageWidth, the later ones indented.
+std::string FilledLines(const std::string& start, const std::vector<std::string>& words) {
+  std::string text;
+  std::string line = start;
+  for (const std::string& word : words) {
+    if (line.size() + 1 + word.size() > kUsageWidth) {
+      text += line + "\n";
+      line = std::string(start.size(), ' ');
+    }
+    line += " " + word;
+  }
+  return text + line + "\n";
+}
+
+std::string Definition::Usage() const {
+  std::vector<std::string> general;
+  std::vector<std::string> station{"station", "FILE", OptionSynopsis(*app_.get_option("--port"))};
+  for (const CLI::Option* option : app_.get_options([](const CLI::Option* o) { return o->nonpositional(); })) {
+    if (option->get_name() == "--help" || option->get_name() == "--version") continue;
+    (IsStationOnly(*option) ? station : general).push_back(OptionSynopsis(*option));
+  }
+  general.insert(general.end(), {"COMMAND", "[FILE]"});
+  std::string commands = "commands:";
+  for (const CommandEntry& entry : Commands()) commands += " " + CommandWithFile(entry) + ",";
+  commands.back() = '\n';
+  return FilledLines("usage: mx7410-flash", general) + FilledLines("       mx7410-flash", station) + commands +
+         "Try 'mx7410-flash --help' for more.\n";
+}
+
+}  // namespace
+
+bool CommandTakesFile(Command command) {
+  return command == Command::Update || command == Command::Restore || command == Command::Wizard ||
+         command == Command::Check || command == Command::Station;
+}
+
+bool CommandUsesDevice(Command command) { return command != Command::Ports && command != Command::Check; }
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  Definition definition;
+  return definition.Parse(arguments);
+}
+
+std::string UsageText() {
+  const Definition definition;
+  return definition.Usage();
+}
+
+std::string HelpText() {
+  const Definition definition;
+  return definition.Help();
 }
 
 }  // namespace mx::flash

@@ -1,5 +1,6 @@
 #include "sim/SimCommandLine.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdint>
 #include <functional>
@@ -96,6 +97,16 @@ std::chrono::milliseconds Ms(long long value) { return std::chrono::milliseconds
 constexpr long long kMaxMs = 3'600'000;
 constexpr long long kMaxBlock = 1'000'000;
 constexpr long long kMaxCount = 1'000'000'000;
+constexpr std::size_t kHelpColumn = 28;
+
+constexpr const char* kDescription =
+    "A simulated Mx7410 bootloader on a pseudo-terminal. Prints the port it serves and publishes it for the\n"
+    "updater's port discovery; runs until SIGINT or SIGTERM, then removes what it published.";
+
+constexpr const char* kNotes =
+    "Write blocks are counted from 1 in the order received, starting again at every erase; a block sent again\n"
+    "at the same address keeps its number.\n"
+    "Exit status: 0; 1 when --verify finds a difference; 2 on a bad option or another error.";
 
 const std::vector<OptionEntry>& Options() {
   static const std::vector<OptionEntry> options{
@@ -192,13 +203,6 @@ const std::vector<OptionEntry>& Options() {
   return options;
 }
 
-const OptionEntry* FindOption(const std::string& name) {
-  for (const OptionEntry& entry : Options()) {
-    if (name == entry.name) return &entry;
-  }
-  return name == "-h" ? FindOption("--help") : nullptr;
-}
-
 std::string CheckCombination(const CommandLine& line) {
   if (line.options.powerOnBadChecksum && !line.options.powerOnAfter) {
     return "--power-on-bad-checksum needs --power-on-after";
@@ -206,37 +210,96 @@ std::string CheckCombination(const CommandLine& line) {
   return CheckOptions(line.options);
 }
 
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& entry : Options()) {
+    if (name == entry.name) return &entry;
+  }
+  return nullptr;
+}
+
+// CLI11 wants the arguments last first. It would take the next argument as
+// the value of "--name=", so an empty value is handed over as one.
+std::vector<std::string> ArgumentsForCli11(const std::vector<std::string>& args) {
+  std::vector<std::string> given;
+  for (const std::string& arg : args) {
+    const std::string name = arg.substr(0, arg.size() - 1);
+    const OptionEntry* entry = arg.ends_with('=') ? FindOption(name) : nullptr;
+    if (entry && entry->value) {
+      given.insert(given.end(), {name, ""});
+    } else {
+      given.push_back(arg);
+    }
+  }
+  return {given.rbegin(), given.rend()};
+}
+
+// CLI11 names the option first: "--baud: 1 required N missing", or
+// "silent was given a disallowed flag override".
+std::string WhyMissingValue(const CLI::ArgumentMismatch& mismatch) {
+  const std::string text = mismatch.what();
+  std::string name = text.substr(0, text.find_first_of(": "));
+  if (!name.starts_with("-")) name = "--" + name;
+  const OptionEntry* entry = FindOption(name);
+  if (!entry) return text;
+  return name + (entry->value ? std::string(" needs a value (") + entry->value + ")" : " takes no value");
+}
+
+// Usage first, then what the program is, the options and the notes.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(kHelpColumn); }
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode mode) const override {
+    return "Usage: " + app->get_name() + " [OPTION]...\n" + app->get_description() + "\n" + make_groups(app, mode) +
+           make_footer(app);
+  }
+};
+
+// Every option of the table, its values checked and stored into `line`.
+// Values arrive as text: CLI11's own number reading would take "010" as octal.
+void Define(CLI::App& app, CommandLine& line) {
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kNotes);
+  app.set_help_flag();
+  app.allow_extras();  // named in our own words
+  for (const OptionEntry& entry : Options()) {
+    if (!entry.value) {
+      app.add_flag_callback(
+             entry.name, [&line, &entry] { entry.set(line, ""); }, entry.help)
+          ->disable_flag_override();
+      continue;
+    }
+    auto apply = [&line, &entry](const std::vector<std::string>& values) {
+      for (const std::string& value : values) {
+        if (std::string problem = entry.set(line, value); !problem.empty()) {
+          throw CLI::ValidationError(std::string(entry.name) + ": " + problem);
+        }
+      }
+    };
+    app.add_option_function<std::vector<std::string>>(entry.name, apply, entry.help)
+        ->allow_extra_args(false)  // one value per occurrence, taken as it stands
+        ->option_text(entry.value);
+  }
+  app.add_flag_callback("-h", [&line] { line.help = true; })->group("");  // the short form, not listed
+}
+
 }  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
   CommandLine line;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> value;
-    if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-    }
-    const OptionEntry* entry = FindOption(name);
-    if (!entry) {
-      *error = "unknown option '" + args[i] + "'";
-      return std::nullopt;
-    }
-    if (entry->value && !value) {
-      if (i + 1 == args.size()) {
-        *error = name + " needs a value (" + entry->value + ")";
-        return std::nullopt;
-      }
-      value = args[++i];
-    }
-    if (!entry->value && value) {
-      *error = name + " takes no value";
-      return std::nullopt;
-    }
-    if (std::string problem = entry->set(line, value.value_or("")); !problem.empty()) {
-      *error = name + ": " + problem;
-      return std::nullopt;
-    }
+  CLI::App app{kDescription, "mx7410-sim"};
+  Define(app, line);
+  try {
+    app.parse(ArgumentsForCli11(args));
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    *error = WhyMissingValue(mismatch);
+    return std::nullopt;
+  } catch (const CLI::ParseError& problem) {
+    *error = problem.what();
+    return std::nullopt;
+  }
+  if (const auto left = app.remaining(); !left.empty()) {
+    *error = (left.front().starts_with("-") ? "unknown option '" : "unexpected argument '") + left.front() + "'";
+    return std::nullopt;
   }
   if (line.help || line.version) return line;
   if (std::string problem = CheckCombination(line); !problem.empty()) {
@@ -247,23 +310,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 }
 
 std::string HelpText() {
-  std::string text =
-      "Usage: mx7410-sim [OPTION]...\n"
-      "A simulated Mx7410 bootloader on a pseudo-terminal. Prints the port it serves and publishes it for the\n"
-      "updater's port discovery; runs until SIGINT or SIGTERM, then removes what it published.\n\n";
-  for (const OptionEntry& entry : Options()) {
-    std::string left = std::string("  ") + entry.name + (entry.value ? std::string(" ") + entry.value : "");
-    if (left.size() < 28)
-      left.resize(28, ' ');
-    else
-      left += "\n" + std::string(28, ' ');
-    text += left + entry.help + "\n";
-  }
-  text +=
-      "\nWrite blocks are counted from 1 in the order received, starting again at every erase; a block sent again\n"
-      "at the same address keeps its number.\n"
-      "Exit status: 0; 1 when --verify finds a difference; 2 on a bad option or another error.\n";
-  return text;
+  CommandLine line;
+  CLI::App app{kDescription, "mx7410-sim"};
+  Define(app, line);
+  return app.help();
 }
 
 }  // namespace mx::sim
