@@ -58,7 +58,7 @@ std::string BadChecksum(std::string line) {
   return line;
 }
 
-std::vector<std::uint8_t> Run(std::size_t count, std::uint8_t seed) { return Pattern(count, seed); }
+std::vector<std::uint8_t> Seeded(std::size_t count, std::uint8_t seed) { return Pattern(count, seed); }
 
 struct ImageCase {
   const char* name;
@@ -71,31 +71,31 @@ struct ImageCase {
 std::vector<ImageCase> Cases() {
   HexImage oddSizes;
   oddSizes.Upper(0)
-      .Data(0x0000, Run(8, 1))
-      .Data(0x0010, Run(16, 2))
-      .Data(0x0020, Run(32, 3))
-      .Data(0x0030, Run(16, 4))
+      .Data(0x0000, Seeded(8, 1))
+      .Data(0x0010, Seeded(16, 2))
+      .Data(0x0020, Seeded(32, 3))
+      .Data(0x0030, Seeded(16, 4))
       .Data(0x0040, {})
-      .Data(0x0050, Run(5, 5))
-      .Data(0x0060, Run(255, 6))
-      .Data(0x0070, Run(16, 7))
+      .Data(0x0050, Seeded(5, 5))
+      .Data(0x0060, Seeded(255, 6))
+      .Data(0x0070, Seeded(16, 7))
       .End();
   HexImage afterEnd;
   afterEnd.Bytes(0, Pattern(100))
       .End()
       .Upper(2)
-      .Data(0x0000, Run(16, 8))
+      .Data(0x0000, Seeded(16, 8))
       .Line(":0100000400")
       .Line(":00000004zzAB")
-      .Data(0x0010, Run(16, 9))
-      .Line(BadChecksum(HexRecordLine(0x00, 0x0020, Run(16, 10))))
+      .Data(0x0010, Seeded(16, 9))
+      .Line(BadChecksum(HexRecordLine(0x00, 0x0020, Seeded(16, 10))))
       .Line("garbage")
       .Line("")
       .Line(":10003000zz")
       .Line(HexRecordLine(0x02, 0, {0x10, 0x00}))
       .Line(":0400400001020304f2")
       .End()
-      .Data(0x0050, Run(16, 11));
+      .Data(0x0050, Seeded(16, 11));
   HexImage upperBeyondCount;
   upperBeyondCount.Line(":0100000400FB").Bytes(0, Pattern(40)).End();
   HexImage odd;
