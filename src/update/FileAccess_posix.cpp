@@ -61,6 +61,8 @@ FileContents ReadRegularFile(const std::string& path, std::uintmax_t maxBytes) {
 
 #ifdef MADV_HUGEPAGE
 void AdviseLargeBuffer(void* data, std::size_t size) {
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  if (size < kLargePage) return;  // no large page fits
   // Only whole pages inside the buffer: its neighbours are not ours to advise.
   const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
   const auto first = reinterpret_cast<std::uintptr_t>(data);
