@@ -1,12 +1,16 @@
-// Splits arbitrary bytes into lines, checks them as an Intel HEX file and
-// reads every line as a record. An accepted file must be fully readable by
-// the transfer up to its end record.
+// Reads arbitrary bytes as a firmware file's text, as the program does, and
+// checks what the reading promises: the lines counted, the refusal texts,
+// and for an accepted file records the transfer can send up to the end
+// record.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 
 namespace {
@@ -16,22 +20,28 @@ void Require(bool condition) {
 }
 
 // What the transfer relies on after an accepted check.
-void CheckAcceptedFile(const std::vector<std::string>& lines, const mx::HexCheck& check) {
+void CheckAcceptedFile(const mx::HexReading& reading) {
   std::int32_t dataRecords = 0;
+  std::uint64_t dataBytes = 0;
   bool endSeen = false;
-  for (const std::string& line : lines) {
-    const auto record = mx::ParseHexRecord(line);
-    Require(record.has_value());
-    Require(record->type == 0x00 || record->type == 0x01 || record->type == 0x04);
-    if (record->type == 0x00) ++dataRecords;
-    if (record->type == 0x01) {
+  for (const mx::HexRecord record : reading.records) {
+    Require(record.type == mx::kDataRecord || record.type == mx::kEndRecord || record.type == mx::kUpperAddressRecord);
+    Require(record.type == mx::kDataRecord || record.data.empty());
+    if (record.type == mx::kEndRecord) {
       endSeen = true;
       break;
     }
+    if (record.type == mx::kDataRecord) {
+      ++dataRecords;
+      dataBytes += record.data.size();
+    }
   }
   Require(endSeen);
-  Require(dataRecords == check.dataRecordCount);
-  Require(check.addressFaults.empty());
+  Require(dataRecords == reading.check.dataRecordCount);
+  Require(reading.check.addressFaults.empty());
+  const mx::FirmwareImage image(reading.records);
+  Require(image.DataRecordCount() == dataRecords);
+  Require(image.DataBytes() == dataBytes);
 }
 
 }  // namespace
@@ -41,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> lines = mx::SplitLines(text);
   for (const std::string& line : lines) Require(line.find_first_of("\r\n") == std::string::npos);
 
-  const mx::HexCheck check = mx::CheckHexLines(lines);
+  const mx::HexReading reading = mx::ReadHexText(text);
+  const mx::HexCheck& check = reading.check;
   Require(check.linesExamined <= lines.size());
   if (check.conversionError) {
     Require(check.conversionError->rfind("'$", 0) == 0);
@@ -49,11 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(check.linesExamined == lines.size());
   }
   Require(!mx::RefusalText(check.refusal).empty() || check.refusal == mx::HexRefusal::None);
-  if (check.Accepted()) CheckAcceptedFile(lines, check);
-
-  for (const std::string& line : lines) {
-    const auto record = mx::ParseHexRecord(line);
-    if (record) Require(line.size() >= 9 + 2 * record->data.size());
+  if (check.Accepted()) {
+    CheckAcceptedFile(reading);
+  } else {
+    Require(reading.records.size() == 0);
   }
+  // Every record comes from its own line, each data byte from two digits.
+  Require(reading.records.size() <= lines.size());
+  std::size_t keptBytes = 0;
+  for (const mx::HexRecord record : reading.records) keptBytes += record.data.size();
+  Require(keptBytes * 2 <= size);
   return 0;
 }

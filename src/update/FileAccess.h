@@ -5,6 +5,7 @@
 // refused at once instead of blocking or filling the memory. One
 // implementation per platform (FileAccess_posix.cpp, FileAccess_win.cpp).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,11 @@ struct FileContents {
 // Anything else (a directory, a FIFO, a device, a larger file) gives an error
 // without being read. Throws std::bad_alloc when the memory runs out.
 FileContents ReadRegularFile(const std::string& path, std::uintmax_t maxBytes);
+
+// A hint that the `size` bytes at `data`, a buffer about to be filled, are
+// best backed by large pages: a firmware file's many megabytes then cost a
+// few page faults instead of one per 4 KiB. Ignored where unsupported.
+void AdviseLargeBuffer(void* data, std::size_t size);
 
 // The reasons of refusals that the system has no words for.
 inline constexpr const char* kNotARegularFile = "Not a regular file";

@@ -3,10 +3,12 @@
 // anything is read.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "update/FileAccess.h"
@@ -43,6 +45,7 @@ FileContents ReadRegularFile(const std::string& path, std::uintmax_t maxBytes) {
 
   FileContents contents;
   contents.bytes.reserve(static_cast<std::size_t>(info.st_size));
+  AdviseLargeBuffer(contents.bytes.data(), contents.bytes.capacity());
   char block[64 * 1024];
   for (;;) {
     const ssize_t got = ::read(file.Get(), block, sizeof block);
@@ -55,5 +58,20 @@ FileContents ReadRegularFile(const std::string& path, std::uintmax_t maxBytes) {
   }
   return contents;
 }
+
+#ifdef MADV_HUGEPAGE
+void AdviseLargeBuffer(void* data, std::size_t size) {
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  if (size < kLargePage) return;  // no large page fits
+  // Only whole pages inside the buffer: its neighbours are not ours to advise.
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t start = (first + page - 1) / page * page;
+  const std::uintptr_t end = (first + size) / page * page;
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+#else
+void AdviseLargeBuffer(void*, std::size_t) {}
+#endif
 
 }  // namespace mx

@@ -66,4 +66,7 @@ FileContents ReadRegularFile(const std::string& path, std::uintmax_t maxBytes) {
   return contents;
 }
 
+// Large pages need a privilege that users seldom hold: no hint is given.
+void AdviseLargeBuffer(void*, std::size_t) {}
+
 }  // namespace mx

@@ -1,38 +1,54 @@
 #include "update/FirmwareImage.h"
 
 #include <new>
-#include <optional>
 
+#include "update/FileAccess.h"
 #include "update/HexFile.h"
 
 namespace mx {
 
-FirmwareImage::FirmwareImage(HexLines lines, std::string fileDigest)
-    : lines_(std::move(lines)), fileDigest_(std::move(fileDigest)) {
-  for (const std::string_view line : lines_) {
-    const std::optional<HexRecord> record = ParseHexRecord(line);
-    if (!record) continue;
-    if (record->type == kEndRecord) break;
-    if (record->type != kDataRecord) continue;
+FirmwareImage::FirmwareImage(HexRecords records, std::string fileDigest)
+    : records_(std::move(records)), fileDigest_(std::move(fileDigest)) {
+  for (const HexRecord record : records_) {
+    if (record.type == kEndRecord) break;
+    if (record.type != kDataRecord) continue;
     ++dataRecordCount_;
-    dataBytes_ += record->data.size();
+    dataBytes_ += record.data.size();
   }
 }
 
 namespace {
 
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+}  // namespace
+
+FirmwareImage::FirmwareImage(const std::vector<std::string>& lines)
+    : FirmwareImage(ReadRecordsUnchecked(JoinLines(lines))) {}
+
+namespace {
+
+std::string CannotOpen(const std::string& path, const std::string& reason) {
+  return "Cannot open file \"" + path + "\". " + reason;
+}
+
 ImageReading Read(const std::string& path, const FileDigest& digest) {
   ImageReading reading;
-  ScannedHexFile scanned = ScanHexFile(path, [&](std::string_view bytes) {
-    if (digest) reading.fileDigest = digest(bytes);
-  });
-  if (!scanned.error.empty()) {
-    reading.refusal = std::move(scanned.error);
+  FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
+  if (!file.error.empty()) {
+    reading.refusal = CannotOpen(path, file.error);
     reading.refusalBeeps = true;
     return reading;
   }
+  if (digest) reading.fileDigest = digest(file.bytes);
+  HexReading hex = ReadHexText(file.bytes);
+  file = {};  // the text is done with before the image is made
   reading.fileRead = true;
-  HexCheck& check = scanned.check;
+  HexCheck& check = hex.check;
   reading.linesExamined = check.linesExamined;
   reading.addressFaults = std::move(check.addressFaults);
   if (check.conversionError) {
@@ -41,7 +57,7 @@ ImageReading Read(const std::string& path, const FileDigest& digest) {
   } else if (!check.Accepted()) {
     reading.refusal = "File import failure : " + RefusalText(check.refusal);
   } else {
-    reading.image = std::make_shared<const FirmwareImage>(std::move(scanned.lines), reading.fileDigest);
+    reading.image = std::make_shared<const FirmwareImage>(std::move(hex.records), reading.fileDigest);
   }
   return reading;
 }
@@ -53,7 +69,7 @@ ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest)
     return Read(path, digest);
   } catch (const std::bad_alloc&) {
     ImageReading reading;
-    reading.refusal = "Cannot open file \"" + path + "\". Not enough memory";
+    reading.refusal = CannotOpen(path, "Not enough memory");
     reading.refusalBeeps = true;
     return reading;
   }

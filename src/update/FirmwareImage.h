@@ -1,7 +1,7 @@
 #pragma once
 
-// A firmware file read and checked: the text lines that the transfer sends,
-// or why the file was refused, in the words the window shows.
+// A firmware file read and checked: the records that the transfer sends, or
+// why the file was refused, in the words the window shows.
 
 #include <cstdint>
 #include <functional>
@@ -19,13 +19,14 @@ using FileDigest = std::function<std::string(std::string_view bytes)>;
 
 class FirmwareImage {
  public:
-  // `lines` must have passed CheckHexLines; `fileDigest` names the bytes
+  // `records` come from an accepted reading; `fileDigest` names the bytes
   // they were read from (empty for an image made in code).
-  explicit FirmwareImage(HexLines lines, std::string fileDigest = {});
-  explicit FirmwareImage(const std::vector<std::string>& lines) : FirmwareImage(HexLines(lines)) {}
+  explicit FirmwareImage(HexRecords records, std::string fileDigest = {});
+  // The records of `lines`, unchecked: an image made in code.
+  explicit FirmwareImage(const std::vector<std::string>& lines);
 
-  // The file's lines that hold a record, in file order.
-  const HexLines& Lines() const { return lines_; }
+  // The file's data, end and extended address records, in file order.
+  const HexRecords& Records() const { return records_; }
   // Data records before the end record: the transfer's 100 % mark.
   std::int32_t DataRecordCount() const { return dataRecordCount_; }
   // Data bytes of those records.
@@ -34,7 +35,7 @@ class FirmwareImage {
   const std::string& FileDigest() const { return fileDigest_; }
 
  private:
-  HexLines lines_;
+  HexRecords records_;
   std::string fileDigest_;
   std::int32_t dataRecordCount_ = 0;
   std::uint64_t dataBytes_ = 0;
@@ -56,9 +57,10 @@ struct ImageReading {
   AddressFaults addressFaults;
 };
 
-// Reads and checks the file at `path` in one reading; `digest` (if set) names
-// its bytes as read, before they are checked. Never throws: running out of
-// memory is a refusal too.
+// Reads the file at `path` (a regular file of at most kMaxHexFileBytes) and
+// checks it in one reading; `digest` (if set) names its bytes as read,
+// before they are checked. Its memory stays at the file's size plus what the
+// image keeps. Never throws: running out of memory is a refusal too.
 ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest = {});
 
 }  // namespace mx

@@ -1,14 +1,14 @@
 #pragma once
 
-// Intel HEX firmware files: loading the text, checking every record up to the
-// end record, and reading single records for the transfer. Pure apart from
-// LoadHexText, which reads the file.
+// Intel HEX firmware files: one reading of the text that checks every record
+// up to the end record and keeps the records a transfer sends, typed and
+// compact. Pure: the file itself is read by ReadFirmwareFile.
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,63 +67,36 @@ struct HexCheck {
 };
 
 // Splits text into lines at CR, LF or CR LF; a NUL byte ends the text; a
-// final line break adds no empty line. For firmware files and memo text alike.
+// final line break adds no empty line. Firmware files are cut the same way.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// Checks a file's records line by line, as they come, up to the end record.
-class HexChecker {
- public:
-  // Examines the next line. False once a field could not be converted: the
-  // check has stopped there and later lines are not looked at.
-  bool Examine(std::string_view line);
-  // A refusal code or a conversion error has been met: the file will be
-  // refused, whatever follows.
-  bool Refused() const { return result_.refusal != HexRefusal::None || result_.conversionError.has_value(); }
-  // After the last line: the check of the whole file.
-  HexCheck Finish();
-
- private:
-  bool ExamineRecord(std::string_view line);
-  bool CheckDataRecord(std::string_view line);
-  bool CheckSum(std::string_view line, std::uint32_t byteCount);
-  // ReadHexField that records the conversion error of an unreadable field.
-  std::int32_t Read(std::string_view line, std::size_t position, std::size_t width);
-  void Refuse(HexRefusal code) { result_.refusal = code; }
-
-  HexCheck result_;
-  std::uint32_t upper_ = 0xFFFF;  // before any type-04 record
-  std::uint32_t previousUpper_ = 0;
-  std::uint32_t previousAddress_ = 0;
-  bool endSeen_ = false;
-  bool stopped_ = false;
+// One record as the transfer reads it.
+struct HexRecord {
+  std::uint8_t type = 0;
+  std::uint16_t address = 0;
+  // Type 04: the byte at characters 12 to 13, which sets the upper address
+  // whatever the byte count says (the check reads the same characters).
+  std::uint8_t upperByte = 0;
+  std::span<const std::uint8_t> data;  // data records only
 };
 
-// Checks the records of `lines` up to the end record. Any number of lines.
-HexCheck CheckHexLines(const std::vector<std::string>& lines);
-
-// The lines of a firmware file that a transfer reads, kept compactly: their
-// texts back to back in one buffer and where each ends (a file is at most
-// kMaxHexFileBytes, so 32 bits hold every offset).
-class HexLines {
+// The records a transfer walks, in file order: their data bytes back to back
+// in one buffer and 8 bytes of table per record.
+class HexRecords {
  public:
-  HexLines() = default;
-  explicit HexLines(const std::vector<std::string>& lines);
-  // Takes `buffer`, whose first ends.back() bytes are the lines' texts.
-  HexLines(std::string buffer, std::vector<std::uint32_t> ends);
-
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const;
+  std::size_t size() const { return table_.size(); }
+  HexRecord operator[](std::size_t index) const;
 
   class const_iterator {
    public:
     using iterator_category = std::forward_iterator_tag;
-    using value_type = std::string_view;
+    using value_type = HexRecord;
     using difference_type = std::ptrdiff_t;
     using pointer = void;
-    using reference = std::string_view;
+    using reference = HexRecord;
     const_iterator() = default;
-    const_iterator(const HexLines* lines, std::size_t index) : lines_(lines), index_(index) {}
-    std::string_view operator*() const { return (*lines_)[index_]; }
+    const_iterator(const HexRecords* records, std::size_t index) : records_(records), index_(index) {}
+    HexRecord operator*() const { return (*records_)[index_]; }
     const_iterator& operator++() {
       ++index_;
       return *this;
@@ -136,64 +109,48 @@ class HexLines {
     bool operator==(const const_iterator& other) const { return index_ == other.index_; }
 
    private:
-    const HexLines* lines_ = nullptr;
+    const HexRecords* records_ = nullptr;
     std::size_t index_ = 0;
   };
   const_iterator begin() const { return {this, 0}; }
-  const_iterator end() const { return {this, ends_.size()}; }
+  const_iterator end() const { return {this, table_.size()}; }
 
  private:
-  std::string text_;
-  std::vector<std::uint32_t> ends_;
+  friend class HexReader;
+
+  struct Entry {
+    std::uint32_t dataEnd;  // where its data bytes end in data_ (a file is at most 64 MiB)
+    std::uint16_t address;
+    std::uint8_t type;
+    std::uint8_t upperByte;
+  };
+  static_assert(sizeof(Entry) == 8);
+
+  std::vector<Entry> table_;
+  std::vector<std::uint8_t> data_;
 };
 
-struct HexText {
-  std::vector<std::string> lines;
-  // Empty on success; otherwise "Cannot open file \"<path>\". <reason>".
-  std::string error;
+// A firmware file's text read once.
+struct HexReading {
+  HexCheck check;
+  // The data, end and extended address records, also those after the end
+  // record, while the file is not refused: once it is, none is kept (the
+  // check goes on for the last refusal code).
+  HexRecords records;
 };
+
+// Reads the lines of `text` as SplitLines cuts them: checks every one up to
+// the end record, and keeps each record that the transfer sends. Its memory
+// stays at 8 bytes per kept record and one per data byte (and 8 per address
+// fault). Throws std::bad_alloc when the memory runs out.
+HexReading ReadHexText(std::string_view text);
+
+// The records of `text` read without a check, every line as one after the
+// end record is read: for images made in code.
+HexRecords ReadRecordsUnchecked(std::string_view text);
 
 // The largest firmware file that is read: far more than the 16 MiB that
 // 24-bit addresses describe would take as Intel HEX text.
 inline constexpr std::uintmax_t kMaxHexFileBytes = std::uintmax_t{64} << 20;
-
-// Reads the whole file at `path` as 8-bit text and splits it into lines. A
-// path that is no regular file, or a file larger than kMaxHexFileBytes, is
-// refused at once, unread. Throws std::bad_alloc when the memory runs out.
-HexText LoadHexText(const std::string& path);
-
-// A firmware file read and checked in one pass.
-struct ScannedHexFile {
-  // Empty when the file was read; otherwise "Cannot open file \"<path>\". <reason>".
-  std::string error;
-  HexCheck check;
-  // The lines that hold a record, while the file is not refused: once it is,
-  // no line is kept (the check goes on for the last refusal code).
-  HexLines lines;
-};
-
-// Reads the file at `path` as LoadHexText does, hands its bytes to
-// `onFileBytes` (if set) before anything else, and checks it as
-// CheckHexLines does, keeping the lines in the file's own buffer. Its memory
-// stays at the file's size plus 4 bytes per kept line (and 8 per address
-// fault). Throws std::bad_alloc when the memory runs out.
-ScannedHexFile ScanHexFile(const std::string& path,
-                           const std::function<void(std::string_view bytes)>& onFileBytes = {});
-
-// One record as the transfer reads it.
-struct HexRecord {
-  std::uint8_t type = 0;
-  std::uint16_t address = 0;
-  std::vector<std::uint8_t> data;
-  // Type 04: the byte at characters 12 to 13, which sets the upper address
-  // whatever the byte count says (the checker reads the same characters).
-  std::uint8_t upperByte = 0;
-};
-
-// Reads the byte count, address, type and data bytes of `line` (and the
-// upper byte of a type-04 record); nullopt for an empty line, one without ":",
-// one too short for these fields or with fields that are not hexadecimal. The
-// checksum is neither read nor tested here.
-std::optional<HexRecord> ParseHexRecord(std::string_view line);
 
 }  // namespace mx

@@ -4,7 +4,6 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "protocol/Frames.h"
@@ -14,73 +13,64 @@ namespace mx {
 
 namespace {
 
-// Gathers data bytes into write frames that each cover one run of contiguous
-// device memory. A block is sent when it holds 256 bytes, when the next
-// record does not continue it, or when flushed; the sender returns false to
-// stop the run. Records of 16 bytes from a 256-byte boundary give the same
+// Gathers data bytes into blocks that each cover one run of contiguous
+// device memory. A block is handed on when it holds 256 bytes, when the next
+// record does not continue it, or when flushed; the receiver returns false
+// to stop the run. Records of 16 bytes from a 256-byte boundary give the same
 // blocks as plain 256-byte chunking.
 class BlockBuilder {
  public:
-  using Sender = std::function<bool(std::span<const std::uint8_t> frame, bool lastBlock)>;
+  using Receiver = std::function<bool(std::uint32_t address, std::span<const std::uint8_t> bytes, bool lastBlock)>;
 
-  explicit BlockBuilder(Sender send) : send_(std::move(send)) {}
+  explicit BlockBuilder(Receiver receive) : receive_(std::move(receive)) {}
 
-  bool Add(std::uint32_t address, const std::vector<std::uint8_t>& data) {
-    if (!pending_.empty() && address != start_ + pending_.size() && !SendPending(false)) return false;
-    for (const std::uint8_t byte : data) {
+  bool Add(std::uint32_t address, std::span<const std::uint8_t> data) {
+    if (!pending_.empty() && address != start_ + pending_.size() && !HandOnPending(false)) return false;
+    while (!data.empty()) {
       if (pending_.empty()) start_ = address;
-      pending_.push_back(byte);
-      ++address;
-      if (pending_.size() == WriteFrame::kBlockSize && !SendPending(false)) return false;
+      const std::size_t take = std::min(data.size(), WriteFrame::kBlockSize - pending_.size());
+      pending_.insert(pending_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
+      address += static_cast<std::uint32_t>(take);
+      data = data.subspan(take);
+      if (pending_.size() == WriteFrame::kBlockSize && !HandOnPending(false)) return false;
     }
     return true;
   }
 
-  // Sends the pending block, if any, as the image's last one.
-  bool Flush() { return pending_.empty() || SendPending(true); }
+  // Hands on the pending block, if any, as the image's last one.
+  bool Flush() { return pending_.empty() || HandOnPending(true); }
 
  private:
   // A block of 255 bytes would carry the length byte FF, which says 256: it
-  // goes out as 254 bytes and then 1, each frame with its own address.
-  bool SendPending(bool lastBlock) {
+  // goes out as 254 bytes and then 1, each with its own address.
+  bool HandOnPending(bool lastBlock) {
     const std::span<const std::uint8_t> bytes(pending_);
     const std::size_t first = bytes.size() == WriteFrame::kBlockSize - 1 ? bytes.size() - 1 : bytes.size();
-    bool goOn = SendFrame(start_, bytes.first(first), lastBlock && first == bytes.size());
-    if (goOn && first < bytes.size()) goOn = SendFrame(start_ + first, bytes.subspan(first), lastBlock);
+    bool goOn = receive_(start_, bytes.first(first), lastBlock && first == bytes.size());
+    if (goOn && first < bytes.size()) goOn = receive_(start_ + first, bytes.subspan(first), lastBlock);
     pending_.clear();
     return goOn;
   }
 
-  bool SendFrame(std::uint32_t address, std::span<const std::uint8_t> bytes, bool lastBlock) {
-    frame_.Start(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
-                 static_cast<std::uint8_t>(address >> 16));
-    for (const std::uint8_t byte : bytes) frame_.Append(byte);
-    frame_.Close();
-    return send_(frame_.Bytes(), lastBlock);
-  }
-
-  Sender send_;
-  WriteFrame frame_;
+  Receiver receive_;
   std::vector<std::uint8_t> pending_;  // the block's bytes, from device address start_ on
   std::uint32_t start_ = 0;
 };
 
-// Walks the image's lines as a transfer sends them: every data record goes
-// to `onRecord`, then into `blocks`; an end record sends the last block and
-// calls `onEnd`; an extended address record sets the upper address byte.
-// False when sending a block stopped the walk.
+// Walks the image's records as a transfer sends them: every data record goes
+// to `onRecord`, then into `blocks`; an end record hands on the last block
+// and calls `onEnd`; an extended address record sets the upper address byte.
+// False when handing on a block stopped the walk.
 bool WalkImage(const FirmwareImage& image, BlockBuilder& blocks,
                const std::function<void(const HexRecord&, std::uint32_t address)>& onRecord,
                const std::function<void()>& onEnd) {
   std::uint8_t upperAddress = 0;  // A2
-  for (const std::string_view line : image.Lines()) {
-    const std::optional<HexRecord> record = ParseHexRecord(line);
-    if (!record) continue;  // empty, not a record, or unreadable (only after the end record)
-    switch (record->type) {
+  for (const HexRecord record : image.Records()) {
+    switch (record.type) {
       case kDataRecord: {
-        const std::uint32_t address = (std::uint32_t{upperAddress} << 16) | record->address;
-        onRecord(*record, address);
-        if (!blocks.Add(address, record->data)) return false;
+        const std::uint32_t address = (std::uint32_t{upperAddress} << 16) | record.address;
+        onRecord(record, address);
+        if (!blocks.Add(address, record.data)) return false;
         break;
       }
       case kEndRecord:
@@ -88,7 +78,7 @@ bool WalkImage(const FirmwareImage& image, BlockBuilder& blocks,
         onEnd();
         break;
       case kUpperAddressRecord:
-        upperAddress = record->upperByte;
+        upperAddress = record.upperByte;
         break;
       default:
         break;
@@ -111,7 +101,7 @@ class TransferRun {
  private:
   std::optional<TransferOutcome::Ending> Erase();
   bool WriteImage();
-  bool SendBlock(std::span<const std::uint8_t> frame, bool armFirst);
+  bool SendBlock(std::uint32_t address, std::span<const std::uint8_t> bytes, bool armFirst);
   TransferOutcome::Ending EndingAfterWrite() const;
 
   DeviceSession& session_;
@@ -119,6 +109,7 @@ class TransferRun {
   const TransferPlan& plan_;
   const ProgressObserver& onRecord_;
   TransferOutcome outcome_;
+  WriteFrame frame_;
 };
 
 TransferOutcome TransferRun::Run() {
@@ -150,10 +141,11 @@ std::optional<TransferOutcome::Ending> TransferRun::Erase() {
   }
 }
 
-// Walks the image's lines; false when a wait gave up.
+// Walks the image's records; false when a wait gave up.
 bool TransferRun::WriteImage() {
-  BlockBuilder blocks(
-      [this](std::span<const std::uint8_t> frame, bool lastBlock) { return SendBlock(frame, lastBlock); });
+  BlockBuilder blocks([this](std::uint32_t address, std::span<const std::uint8_t> bytes, bool lastBlock) {
+    return SendBlock(address, bytes, lastBlock);
+  });
   TransferProgress& progress = outcome_.progress;
   return WalkImage(
       image_, blocks,
@@ -168,7 +160,12 @@ bool TransferRun::WriteImage() {
 
 // Sends one block until the device takes it (the last one on a freshly
 // armed receiver); false when a wait gave up.
-bool TransferRun::SendBlock(std::span<const std::uint8_t> frame, bool armFirst) {
+bool TransferRun::SendBlock(std::uint32_t address, std::span<const std::uint8_t> bytes, bool armFirst) {
+  frame_.Start(static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+               static_cast<std::uint8_t>(address >> 16));
+  for (const std::uint8_t byte : bytes) frame_.Append(byte);
+  frame_.Close();
+  const std::span<const std::uint8_t> frame = frame_.Bytes();
   for (;;) {
     if (armFirst) session_.Arm();
     session_.Send(frame);
@@ -212,7 +209,7 @@ TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, 
 
 ImageLayout DescribeImage(const FirmwareImage& image) {
   ImageLayout layout;
-  BlockBuilder blocks([&layout](std::span<const std::uint8_t>, bool) {
+  BlockBuilder blocks([&layout](std::uint32_t, std::span<const std::uint8_t>, bool) {
     ++layout.writeFrames;
     return true;
   });

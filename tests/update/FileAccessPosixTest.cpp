@@ -12,7 +12,7 @@
 
 #include "support/TempDir.h"
 #include "update/FileAccess.h"
-#include "update/HexFile.h"
+#include "update/FirmwareImage.h"
 
 namespace mx {
 namespace {
@@ -21,7 +21,7 @@ std::string Message(const std::string& path, const std::string& reason) {
   return "Cannot open file \"" + path + "\". " + reason;
 }
 
-TEST(LoadHexTextPosix, RefusesWhatIsNoRegularFileWithoutBlocking) {
+TEST(ReadFirmwareFilePosix, RefusesWhatIsNoRegularFileWithoutBlocking) {
   test::TempDir dir;
   const std::string fifo = (dir.Path() / "named-pipe.hex").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: reading it would block for ever
@@ -40,19 +40,20 @@ TEST(LoadHexTextPosix, RefusesWhatIsNoRegularFileWithoutBlocking) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    const HexText text = LoadHexText(c.path);
-    EXPECT_EQ(text.error, Message(c.path, c.reason));
-    EXPECT_TRUE(text.lines.empty());
+    const ImageReading reading = ReadFirmwareFile(c.path);
+    EXPECT_EQ(reading.refusal, Message(c.path, c.reason));
+    EXPECT_FALSE(reading.fileRead);
   }
 }
 
-TEST(LoadHexTextPosix, ReadsAFileOfExactlyTheBound) {
+TEST(ReadFirmwareFilePosix, ReadsAFileOfExactlyTheBound) {
   test::TempDir dir;
   const std::string path = dir.Write("bound.hex", ":00000001FF\n").string();
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxHexFileBytes)), 0);  // NULs after the text end it
-  const HexText text = LoadHexText(path);
-  EXPECT_EQ(text.error, "");
-  EXPECT_EQ(text.lines, std::vector<std::string>{":00000001FF"});
+  const ImageReading reading = ReadFirmwareFile(path);
+  ASSERT_TRUE(reading.image) << reading.refusal;
+  EXPECT_EQ(reading.linesExamined, 1u);
+  EXPECT_EQ(reading.image->Records().size(), 1u);
 }
 
 }  // namespace

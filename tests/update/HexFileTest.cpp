@@ -50,6 +50,15 @@ std::string WithBadChecksum(std::string line) {
 
 const std::string kEnd = ":00000001FF";
 
+// The lines as a file's text, each with its line break.
+std::string Text(const Lines& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+HexCheck Check(const Lines& lines) { return ReadHexText(Text(lines)).check; }
+
 // ---- Checking a file ----
 
 struct CheckCase {
@@ -72,7 +81,7 @@ class HexCheckTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(HexCheckTest, Result) {
   const CheckCase& c = GetParam();
-  const HexCheck check = CheckHexLines(c.lines);
+  const HexCheck check = Check(c.lines);
   EXPECT_FALSE(check.conversionError) << *check.conversionError;
   EXPECT_EQ(check.refusal, c.refusal) << RefusalText(check.refusal);
   EXPECT_EQ(check.Accepted(), c.refusal == HexRefusal::None);
@@ -180,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HexCheckTest, LinesExaminedCountsEveryLineAfterTheEnd) {
   const Lines lines{Data(0x0000), kEnd, "", "", "not a record"};
-  EXPECT_EQ(CheckHexLines(lines).linesExamined, 5u);
+  EXPECT_EQ(Check(lines).linesExamined, 5u);
 }
 
 TEST(HexCheckTest, MoreThan65535LinesAreRead) {
@@ -193,7 +202,7 @@ TEST(HexCheckTest, MoreThan65535LinesAreRead) {
     lines.push_back(Data(static_cast<std::uint16_t>((i % 4096) * 16)));
   }
   lines.push_back(kEnd);
-  const HexCheck check = CheckHexLines(lines);
+  const HexCheck check = Check(lines);
   EXPECT_TRUE(check.Accepted()) << RefusalText(check.refusal);
   EXPECT_EQ(check.dataRecordCount, 70'000);
   EXPECT_EQ(check.linesExamined, lines.size());
@@ -215,7 +224,7 @@ class HexConversionTest : public testing::TestWithParam<ConversionCase> {};
 
 TEST_P(HexConversionTest, StopsWithText) {
   const ConversionCase& c = GetParam();
-  const HexCheck check = CheckHexLines(c.lines);
+  const HexCheck check = Check(c.lines);
   ASSERT_TRUE(check.conversionError);
   EXPECT_EQ(*check.conversionError, c.error);
   EXPECT_EQ(check.linesExamined, c.linesExamined);
@@ -267,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
 
 TEST(HexConversionTest, NoIncompleteFileAfterAStop) {
-  const HexCheck check = CheckHexLines({":0g"});
+  const HexCheck check = Check({":0g"});
   EXPECT_EQ(check.refusal, HexRefusal::None);
   EXPECT_TRUE(check.conversionError);
 }
@@ -312,9 +321,9 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"SpacesKept", "  :00000001FF  \r\n", {"  :00000001FF  "}}),
     [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
 
-// ---- Loading the file ----
+// ---- Reading the file ----
 
-class LoadHexTextTest : public testing::Test {
+class ReadFileTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ =
@@ -333,40 +342,28 @@ class LoadHexTextTest : public testing::Test {
   std::filesystem::path dir_;
 };
 
-TEST_F(LoadHexTextTest, ReadsAndSplits) {
-  const std::string path = Write("image.hex", ":020000040000FA\r\n" + Data(0) + "\r\n" + kEnd + "\r\n");
-  const HexText text = LoadHexText(path);
-  EXPECT_EQ(text.error, "");
-  EXPECT_EQ(text.lines, (Lines{":020000040000FA", Data(0), kEnd}));
-  EXPECT_TRUE(CheckHexLines(text.lines).Accepted());
+TEST_F(ReadFileTest, WhatCannotBeOpenedIsNamedWithTheSystemsReason) {
+  for (const std::string& path : {(dir_ / "missing.hex").string(), dir_.string()}) {
+    const ImageReading reading = ReadFirmwareFile(path);
+    const std::string prefix = "Cannot open file \"" + path + "\". ";
+    EXPECT_EQ(reading.refusal.rfind(prefix, 0), 0u) << reading.refusal;
+    EXPECT_GT(reading.refusal.size(), prefix.size()) << "the system's reason follows";
+    EXPECT_FALSE(reading.fileRead);
+    EXPECT_TRUE(reading.refusalBeeps);
+  }
 }
 
-TEST_F(LoadHexTextTest, EmptyFile) {
-  const HexText text = LoadHexText(Write("empty.hex", ""));
-  EXPECT_EQ(text.error, "");
-  EXPECT_TRUE(text.lines.empty());
-}
-
-TEST_F(LoadHexTextTest, MissingFileMessage) {
-  const std::string path = (dir_ / "missing.hex").string();
-  const HexText text = LoadHexText(path);
-  const std::string prefix = "Cannot open file \"" + path + "\". ";
-  EXPECT_EQ(text.error.rfind(prefix, 0), 0u) << text.error;
-  EXPECT_GT(text.error.size(), prefix.size()) << "the system's reason follows";
-  EXPECT_TRUE(text.lines.empty());
-}
-
-TEST_F(LoadHexTextTest, DirectoryCannotBeRead) {
-  const std::string path = dir_.string();
-  const HexText text = LoadHexText(path);
-  EXPECT_EQ(text.error.rfind("Cannot open file \"" + path + "\". ", 0), 0u) << text.error;
-  EXPECT_GT(text.error.size(), ("Cannot open file \"" + path + "\". ").size());
+TEST_F(ReadFileTest, AnEmptyFileIsIncomplete) {
+  const ImageReading reading = ReadFirmwareFile(Write("empty.hex", ""));
+  EXPECT_TRUE(reading.fileRead);
+  EXPECT_EQ(reading.refusal, "File import failure : Incompleted file.");
+  EXPECT_EQ(reading.linesExamined, 0u);
 }
 
 // ---- The firmware image ----
 
 // What the window shows for each kind of reading, and what an image holds.
-TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
+TEST_F(ReadFileTest, FirmwareFileReadingsSayWhatTheyFound) {
   // 16 + 4 data bytes; records after the end record are no part of the image.
   const ImageReading accepted =
       ReadFirmwareFile(Write("short.hex", Data(0) + "\n:0400100010111213A6\n" + kEnd + "\n" + Data(0x20) + "\n"));
@@ -374,7 +371,7 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_EQ(accepted.refusal, "");
   EXPECT_EQ(accepted.image->DataRecordCount(), 2);
   EXPECT_EQ(accepted.image->DataBytes(), 20u);
-  EXPECT_EQ(accepted.image->Lines().size(), 4u);
+  EXPECT_EQ(accepted.image->Records().size(), 4u);
   EXPECT_EQ(accepted.linesExamined, 4u);
   // The digest names the bytes read once, refused or not; the image carries it.
   const std::string text = Data(0) + "\n" + kEnd + "\n";
@@ -402,75 +399,82 @@ TEST_F(LoadHexTextTest, FirmwareFileReadingsSayWhatTheyFound) {
   EXPECT_EQ(unreadable.refusal.rfind("Cannot open file \"", 0), 0u);
 }
 
-// One pass keeps what the transfer reads: the record lines of an accepted
-// file, line breaks and lines without a record dropped; a refused file keeps
-// none, though the check goes on for its last refusal code.
-TEST_F(LoadHexTextTest, ScanKeepsTheRecordLinesOfAnAcceptedFileOnly) {
-  const std::string text = Data(0) + "\r\n" + kEnd + "\r\n\n:\nnot a record\n" + Data(0x10) + "\n";
-  std::string seen;
-  const ScannedHexFile accepted = ScanHexFile(Write("after.hex", text), [&](std::string_view bytes) { seen = bytes; });
-  EXPECT_EQ(seen, text) << "the bytes as read, before the check";
-  ASSERT_TRUE(accepted.check.Accepted());
-  EXPECT_EQ(accepted.check.linesExamined, 6u);
-  EXPECT_EQ(Lines(accepted.lines.begin(), accepted.lines.end()), (Lines{Data(0), kEnd, Data(0x10)}));
+// ---- The records kept for the transfer ----
 
-  const ScannedHexFile refused = ScanHexFile(Write("late.hex", "\n" + Data(0) + "\n:10001000zz\n"));
-  EXPECT_EQ(refused.lines.size(), 0u);
-  EXPECT_TRUE(refused.check.conversionError) << "the scan went on past the first refusal";
-  EXPECT_EQ(refused.check.linesExamined, 2u);
+struct KeptRecord {
+  std::uint8_t type;
+  std::uint16_t address;
+  std::uint8_t upperByte;
+  std::vector<std::uint8_t> data;
+  bool operator==(const KeptRecord&) const = default;
+};
+
+void PrintTo(const KeptRecord& r, std::ostream* os) {
+  *os << "type " << int(r.type) << " address " << r.address << " upper " << int(r.upperByte) << " with "
+      << r.data.size() << " bytes";
 }
 
-// ---- Reading single records for the transfer ----
-
-TEST(ParseHexRecordTest, DataRecord) {
-  const auto record = ParseHexRecord(":0401F000DEadBEef9C  trailing");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->type, 0x00);
-  EXPECT_EQ(record->address, 0x01F0);
-  EXPECT_EQ(record->data, (std::vector<std::uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+std::vector<KeptRecord> Kept(const HexRecords& records) {
+  std::vector<KeptRecord> kept;
+  for (const HexRecord record : records) {
+    kept.push_back({record.type, record.address, record.upperByte, {record.data.begin(), record.data.end()}});
+  }
+  return kept;
 }
 
-TEST(ParseHexRecordTest, UpperAddressRecord) {
-  const auto record = ParseHexRecord(":020000040123D6");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->type, 0x04);
-  EXPECT_EQ(record->upperByte, 0x23);
-  EXPECT_EQ(record->data, (std::vector<std::uint8_t>{0x01, 0x23}));
+std::vector<std::uint8_t> DataOf(std::uint16_t address, std::size_t count = 16) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(address + i);
+  return bytes;
 }
 
-TEST(ParseHexRecordTest, UpperByteReadWhateverTheByteCount) {
-  const auto record = ParseHexRecord(":0100000400FB");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->upperByte, 0xFB);
+// Line breaks of every kind and lines without a record are dropped; records
+// after the end record are kept as far as they read, their checksums
+// untested, since the transfer sends them.
+TEST(ReadHexTextTest, KeepsTheRecordsOfAnAcceptedFile) {
+  const std::string text = ":020000040000FA\r" + Data(0) + "\r\n:04001000DEadBEefB4  trailing\n" + kEnd +
+                           "\r\n\n:\nnot a record\n" + Data(0x10) + "\n:020000040123D6\n:0100000400FB\n" +
+                           ":00000004zzAB\n:0100000011zz\n" + Record(0x02, 0, {0x10, 0x00}) + "\n" + kEnd;
+  const HexReading reading = ReadHexText(text);
+  ASSERT_TRUE(reading.check.Accepted()) << RefusalText(reading.check.refusal);
+  EXPECT_EQ(reading.check.linesExamined, 14u);
+  EXPECT_EQ(Kept(reading.records), (std::vector<KeptRecord>{{0x04, 0, 0x00, {}},
+                                                            {0x00, 0x0000, 0, DataOf(0)},
+                                                            {0x00, 0x0010, 0, {0xDE, 0xAD, 0xBE, 0xEF}},
+                                                            {0x01, 0, 0, {}},
+                                                            {0x00, 0x0010, 0, DataOf(0x10)},
+                                                            {0x04, 0, 0x23, {}},
+                                                            {0x04, 0, 0xFB, {}},
+                                                            {0x04, 0, 0xAB, {}},
+                                                            {0x00, 0x0000, 0, {0x11}},
+                                                            {0x01, 0, 0, {}}}));
 }
 
-TEST(ParseHexRecordTest, EndRecord) {
-  const auto record = ParseHexRecord(kEnd);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->type, 0x01);
-  EXPECT_TRUE(record->data.empty());
-}
-
-TEST(ParseHexRecordTest, ChecksumNeitherReadNorTested) {
-  EXPECT_TRUE(ParseHexRecord(":0100000011"));
-  EXPECT_TRUE(ParseHexRecord(":0100000011zz"));
-  EXPECT_TRUE(ParseHexRecord(":010000001100"));
-}
-
-TEST(ParseHexRecordTest, Unreadable) {
+TEST(ReadHexTextTest, LinesAfterTheEndThatDoNotReadAreNotKept) {
   for (const char* line :
        {"", " :00000001FF", "00000001FF", ":", ":0", ":000000", ":0000000", ":0g000001FF", ":00g00001FF", ":000000g1FF",
         ":0100000", ":01000000", ":010000001", ":01000000g1", ":02000004", ":0200000401", ":020000040g01"}) {
-    EXPECT_FALSE(ParseHexRecord(line)) << '"' << line << '"';
+    const HexReading reading = ReadHexText(kEnd + "\n" + line);
+    EXPECT_TRUE(reading.check.Accepted());
+    EXPECT_EQ(reading.records.size(), 1u) << '"' << line << '"';
   }
 }
 
-// Whatever an accepted check let through, the transfer can read.
-TEST(ParseHexRecordTest, EveryLineOfAnAcceptedFileUpToTheEndParses) {
-  const Lines lines{":020000040000FA", Data(0x0000), ":10001000000102030405060708090a0b0c0d0e0f68", ":0100000400FB",
-                    kEnd};
-  ASSERT_TRUE(CheckHexLines({lines[0], lines[1], lines[2], kEnd}).Accepted());
-  for (const std::string& line : lines) EXPECT_TRUE(ParseHexRecord(line)) << line;
+// An image made in code keeps its records unchecked.
+TEST(ReadHexTextTest, AnImageFromLinesIsNotChecked) {
+  const FirmwareImage image(Lines{Upper(1), Data(0x0010), kEnd, "x"});
+  EXPECT_EQ(image.Records().size(), 3u);
+  EXPECT_EQ(image.DataRecordCount(), 1);
+  EXPECT_EQ(image.DataBytes(), 16u);
+}
+
+// A refused file keeps none, though the reading goes on for its last refusal.
+TEST(ReadHexTextTest, KeepsNoRecordOfARefusedFile) {
+  const HexReading refused = ReadHexText("\n" + Data(0) + "\n:10001000zz\n");
+  EXPECT_EQ(refused.records.size(), 0u);
+  EXPECT_TRUE(refused.check.conversionError) << "the reading went on past the first refusal";
+  EXPECT_EQ(refused.check.linesExamined, 2u);
+  EXPECT_EQ(ReadHexText(Data(0) + "\n" + Data(0x10)).records.size(), 0u) << "no end record";
 }
 
 }  // namespace

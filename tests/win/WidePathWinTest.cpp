@@ -11,7 +11,7 @@
 // winbase.h maps WriteProfileString to the win.ini function; ours is meant.
 #undef WriteProfileString
 #include "app/PrivateProfile.h"
-#include "update/HexFile.h"
+#include "update/FirmwareImage.h"
 #include "update/WidePath_win.h"
 
 namespace mx::test {
@@ -26,9 +26,9 @@ TEST(WidePathWin, FirmwareAndSettingsFilesInAChineseFolder) {
 
   const std::string firmware = folder + "\\韌體 U0102.03.hex";
   std::ofstream(WidePath(firmware), std::ios::binary) << ":0100000055AA\r\n:00000001FF\r\n";
-  const HexText text = LoadHexText(firmware);
-  EXPECT_EQ(text.error, "");
-  EXPECT_EQ(text.lines, (std::vector<std::string>{":0100000055AA", ":00000001FF"}));
+  const ImageReading reading = ReadFirmwareFile(firmware);
+  ASSERT_TRUE(reading.image) << reading.refusal;
+  EXPECT_EQ(reading.image->DataBytes(), 1u);
 
   const std::string settings = folder + "\\Comport.ini";
   ASSERT_TRUE(WriteProfileString("ComPort", "language", "CH", settings));
@@ -38,10 +38,10 @@ TEST(WidePathWin, FirmwareAndSettingsFilesInAChineseFolder) {
 
 TEST(WidePathWin, WhatIsNoFileIsRefusedUnread) {
   WinTempDir dir;
-  const HexText folder = LoadHexText(dir.Path());
-  EXPECT_EQ(folder.error.rfind("Cannot open file \"" + dir.Path() + "\". ", 0), 0u) << folder.error;
-  const HexText device = LoadHexText("NUL");
-  EXPECT_EQ(device.error, "Cannot open file \"NUL\". Not a regular file");
+  const ImageReading folder = ReadFirmwareFile(dir.Path());
+  EXPECT_EQ(folder.refusal.rfind("Cannot open file \"" + dir.Path() + "\". ", 0), 0u) << folder.refusal;
+  const ImageReading device = ReadFirmwareFile("NUL");
+  EXPECT_EQ(device.refusal, "Cannot open file \"NUL\". Not a regular file");
 }
 
 }  // namespace
