@@ -31,6 +31,13 @@ void DeviceSession::Close() {
   bootloaderAnswered_ = false;
 }
 
+void DeviceSession::CloseNow() {
+  if (!comm_.IsOpen()) return;
+  lastCloseLostFrames_ = !comm_.AllSent();
+  comm_.CloseComm();
+  bootloaderAnswered_ = false;
+}
+
 bool DeviceSession::Send(std::span<const std::uint8_t> frame) {
   return comm_.SendData(frame.data(), static_cast<std::uint16_t>(frame.size()));
 }
@@ -46,11 +53,17 @@ Reply DeviceSession::WaitForReply(std::chrono::duration<double> timeout) {
   owner_.WaitStarted();
   reply_ = Reply::None;
   const Clock::time_point deadline = DeadlineAfter(timeout);
+  // A wait on a port that was never open lasts its time, as the window's
+  // greeting of an unopened port does; a close during the wait ends it.
+  const bool openedBefore = comm_.IsOpen();
+  const auto closedMeanwhile = [&] { return openedBefore && !comm_.IsOpen(); };
   ++waitDepth_;
   loop_.ProcessPendingEvents();
-  while (reply_ == Reply::None && !lost_ && Clock::now() < deadline) loop_.WaitForEvents(deadline);
+  while (reply_ == Reply::None && !lost_ && !closedMeanwhile() && Clock::now() < deadline) {
+    loop_.WaitForEvents(deadline);
+  }
   --waitDepth_;
-  if (reply_ == Reply::None) reply_ = lost_ ? Reply::PortLost : Reply::TimedOut;
+  if (reply_ == Reply::None) reply_ = lost_ ? Reply::PortLost : closedMeanwhile() ? Reply::Closed : Reply::TimedOut;
   owner_.WaitEnded(reply_);
   return reply_;
 }

@@ -59,6 +59,8 @@ class DeviceSession {
   // nothing when closed. Only the port's own
   // notices run meanwhile: the user's input waits until the port is closed.
   void Close();
+  // Closes at once, discarding what is queued: for a run that was stopped.
+  void CloseNow();
   bool IsOpen() const { return comm_.IsOpen(); }
   // The last close had to discard frames that had not left the port.
   bool LastCloseLostFrames() const { return lastCloseLostFrames_; }
@@ -85,7 +87,7 @@ class DeviceSession {
   const ReplyReceiver& Receiver() const { return receiver_; }
 
   // Clears the reply, then handles events until a reply is recognised, the
-  // port vanishes or `timeout` passes (events already pending are handled
+  // port vanishes or is closed, or `timeout` passes (events already pending are handled
   // even with no time at all). Every received chunk clears the reply first,
   // so a later chunk can take back a reply recognised in the same round.
   Reply WaitForReply(std::chrono::duration<double> timeout);

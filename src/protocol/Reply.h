@@ -16,6 +16,7 @@ enum class Reply : std::uint8_t {
   EraseAccepted,  // the erase was done
   TimedOut,       // no reply within the time-out
   PortLost,       // the port vanished during the wait
+  Closed,         // the port was closed during the wait (a stop): no reply can come
 };
 
 // The window's status word for a reply: "OK", "NO", "VerOK", "EraseOK", and
@@ -35,12 +36,15 @@ constexpr std::string_view ReplyWord(Reply reply) {
       return "EraseOK";
     case Reply::TimedOut:
     case Reply::PortLost:
+    case Reply::Closed:
       return "QUIT";
   }
   return "";
 }
 
 // A wait that ended without an answer: the command failed.
-constexpr bool GaveUp(Reply reply) { return reply == Reply::TimedOut || reply == Reply::PortLost; }
+constexpr bool GaveUp(Reply reply) {
+  return reply == Reply::TimedOut || reply == Reply::PortLost || reply == Reply::Closed;
+}
 
 }  // namespace mx

@@ -136,6 +136,7 @@ std::optional<TransferOutcome::Ending> TransferRun::Erase() {
     if (plan_.eraseOnly) return TransferOutcome::Ending::EraseOnly;
     if (reply == Reply::TimedOut) return TransferOutcome::Ending::TimedOut;
     if (reply == Reply::PortLost) return TransferOutcome::Ending::PortLost;
+    if (reply == Reply::Closed) return TransferOutcome::Ending::Stopped;
     if (reply != Reply::Refused) return std::nullopt;
     ++outcome_.refusals;
   }
@@ -187,6 +188,8 @@ TransferOutcome::Ending TransferRun::EndingAfterWrite() const {
       return Ending::TimedOut;
     case Reply::PortLost:
       return Ending::PortLost;
+    case Reply::Closed:
+      return Ending::Stopped;
     case Reply::WriteAccepted:
       return Ending::Written;
     case Reply::EraseAccepted:
@@ -205,6 +208,11 @@ TransferOutcome RunTransfer(DeviceSession& session, const FirmwareImage& image, 
   TransferOutcome outcome = TransferRun(session, image, plan, onRecord).Run();
   outcome.imageDigest = image.FileDigest();
   return outcome;
+}
+
+int PercentDone(std::uint64_t bytes, std::uint64_t bytesTotal) {
+  if (bytesTotal == 0) return 100;
+  return static_cast<int>(std::min(bytes, bytesTotal) * 100 / bytesTotal);
 }
 
 ImageLayout DescribeImage(const FirmwareImage& image) {

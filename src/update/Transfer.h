@@ -30,6 +30,12 @@ struct TransferProgress {
   std::int32_t recordsTotal = 0;  // data records of the image: the 100 % mark
 };
 
+// Whole percent of the image's data bytes reached, rounded down; 100 for an
+// image without data. Bytes of records after the end record do not count
+// past 100. The command line's bar, table and JSON all show this one.
+int PercentDone(std::uint64_t bytes, std::uint64_t bytesTotal);
+inline int PercentDone(const TransferProgress& progress) { return PercentDone(progress.bytes, progress.bytesTotal); }
+
 // Outside test mode nothing is sent unless the bootloader has answered on
 // the session's port (DeviceSession::BootloaderAnswered): an erase on a port
 // that may hold another device, or none, would be a loss.
@@ -44,6 +50,7 @@ struct TransferOutcome {
     EraseOnly,    // eraseOnly: the erase has been answered; lastReply says how
     TimedOut,     // a wait ran out; nothing was sent after the unanswered frame
     PortLost,     // the port vanished during a wait
+    Stopped,      // the port was closed during a wait (the run was stopped)
     TestSent,     // test mode: every frame queued, none answered
     Written,      // the last block was accepted: end frame and version request queued
     NoData,       // erased, end frame queued; the image holds no data records

@@ -194,7 +194,7 @@ void PrintTo(const RefusedFileCase& c, std::ostream* os) { *os << c.message; }
 
 class CliRefusedFile : public Cli, public ::testing::WithParamInterface<RefusedFileCase> {};
 
-TEST_P(CliRefusedFile, Exits3AndSendsNothingAfterTheHandshake) {
+TEST_P(CliRefusedFile, Exits3AndTouchesNoDevice) {
   Device device;
   fs::path file = files.Path() / "firmware.hex";
   if (!GetParam().content.empty()) files.Write("firmware.hex", GetParam().content);
@@ -206,7 +206,7 @@ TEST_P(CliRefusedFile, Exits3AndSendsNothingAfterTheHandshake) {
   const ChildResult run = Flash({"--port", device.Port(), "update", file.string()});
   EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, GetParam().message)) << run.out;
-  EXPECT_EQ(device.ReceivedAfter(2), kWakeAndVersion);
+  EXPECT_TRUE(device.sim.ReceivedBytes().empty()) << "the file is read before the port opens";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -291,13 +291,20 @@ TEST_F(Cli, LostReplyEndsWithTimeOut) {
 
 // ---- Endings that must tell the truth -------------------------------------------------
 
-TEST_F(Cli, FileWithoutDataErasesSendsTheEndFrameAndSucceeds) {
+// Writing a file without data would only erase the board: refused before
+// any port opens, pointing at the erase command.
+TEST_F(Cli, FileWithoutDataIsRefusedAndTouchesNoDevice) {
   Device device;
   const std::string file = files.Write("empty.hex", ":00000001FF\r\n").string();
-  const ChildResult run = Flash({"--port", device.Port(), "--quiet", "update", file});
-  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-  EXPECT_EQ(Lines(run.out), std::vector<std::string>{"Mx7410 erased; the file holds no data."});
-  EXPECT_EQ(device.ReceivedAfter(4), Concat({kWakeAndVersion, kErase, kEndOfImage}));
+  for (const char* command : {"update", "restore", "wizard"}) {
+    const ChildResult run = Flash({"--port", device.Port(), "--quiet", command, file});
+    EXPECT_EQ(run.exitStatus, 3) << command << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "erase command")) << run.out;
+  }
+  const ChildResult check = Flash({"check", file});
+  EXPECT_EQ(check.exitStatus, 3) << check.out;
+  EXPECT_TRUE(Contains(check.out, "no data records")) << check.out;
+  EXPECT_TRUE(device.sim.ReceivedBytes().empty());
 }
 
 TEST_F(Cli, LastFramesHeldBackByTheDeviceAreNoFinishedUpdate) {

@@ -256,37 +256,6 @@ TEST(ProgressTracker, DrawsTheEdgesAndAtMostEveryTenthOfASecondBetween) {
   EXPECT_EQ(tracker.Update(at(101, 1616), start + 170ms)->bytesDone, 1600u);
 }
 
-// ---- the view's text -----------------------------------------------------------
-
-TEST(TerminalView, PrintsEachMemoLineAndMessageOnItsOwnLine) {
-  std::ostringstream out, err;
-  StreamOutput output(out, err, StreamSettings{});
-  TerminalView view(output, TerminalSettings{});
-  view.MemoAppended("OldVersion:010203\r\nRestorePoint:010200\r\n");
-  view.ShowMessage("Finish Update");
-  view.Beep();  // not a terminal: silent
-  EXPECT_EQ(out.str(), "OldVersion:010203\nRestorePoint:010200\nFinish Update\n");
-  EXPECT_EQ(err.str(), "");
-}
-
-TEST(TerminalView, QuietKeepsOnlyMessagesAndResults) {
-  std::ostringstream out, err;
-  StreamOutput output(out, err, StreamSettings{true});
-  TerminalView view(output, TerminalSettings{true, {}});
-  view.MemoAppended("Command checksum checked.\r\n");
-  view.ShowMessage("Erase fail!(QUIT)");
-  view.PrintResultLine("Time Out!");
-  EXPECT_EQ(out.str(), "Erase fail!(QUIT)\nTime Out!\n");
-}
-
-TEST(TerminalView, AnswersTheDialogsFromTheCommandLine) {
-  std::ostringstream out, err;
-  StreamOutput output(out, err, StreamSettings{});
-  TerminalView view(output, TerminalSettings{false, "/abs/fw.hex"});
-  EXPECT_TRUE(view.Confirm("Erase Data!", ConfirmButtons::YesNo));
-  EXPECT_EQ(view.ChooseFile("hex Files|*U.*.hex|All Files|*.*"), "/abs/fw.hex");
-}
-
 // What the guard's callbacks were asked to do, from the watcher's threads.
 struct InterruptLog {
   std::mutex mutex;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "actions/DeviceActions.h"
 #include "app/LanguageTexts.h"
 #include "app/form/ReceiveDisplay.h"
 
@@ -58,45 +60,38 @@ TEST(ReceiveLogLines, WithoutLanguageTextsThePrefixesAreEmpty) {
             (Lines{":85,85,4,", "", ":1.1", ":FD04", ":"}));
 }
 
-// The first frame's line as each language writes it, and where the check
-// looks for the pattern in it.
+// The connect's restart check looks at the first frame the receive log took,
+// as the device sent it.
 struct RestartCase {
   const char* name;
-  LogEntry firstFrame;
-  Language language;
-  bool restoreMode;
-  std::size_t bytesStart;
+  std::vector<std::uint8_t> received;
+  bool logged;  // "Show Message": the log takes frames
   bool restart;
 };
 
 void PrintTo(const RestartCase& c, std::ostream* os) { *os << c.name; }
 
-class RestartPattern : public testing::TestWithParam<RestartCase> {};
+class RestartRequest : public testing::TestWithParam<RestartCase> {};
 
-TEST_P(RestartPattern, FindsThePatternWhereTheLanguagePutsTheBytes) {
+TEST_P(RestartRequest, IsTheTwoFrameBurstAtTheStartOfTheLog) {
   const RestartCase& c = GetParam();
-  const std::string line = ReceiveLogLines(c.firstFrame, TextsFor(c.language), c.restoreMode).front();
-  EXPECT_EQ(AsksToBeGreetedAgain(line, c.bytesStart), c.restart) << line;
+  ReplyReceiver receiver;
+  receiver.Arm();
+  receiver.Feed(c.received, ReceiveOptions{c.logged, false});
+  EXPECT_EQ(AsksToBeGreetedAgain(receiver), c.restart);
 }
 
-const std::size_t kChineseStart = std::string("指令就緒 :").size();
-const LoggedFrame kThreeFrames{{85, 85, 1, 0, 1, 1, 253, 4, 85, 85, 1, 1, 254, 4, 85, 85, 1, 2, 0, 253, 4}};
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RestartPattern,
-    testing::Values(RestartCase{"English", kTwoFrames, Language::English, false, 17, true},
-                    RestartCase{"EnglishWithMoreFrames", kThreeFrames, Language::English, false, 17, true},
-                    RestartCase{"Chinese", kTwoFrames, Language::Chinese, false, kChineseStart, true},
-                    RestartCase{"ChineseAtTheEnglishPlace", kTwoFrames, Language::Chinese, false, 17, false},
-                    // Restore mode logs with its own prefix, so the bytes stand elsewhere.
-                    RestartCase{"RestorePrefix", kTwoFrames, Language::English, true, 17, false},
-                    RestartCase{"NoLanguageTexts", kTwoFrames, Language::None, false, 17, false},
-                    RestartCase{"OneFrameOnly", LoggedFrame{{85, 85, 1, 0, 1, 1, 253, 4}}, Language::English, false, 17,
-                                false},
-                    RestartCase{"WizardLine", WizardFrameSeen{}, Language::English, false, 17, false}),
-    [](const testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
-
-TEST(RestartPattern, NothingLoggedNeverRestarts) { EXPECT_FALSE(AsksToBeGreetedAgain("", 17)); }
+INSTANTIATE_TEST_SUITE_P(Cases, RestartRequest,
+                         testing::Values(RestartCase{"TwoFramesInOneBurst", kTwoFrames.bytes, true, true},
+                                         RestartCase{"ThreeFrames",
+                                                     {85, 85,  1, 0,  1,  1, 253, 4, 85,  85, 1,
+                                                      1,  254, 4, 85, 85, 1, 2,   0, 253, 4},
+                                                     true,
+                                                     true},
+                                         RestartCase{"NotLogged", kTwoFrames.bytes, false, false},
+                                         RestartCase{"OneFrameOnly", {85, 85, 1, 0, 1, 1, 253, 4}, true, false},
+                                         RestartCase{"NothingReceived", {}, true, false}),
+                         [](const testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace mx

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "CommandRunner.h"
 #include "JsonEvent.h"
+#include "PortRun.h"
 #include "Sha256.h"
 #include "update/FirmwareImage.h"
 #include "update/HexFile.h"
@@ -27,13 +27,14 @@ std::string Address(std::uint32_t address) {
 int CheckFile(const Options& options, std::ostream& out) {
   const std::string file = AbsoluteFile(options);
   const ImageReading reading = ReadFirmwareFile(file, Sha256Hex);
-  const int status = reading.image ? kExitSuccess : kExitFileRefused;
   ImageLayout layout;
   if (reading.image) layout = DescribeImage(*reading.image);
+  const bool hasData = reading.image && reading.image->DataRecordCount() > 0;
+  const int status = hasData ? kExitSuccess : kExitFileRefused;
 
   if (options.json) {
     nlohmann::json check = JsonEvent("check");
-    check.update({{"file", file}, {"exit", status}, {"result", reading.image ? "ok" : "file-refused"}});
+    check.update({{"file", file}, {"exit", status}, {"result", hasData ? "ok" : "file-refused"}});
     AddFileHash(check, reading.fileDigest);  // of the bytes just checked, not a second reading
     if (reading.image) {
       check["data_records"] = layout.dataRecords;
@@ -41,6 +42,7 @@ int CheckFile(const Options& options, std::ostream& out) {
       check["first_address"] = layout.firstAddress;
       check["last_address"] = layout.lastAddress;
       check["write_blocks"] = layout.writeFrames;
+      if (!hasData) check["messages"] = {kNoDataRefusal};
     } else {
       check["messages"] = {reading.refusal};
     }
@@ -56,6 +58,7 @@ int CheckFile(const Options& options, std::ostream& out) {
       << "first address: " << Address(layout.firstAddress) << '\n'
       << "last address: " << Address(layout.lastAddress) << '\n'
       << "write blocks: " << layout.writeFrames << '\n';
+  if (!hasData) out << kNoDataRefusal << '\n';
   return status;
 }
 

@@ -10,6 +10,11 @@
 
 namespace mx::flash {
 
+// Why a file without data records is refused: writing it would only erase
+// the device, which the erase command does on purpose.
+inline constexpr char kNoDataRefusal[] =
+    "The file holds no data records: nothing to write. To erase the device, use the erase command.";
+
 // Returns the exit status: 0 for an accepted file, 3 for a refused one.
 int CheckFile(const Options& options, std::ostream& out);
 

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "Gang.h"
+#include "PortTable.h"
 
 namespace mx::flash {
 
@@ -50,6 +51,8 @@ std::unique_ptr<TerminalOutput> ConsoleReport::OutputFor(std::size_t index) {
 
 void ConsoleReport::Ended(std::size_t index, const PortResult& result) {
   PortState(index, ResultWord(result.exitStatus));
+  std::lock_guard lock(mutex_);
+  rows_[index].result = result;
 }
 
 void ConsoleReport::Refresh() {
@@ -62,12 +65,33 @@ void ConsoleReport::Refresh() {
 void ConsoleReport::Finished(const std::vector<PortResult>& results, int) {
   std::lock_guard lock(mutex_);
   ClearTable();
-  for (const PortResult& result : results) {
-    std::string line = result.port + ": " + ResultWord(result.exitStatus);
-    if (!result.outcome.reason.empty() && result.exitStatus != kExitSuccess) line += ", " + result.outcome.reason;
-    out_ << line << ", " << Seconds(result.elapsed) << '\n';
+  for (const PortResult& result : results) out_ << SummaryLine(result) << '\n';
+  out_.flush();
+}
+
+// Every port gets its line: those still running say how far they got.
+void ConsoleReport::Abandoned(int exitStatus) {
+  std::lock_guard lock(mutex_);
+  ClearTable();
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].result) {
+      out_ << SummaryLine(*rows_[i].result) << '\n';
+      continue;
+    }
+    std::string line = ports_[i] + ": " + ResultWord(exitStatus) + ", interrupted while " + rows_[i].state;
+    if (rows_[i].progress) line += " (" + std::to_string(WholePercent(*rows_[i].progress)) + " %)";
+    out_ << line << '\n';
   }
   out_.flush();
+}
+
+std::string ConsoleReport::SummaryLine(const PortResult& result) {
+  std::string line = result.port + ": " + ResultWord(result.exitStatus);
+  if (!result.outcome.reason.empty() && result.exitStatus != kExitSuccess) line += ", " + result.outcome.reason;
+  if (result.outcome.interrupted && result.outcome.transfer) {
+    line += " at " + std::to_string(PercentDone(result.outcome.transfer->progress)) + " %";
+  }
+  return line + ", " + Seconds(result.elapsed);
 }
 
 void ConsoleReport::PortLine(std::size_t index, std::string_view line) {
@@ -93,29 +117,60 @@ void ConsoleReport::PortState(std::size_t index, std::string state, std::optiona
   if (progress) rows_[index].progress = progress;
 }
 
-void ConsoleReport::ClearTable() {
-  if (tableLines_ == 0) return;
-  err_ << "\r\x1b[" << tableLines_ << "A\x1b[J" << std::flush;  // up to the table's first line, clear below
-  tableLines_ = 0;
-}
+void ConsoleReport::ClearTable() { ClearPortTable(err_, tableLines_); }
 
 void ConsoleReport::DrawTable() {
-  std::size_t portWidth = 4;
-  for (const std::string& port : ports_) portWidth = std::max(portWidth, port.size());
-  const int columns = std::max(settings_.columns - 1, 20);
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    const Row& row = rows_[i];
-    char percent[8] = "";
-    if (row.progress) std::snprintf(percent, sizeof percent, "%3d%%", WholePercent(*row.progress));
-    char line[512];
-    std::snprintf(line, sizeof line, "%-*s  %-14.14s %4s  %s", static_cast<int>(portWidth), ports_[i].c_str(),
-                  row.state.c_str(), percent, row.progress ? FormatRate(*row.progress).c_str() : "");
-    std::string text = line;
-    if (static_cast<int>(text.size()) > columns) text.resize(static_cast<std::size_t>(columns));
-    err_ << text << '\n';
+  std::vector<PortTableRow> rows;
+  for (std::size_t i = 0; i < rows_.size(); ++i) rows.push_back({ports_[i], rows_[i].state, rows_[i].progress});
+  tableLines_ = DrawPortTable(err_, rows, kStateWidth, settings_.columns);
+}
+
+}  // namespace mx::flash
+
+namespace mx::flash {
+
+// The run's stream output, noting the latest position for an abandoned run.
+class SingleRunReport::Output final : public TerminalOutput {
+ public:
+  Output(SingleRunReport& report, StreamOutput stream) : report_(report), stream_(std::move(stream)) {}
+  void Line(std::string_view line) override { stream_.Line(line); }
+  void Note(std::string_view note) override { stream_.Note(note); }
+  void Progress(const ProgressSample& sample) override {
+    {
+      std::lock_guard lock(report_.mutex_);
+      report_.latest_ = sample;
+    }
+    stream_.Progress(sample);
   }
-  err_ << std::flush;
-  tableLines_ = rows_.size();
+  void Waiting(std::string_view text) override { stream_.Waiting(text); }
+  void EndTransient() override { stream_.EndTransient(); }
+  void Beep() override { stream_.Beep(); }
+  void Flush() override { stream_.Flush(); }
+
+ private:
+  SingleRunReport& report_;
+  StreamOutput stream_;
+};
+
+SingleRunReport::SingleRunReport(std::ostream& out, std::ostream& err, std::string port, StreamSettings settings)
+    : out_(out), err_(err), port_(std::move(port)), settings_(settings) {}
+
+std::unique_ptr<TerminalOutput> SingleRunReport::OutputFor(std::size_t) {
+  return std::make_unique<Output>(*this, StreamOutput(out_, err_, settings_));
+}
+
+void SingleRunReport::Ended(std::size_t, const PortResult&) {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+}
+
+void SingleRunReport::Abandoned(int exitStatus) {
+  std::lock_guard lock(mutex_);
+  if (ended_) return;
+  ended_ = true;
+  std::string line = (port_.empty() ? std::string("the run") : port_) + ": " + ResultWord(exitStatus) + ", interrupted";
+  if (latest_) line += " at " + std::to_string(WholePercent(*latest_)) + " %";
+  out_ << '\n' << line << '\n' << std::flush;
 }
 
 }  // namespace mx::flash

@@ -28,8 +28,14 @@ std::string ResultWord(int exitStatus) {
   }
 }
 
-Gang::Gang(const Options& options, std::vector<std::string> ports, GangReport& report)
-    : options_(options), ports_(std::move(ports)), report_(report), results_(ports_.size()), running_(ports_.size()) {}
+Gang::Gang(const Options& options, std::vector<std::string> ports, GangReport& report,
+           std::shared_ptr<const FirmwareImage> image)
+    : options_(options),
+      ports_(std::move(ports)),
+      report_(report),
+      image_(std::move(image)),
+      results_(ports_.size()),
+      running_(ports_.size()) {}
 
 int Gang::Run() {
   runsLeft_ = ports_.size();
@@ -60,9 +66,9 @@ void Gang::Interrupt() {
 void Gang::RunPort(std::size_t index) {
   const auto start = std::chrono::steady_clock::now();
   Options own = options_;
-  own.port = ports_[index];
+  if (!ports_[index].empty()) own.port = ports_[index];  // else the automatic choice
   std::unique_ptr<TerminalOutput> output = report_.OutputFor(index);
-  PortRun run(std::move(own), *output);
+  PortRun run(std::move(own), *output, image_);
   {
     std::lock_guard lock(mutex_);
     running_[index] = &run;

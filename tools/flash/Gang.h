@@ -1,7 +1,7 @@
 #pragma once
 
 // One command on several ports at once, from one process: a thread, an event
-// loop and the window's behaviour for every port, each doing exactly what a
+// loop and the device actions for every port, each doing exactly what a
 // run alone on that port does (the same bytes, texts and waits). One port's
 // failure never stops or slows the others.
 
@@ -15,6 +15,7 @@
 
 #include "CommandLine.h"
 #include "GangReport.h"
+#include "update/FirmwareImage.h"
 
 namespace mx::flash {
 
@@ -24,7 +25,8 @@ class Gang {
  public:
   static constexpr std::chrono::milliseconds kRefreshInterval{250};
 
-  Gang(const Options& options, std::vector<std::string> ports, GangReport& report);
+  Gang(const Options& options, std::vector<std::string> ports, GangReport& report,
+       std::shared_ptr<const FirmwareImage> image);
 
   // Runs the command on every port at once and waits for all of them.
   // Returns 0 when every port succeeded, else the exit status of the first
@@ -41,6 +43,7 @@ class Gang {
   const Options& options_;
   const std::vector<std::string> ports_;
   GangReport& report_;
+  const std::shared_ptr<const FirmwareImage> image_;
   std::vector<PortResult> results_;
 
   // The runs under way, for Interrupt; guarded by mutex_.

@@ -12,7 +12,7 @@
 
 #include "CommandLine.h"
 #include "TerminalView.h"
-#include "app/form/ActionOutcome.h"
+#include "actions/ActionOutcome.h"
 
 namespace mx::flash {
 
@@ -35,6 +35,11 @@ class GangReport {
   // About four times a second while ports run.
   virtual void Refresh() = 0;
   virtual void Finished(const std::vector<PortResult>& results, int exitStatus) = 0;
+  // The process ends now, with runs still under way (a second Ctrl-C, or a
+  // run that did not end within its grace): every port that has not ended
+  // gets its record, saying it was interrupted and how far it got, then the
+  // closing summary. Any thread; the ports' threads may still be running.
+  virtual void Abandoned(int exitStatus) = 0;
 };
 
 }  // namespace mx::flash

@@ -5,9 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "CommandRunner.h"
 #include "Gang.h"
 #include "JsonEvent.h"
+#include "PortRun.h"
 
 namespace mx::flash {
 
@@ -66,7 +66,17 @@ void AddRunResult(nlohmann::json& object, const PortResult& result, const std::v
     object["old_version"] = version->oldVersionHex;
     object["restore_point"] = version->restorePointHex;
   }
-  if (const auto& transfer = result.outcome.transfer) AddFileHash(object, transfer->imageDigest);
+  if (const auto& transfer = result.outcome.transfer) {
+    AddFileHash(object, transfer->imageDigest);
+    if (result.outcome.interrupted) AddProgress(object, transfer->progress.bytes, transfer->progress.bytesTotal);
+  }
+  if (result.outcome.interrupted) object["interrupted"] = true;
+}
+
+void AddProgress(nlohmann::json& object, std::uint64_t bytes, std::uint64_t bytesTotal) {
+  object.update({{"percent", PercentDone(bytes, bytesTotal)},
+                 {"bytes", std::min(bytes, bytesTotal)},
+                 {"bytes_total", bytesTotal}});
 }
 
 // ---- JsonReport -------------------------------------------------------------
@@ -79,29 +89,61 @@ std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
   start["port"] = ports_[index];
   start["command"] = CommandName(options_.command);
   if (CommandTakesFile(options_.command)) start["file"] = AbsoluteFile(options_);
+  std::lock_guard lock(mutex_);
   Write(start.dump());
   return std::make_unique<PortJsonOutput>(*this, index);
 }
 
 void JsonReport::Ended(std::size_t index, const PortResult& result) {
-  if (const auto withheld = logs_[index].withheld) WriteProgress(index, *withheld);
+  std::lock_guard lock(mutex_);
+  PortLog& log = logs_[index];
+  if (log.ended) return;  // abandoned: its end is out already
+  log.ended = true;
+  if (const auto withheld = log.withheld) WriteProgress(index, *withheld);
   nlohmann::json end = JsonEvent("end");
   end["port"] = ports_[index];
-  AddRunResult(end, result, logs_[index].messages);
+  AddRunResult(end, result, log.messages);
   Write(end.dump());
+  if (result.exitStatus == kExitSuccess) ++succeeded_;
 }
 
-void JsonReport::Finished(const std::vector<PortResult>& results, int exitStatus) {
-  const auto succeeded = std::count_if(results.begin(), results.end(),
-                                       [](const PortResult& result) { return result.exitStatus == kExitSuccess; });
+void JsonReport::Finished(const std::vector<PortResult>&, int exitStatus) {
+  std::lock_guard lock(mutex_);
+  WriteSummary(exitStatus);
+}
+
+void JsonReport::Abandoned(int exitStatus) {
+  std::lock_guard lock(mutex_);
+  if (summarised_) return;
+  for (std::size_t index = 0; index < logs_.size(); ++index) {
+    PortLog& log = logs_[index];
+    if (log.ended) continue;
+    log.ended = true;
+    nlohmann::json end = JsonEvent("end");
+    end.update({{"port", ports_[index]},
+                {"exit", exitStatus},
+                {"result", ResultWord(exitStatus)},
+                {"messages", log.messages},
+                {"interrupted", true}});
+    if (log.latest) AddProgress(end, log.latest->bytesDone.value_or(0), log.latest->bytesTotal.value_or(0));
+    Write(end.dump());
+  }
+  WriteSummary(exitStatus);
+}
+
+void JsonReport::WriteSummary(int exitStatus) {
+  if (summarised_) return;
+  summarised_ = true;
+  const long ports = static_cast<long>(logs_.size());
   nlohmann::json summary = JsonEvent("summary");
-  summary.update(
-      {{"exit", exitStatus}, {"succeeded", succeeded}, {"failed", static_cast<long>(results.size()) - succeeded}});
+  summary.update({{"exit", exitStatus}, {"succeeded", succeeded_}, {"failed", ports - succeeded_}});
   Write(summary.dump());
 }
 
-// Only the port's own thread touches its log until the run has ended.
-void JsonReport::PortLine(std::size_t index, std::string_view line) { logs_[index].messages.emplace_back(line); }
+void JsonReport::PortLine(std::size_t index, std::string_view line) {
+  std::lock_guard lock(mutex_);
+  logs_[index].messages.emplace_back(line);
+}
 
 void JsonReport::PortNote(std::size_t index, std::string_view note) {
   std::lock_guard lock(mutex_);
@@ -109,7 +151,9 @@ void JsonReport::PortNote(std::size_t index, std::string_view note) {
 }
 
 void JsonReport::PortProgress(std::size_t index, const ProgressSample& sample) {
+  std::lock_guard lock(mutex_);
   PortLog& log = logs_[index];
+  log.latest = sample;
   const auto now = std::chrono::steady_clock::now();
   const bool last = sample.bytesDone == sample.bytesTotal;  // a consumer waits for this one
   if (!last && log.lastProgress && now - *log.lastProgress < kProgressInterval) {
@@ -123,16 +167,11 @@ void JsonReport::PortProgress(std::size_t index, const ProgressSample& sample) {
 void JsonReport::WriteProgress(std::size_t index, const ProgressSample& sample) {
   logs_[index].withheld.reset();
   nlohmann::json progress = JsonEvent("progress");
-  progress.update({{"port", ports_[index]},
-                   {"percent", WholePercent(sample)},
-                   {"bytes", sample.bytesDone.value_or(0)},
-                   {"bytes_total", sample.bytesTotal.value_or(0)}});
+  progress["port"] = ports_[index];
+  AddProgress(progress, sample.bytesDone.value_or(0), sample.bytesTotal.value_or(0));
   Write(progress.dump());
 }
 
-void JsonReport::Write(const std::string& line) {
-  std::lock_guard lock(mutex_);
-  out_ << line << '\n' << std::flush;
-}
+void JsonReport::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
 
 }  // namespace mx::flash

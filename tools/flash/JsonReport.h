@@ -30,6 +30,7 @@ class JsonReport final : public GangReport {
   void Ended(std::size_t index, const PortResult& result) override;
   void Refresh() override {}
   void Finished(const std::vector<PortResult>& results, int exitStatus) override;
+  void Abandoned(int exitStatus) override;
 
   // What one port shows, from its thread.
   void PortLine(std::size_t index, std::string_view line);
@@ -41,21 +42,29 @@ class JsonReport final : public GangReport {
     std::vector<std::string> messages;  // what the plain output would print, in order
     std::optional<std::chrono::steady_clock::time_point> lastProgress;
     std::optional<ProgressSample> withheld;  // the latest position not written yet
+    std::optional<ProgressSample> latest;    // the latest position, written or not
+    bool ended = false;                      // its end is out
   };
+  // These three with mutex_ held.
   void WriteProgress(std::size_t index, const ProgressSample& sample);
+  void WriteSummary(int exitStatus);
   void Write(const std::string& line);
 
   std::ostream& out_;
   std::ostream& err_;
   const std::vector<std::string> ports_;
   const Options& options_;
-  std::mutex mutex_;  // one object a line, whole
+  std::mutex mutex_;  // one object a line, whole; guards what follows
   std::vector<PortLog> logs_;
+  long succeeded_ = 0;
+  bool summarised_ = false;
 };
 
 // The fields of an "end" that say how a run ended: exit, result, messages,
 // elapsed_s, the device's versions once connected, file_sha256 once the
-// transfer started.
+// transfer started; for an interrupted run, "interrupted" and how far it got.
 void AddRunResult(nlohmann::json& object, const PortResult& result, const std::vector<std::string>& messages);
+// "percent", "bytes" and "bytes_total" of a transfer's position.
+void AddProgress(nlohmann::json& object, std::uint64_t bytes, std::uint64_t bytesTotal);
 
 }  // namespace mx::flash

@@ -40,9 +40,11 @@ std::string FormatBytes(std::uint64_t bytes) {
 }
 
 int WholePercent(const ProgressSample& sample) {
-  if (!sample.bytesTotal || *sample.bytesTotal == 0) return 100;
-  const double done = static_cast<double>(sample.bytesDone.value_or(0)) / static_cast<double>(*sample.bytesTotal);
-  return static_cast<int>(std::floor(std::clamp(done, 0.0, 1.0) * 100));
+  if (!sample.bytesTotal) {
+    return PercentDone(static_cast<std::uint64_t>(std::max(sample.records, 0)),
+                       static_cast<std::uint64_t>(std::max(sample.maxRecords, 0)));
+  }
+  return PercentDone(sample.bytesDone.value_or(0), *sample.bytesTotal);
 }
 
 std::string FormatRate(const ProgressSample& sample) {
@@ -53,9 +55,9 @@ std::string FormatRate(const ProgressSample& sample) {
 }
 
 std::string FormatProgressLine(const ProgressSample& sample, int columns) {
-  const double fraction =
-      sample.maxRecords > 0 ? std::clamp(static_cast<double>(sample.records) / sample.maxRecords, 0.0, 1.0) : 1.0;
-  const std::string percent = Printf("%3.0f%%", std::floor(fraction * 100));
+  const int wholePercent = WholePercent(sample);
+  const double fraction = wholePercent / 100.0;
+  const std::string percent = Printf("%3.0f%%", wholePercent);
 
   std::string details;
   if (sample.bytesDone && sample.bytesTotal) {

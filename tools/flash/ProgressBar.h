@@ -21,7 +21,8 @@ struct ProgressSample {
   std::chrono::duration<double> elapsed{0};  // since the transfer started
 };
 
-// Percent of the bytes done, rounded down (100 when there are none to do).
+// The transfer's percent (PercentDone): of the bytes done, or of the records
+// when the bytes are unknown; rounded down, 100 when there are none to do.
 int WholePercent(const ProgressSample& sample);
 
 // "2.0 KiB/s  0:04 left" once half a second has passed, else empty.

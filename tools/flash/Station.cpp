@@ -16,7 +16,8 @@ std::string PortBaseName(const std::string& port) { return std::filesystem::path
 
 }  // namespace
 
-Station::Station(const Options& options, StationReport& report) : options_(options), report_(report) {}
+Station::Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image)
+    : options_(options), report_(report), image_(std::move(image)) {}
 
 void Station::Run() {
   {
@@ -99,8 +100,8 @@ bool Station::RunBoard(const std::string& port, Command command) {
   own.command = command;
   own.port = port;
   own.ports = {port};
-  std::unique_ptr<BoardOutput> output = report_.OutputFor(port);
-  PortRun run(std::move(own), *output);
+  std::unique_ptr<BoardOutput> output = report_.OutputFor(port, command == Command::Wizard);
+  PortRun run(std::move(own), *output, image_);
   {
     std::lock_guard lock(mutex_);
     running_[port] = &run;

@@ -18,6 +18,7 @@
 
 #include "CommandLine.h"
 #include "StationReport.h"
+#include "update/FirmwareImage.h"
 
 namespace mx::flash {
 
@@ -30,7 +31,7 @@ class Station {
   static constexpr std::chrono::seconds kReopenPause{2};
   static constexpr std::chrono::seconds kTableInterval{1};
 
-  Station(const Options& options, StationReport& report);
+  Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image);
 
   // Serves until Interrupt; returns once every board's run has ended and
   // been recorded. Throws std::runtime_error when ports cannot be watched.
@@ -58,6 +59,7 @@ class Station {
 
   const Options& options_;
   StationReport& report_;
+  const std::shared_ptr<const FirmwareImage> image_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <ostream>
 
-#include "CommandRunner.h"
 #include "Gang.h"
 #include "JsonEvent.h"
 #include "JsonReport.h"
+#include "PortRun.h"
+#include "PortTable.h"
 
 namespace mx::flash {
 
@@ -19,25 +20,42 @@ constexpr std::string_view kProgram = "mx7410-flash: ";
 void BoardOutput::Line(std::string_view line) { messages_.emplace_back(line); }
 void BoardOutput::Note(std::string_view note) { report_.PortNote(port_, note); }
 void BoardOutput::Progress(const ProgressSample& sample) { report_.PortState(port_, "writing", sample); }
-void BoardOutput::Waiting(std::string_view) { report_.PortState(port_, "waiting for a board"); }
+void BoardOutput::Waiting(std::string_view) { report_.PortState(port_, std::string(StationReport::kWaitingState)); }
+// The wait for a board is over: a board is there from now on.
+void BoardOutput::EndTransient() { report_.BoardCaught(port_); }
 
 StationReport::StationReport(std::ostream& out, std::ostream& err, const Options& options, StreamSettings settings,
                              std::unique_ptr<StationLog> log)
     : out_(out), err_(err), options_(options), settings_(settings), log_(std::move(log)) {}
 
-std::unique_ptr<BoardOutput> StationReport::OutputFor(const std::string& port) {
-  PortState(port, "connecting");
+std::unique_ptr<BoardOutput> StationReport::OutputFor(const std::string& port, bool waitsForBoard) {
+  PortState(port, waitsForBoard ? std::string(kWaitingState) : "connecting");
   return std::make_unique<BoardOutput>(*this, port);
 }
 
+void StationReport::BoardCaught(const std::string& port) {
+  std::lock_guard lock(mutex_);
+  Row& row = rows_[port];
+  if (row.state == kWaitingState) row.state = "connecting";
+}
+
 nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOutcome& board) {
-  const bool passed = board.result.exitStatus == kExitSuccess;
   nlohmann::json record = JsonEvent("board");
   std::lock_guard lock(mutex_);
+  if (stopped_) return record;  // abandoned: its record is out already
   record.update({{"board", ++boards_}, {"port", port}, {"file", AbsoluteFile(options_)}});
   AddRunResult(record, board.result, board.messages);
   record["attempts"] = 1 + board.retries;
   if (board.interrupted) record["interrupted"] = true;
+  KeepRecord(port, record, board.result.exitStatus, board.result.outcome.reason, board.result.elapsed);
+  return record;
+}
+
+// Writes the board's record to the log (on disk before it returns) and its
+// line, with the lock held.
+void StationReport::KeepRecord(const std::string& port, const nlohmann::json& record, int exitStatus,
+                               const std::string& reason, std::chrono::duration<double> elapsedTime) {
+  const bool passed = exitStatus == kExitSuccess;
   if (passed) ++passed_;
   if (log_ && !log_->Append(record.dump())) err_ << kProgram << "the log file refused board " << boards_ << '\n';
 
@@ -46,16 +64,43 @@ nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOut
     out_ << record.dump() << '\n';
   } else {
     char elapsed[32];
-    std::snprintf(elapsed, sizeof elapsed, "%.2f s", board.result.elapsed.count());
-    std::string line = "#" + std::to_string(boards_) + " " + port + ": " + ResultWord(board.result.exitStatus);
-    if (!passed && !board.result.outcome.reason.empty()) line += ", " + board.result.outcome.reason;
+    std::snprintf(elapsed, sizeof elapsed, "%.2f s", elapsedTime.count());
+    std::string line = "#" + std::to_string(boards_) + " " + port + ": " + ResultWord(exitStatus);
+    if (!passed && !reason.empty()) line += ", " + reason;
     out_ << line << ", " << elapsed << '\n';
   }
   out_.flush();
-  rows_[port] = {"#" + std::to_string(boards_) + " " + ResultWord(board.result.exitStatus), std::nullopt, true,
-                 std::chrono::steady_clock::now()};
+  Row& row = rows_[port];
+  row.state = "#" + std::to_string(boards_) + " " + ResultWord(exitStatus);
+  row.progress.reset();
+  row.ended = true;
+  row.changed = std::chrono::steady_clock::now();
   if (ShowsTable()) DrawTable();
-  return record;
+}
+
+// Every board under way gets its record, then the tally; nothing after.
+void StationReport::Abandoned(int exitStatus) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return;
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [port, row] : rows_) {
+      if (row.ended || row.state == kWaitingState || row.state == "no board" || row.state == "stopped") continue;
+      nlohmann::json record = JsonEvent("board");
+      record.update({{"board", ++boards_},
+                     {"port", port},
+                     {"file", AbsoluteFile(options_)},
+                     {"exit", exitStatus},
+                     {"result", ResultWord(exitStatus)},
+                     {"interrupted", true},
+                     {"stage", row.state}});
+      if (row.progress) AddProgress(record, row.progress->bytesDone.value_or(0), row.progress->bytesTotal.value_or(0));
+      KeepRecord(port, record, exitStatus, "interrupted", now - row.started);
+    }
+  }
+  Finished();
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
 }
 
 void StationReport::Watching() {
@@ -70,7 +115,13 @@ void StationReport::Watching() {
 
 void StationReport::PortState(const std::string& port, std::string state, std::optional<ProgressSample> progress) {
   std::lock_guard lock(mutex_);
-  rows_[port] = {std::move(state), progress, false, std::chrono::steady_clock::now()};
+  Row& row = rows_[port];
+  const auto now = std::chrono::steady_clock::now();
+  if (row.ended || row.state == kWaitingState) row.started = now;  // a new board
+  row.state = std::move(state);
+  row.progress = progress;
+  row.ended = false;
+  row.changed = now;
 }
 
 void StationReport::PortNote(const std::string& port, std::string_view note) {
@@ -90,6 +141,7 @@ void StationReport::Refresh() {
 
 void StationReport::Finished() {
   std::lock_guard lock(mutex_);
+  if (stopped_) return;
   ClearTable();
   const StationTally tally = TallyLocked();
   char line[160];
@@ -108,33 +160,19 @@ StationTally StationReport::TallyLocked() const {
   return {passed_, boards_ - passed_, hours.count() > 0 ? static_cast<double>(boards_) / hours.count() : 0};
 }
 
-void StationReport::ClearTable() {
-  if (tableLines_ == 0) return;
-  err_ << "\r\x1b[" << tableLines_ << "A\x1b[J" << std::flush;  // up to the table's first line, clear below
-  tableLines_ = 0;
-}
+void StationReport::ClearTable() { ClearPortTable(err_, tableLines_); }
 
 void StationReport::DrawTable() {
   const auto now = std::chrono::steady_clock::now();
   std::erase_if(rows_,
                 [now](const auto& entry) { return entry.second.ended && now - entry.second.changed > kEndedRowShown; });
-  std::size_t portWidth = 4;
-  for (const auto& [port, row] : rows_) portWidth = std::max(portWidth, port.size());
-  const auto columns = static_cast<std::size_t>(std::max(settings_.columns - 1, 20));
-  for (const auto& [port, row] : rows_) {
-    char percent[8] = "";
-    if (row.progress) std::snprintf(percent, sizeof percent, "%3d%%", WholePercent(*row.progress));
-    char line[512];
-    std::snprintf(line, sizeof line, "%-*s  %-20.20s %4s  %s", static_cast<int>(portWidth), port.c_str(),
-                  row.state.c_str(), percent, row.progress ? FormatRate(*row.progress).c_str() : "");
-    err_ << std::string(line).substr(0, columns) << '\n';
-  }
+  std::vector<PortTableRow> rows;
+  for (const auto& [port, row] : rows_) rows.push_back({port, row.state, row.progress});
   const StationTally tally = TallyLocked();
-  char line[160];
-  std::snprintf(line, sizeof line, "passed %ld  failed %ld  %.1f boards/h", tally.passed, tally.failed,
+  char footer[160];
+  std::snprintf(footer, sizeof footer, "passed %ld  failed %ld  %.1f boards/h", tally.passed, tally.failed,
                 tally.boardsPerHour);
-  err_ << std::string(line).substr(0, columns) << '\n' << std::flush;
-  tableLines_ = rows_.size() + 1;
+  tableLines_ = DrawPortTable(err_, rows, kStateWidth, settings_.columns, footer);
 }
 
 }  // namespace mx::flash

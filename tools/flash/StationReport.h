@@ -48,7 +48,7 @@ class BoardOutput final : public TerminalOutput {
   void Note(std::string_view note) override;
   void Progress(const ProgressSample& sample) override;
   void Waiting(std::string_view text) override;
-  void EndTransient() override {}
+  void EndTransient() override;
   void Beep() override {}
   void Flush() override {}
 
@@ -63,12 +63,18 @@ class BoardOutput final : public TerminalOutput {
 // Members may be called from any thread.
 class StationReport {
  public:
+  // A port's state while its run waits for a board to power on.
+  static constexpr char kWaitingState[] = "waiting for a board";
+
   // `log` may be null: no log file.
   StationReport(std::ostream& out, std::ostream& err, const Options& options, StreamSettings settings,
                 std::unique_ptr<StationLog> log);
 
-  // Where a board's run on `port` sends its text; the lines are kept for its record.
-  std::unique_ptr<BoardOutput> OutputFor(const std::string& port);
+  // Where a board's run on `port` sends its text; the lines are kept for its
+  // record. `waitsForBoard`: the run first waits for a board to power on.
+  std::unique_ptr<BoardOutput> OutputFor(const std::string& port, bool waitsForBoard);
+  // The wait on `port` caught a board.
+  void BoardCaught(const std::string& port);
   // Numbers the board, writes its record (on disk before it returns) and its
   // line; returns the record.
   nlohmann::json BoardEnded(const std::string& port, const BoardOutcome& board);
@@ -82,6 +88,10 @@ class StationReport {
   bool ShowsTable() const { return settings_.errorIsTerminal && !settings_.quiet; }
   // The closing tally line on standard error.
   void Finished();
+  // The process ends now: every board under way gets its record (saying it
+  // was interrupted and how far it got), then the tally; nothing is written
+  // after this.
+  void Abandoned(int exitStatus);
   StationTally Tally() const;
 
  private:
@@ -89,14 +99,19 @@ class StationReport {
   // a day of adapters plugged in and out does not grow it without end.
   static constexpr std::chrono::seconds kEndedRowShown{30};
 
+  static constexpr int kStateWidth = 20;
+
   struct Row {
     std::string state;
     std::optional<ProgressSample> progress;
     bool ended = false;
     std::chrono::steady_clock::time_point changed;
+    std::chrono::steady_clock::time_point started;  // of the board now on the port
   };
-  void ClearTable();  // with the lock held
-  void DrawTable();   // with the lock held
+  void KeepRecord(const std::string& port, const nlohmann::json& record, int exitStatus, const std::string& reason,
+                  std::chrono::duration<double> elapsed);  // with the lock held
+  void ClearTable();                                       // with the lock held
+  void DrawTable();                                        // with the lock held
   StationTally TallyLocked() const;
 
   std::ostream& out_;
@@ -110,6 +125,7 @@ class StationReport {
   std::size_t tableLines_ = 0;
   long boards_ = 0;
   long passed_ = 0;
+  bool stopped_ = false;  // abandoned: nothing more is written
 };
 
 }  // namespace mx::flash

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <ostream>
 
-#include "app/form/UpdaterForm.h"
-#include "update/HexFile.h"
-
 namespace mx::flash {
 
 namespace {
@@ -89,58 +86,6 @@ std::string StreamOutput::Drawn(int shownWidth) const {
   const int width = DisplayWidth(transient_);
   const int padding = std::max(0, std::min(shownWidth, settings_.columns - 1) - width);
   return "\r" + transient_ + std::string(padding, ' ');
-}
-
-// ---- TerminalView ---------------------------------------------------------
-
-TerminalView::TerminalView(TerminalOutput& output, TerminalSettings settings)
-    : output_(output), settings_(std::move(settings)) {}
-
-void TerminalView::ControlChanged(Control control) {
-  // The wizard counts the seconds it has waited for the device in Label1.
-  if (control == Control::Label1 && form_ != nullptr && form_->Flags().wizardWaiting) {
-    output_.Waiting(form_->State(Control::Label1).caption);
-  }
-}
-
-void TerminalView::MemoAppended(std::string_view line) {
-  memoShown_ += line;
-  if (!settings_.quiet) PrintMemoText(line);
-}
-
-// The memo was emptied or replaced (or only its read-only flag or font
-// changed): print what is new in it.
-void TerminalView::MemoReset() {
-  if (form_ == nullptr) return;
-  const std::string& text = form_->Controls().MemoText();
-  if (text == memoShown_) return;
-  const std::string_view added =
-      std::string_view(text).starts_with(memoShown_) ? std::string_view(text).substr(memoShown_.size()) : text;
-  if (!settings_.quiet) PrintMemoText(added);
-  memoShown_ = text;
-}
-
-void TerminalView::TransferProgressed(const TransferProgress& progress) {
-  if (const std::optional<ProgressSample> sample = progress_.Update(progress, ProgressTracker::Clock::now())) {
-    output_.Progress(*sample);
-  }
-}
-
-// A message box closes what the terminal showed in passing. The box of a
-// failed open is the last thing a command shows.
-void TerminalView::ShowMessage(std::string_view text) {
-  output_.EndTransient();
-  PrintMemoText(text);
-}
-
-bool TerminalView::Confirm(std::string_view, ConfirmButtons) { return true; }
-
-std::optional<std::string> TerminalView::ChooseFile(std::string_view) { return settings_.file; }
-
-void TerminalView::Beep() { output_.Beep(); }
-
-void TerminalView::PrintMemoText(std::string_view text) {
-  for (const std::string& line : SplitLines(text)) output_.Line(line);
 }
 
 }  // namespace mx::flash

@@ -1,12 +1,9 @@
 #pragma once
 
-// The window's view for a terminal. What the window would show as text goes
-// to standard output: the memo's lines, the message boxes and the status
-// lines a run ends with. Transient things (the progress bar, the wizard's
-// waiting counter) go where the output puts them. Dialogs are answered from
-// the command line: the file is the one named there, and a confirmation is
-// answered Yes, the command being the user's confirmation. Runs on the form's
-// thread only.
+// Where a run's text goes on a terminal. What the window would show as text
+// goes to standard output: the memo's lines, the message boxes and the
+// status lines a run ends with. Transient things (the progress bar, the
+// wizard's waiting counter) go where the output puts them.
 
 #include <iosfwd>
 #include <optional>
@@ -14,11 +11,6 @@
 #include <string_view>
 
 #include "ProgressBar.h"
-#include "app/form/FormView.h"
-
-namespace mx {
-class UpdaterForm;
-}
 
 namespace mx::flash {
 
@@ -70,50 +62,6 @@ class StreamOutput final : public TerminalOutput {
   std::ostream& err_;
   StreamSettings settings_;
   std::string transient_;  // the transient line on standard error, empty when none
-};
-
-struct TerminalSettings {
-  bool quiet = false;  // only message texts and results on standard output
-  std::string file;    // the answer to the file dialog (absolute)
-};
-
-class TerminalView final : public FormView {
- public:
-  TerminalView(TerminalOutput& output, TerminalSettings settings);
-
-  // The form whose state this view reads; set once, right after the form is made.
-  void Attach(const UpdaterForm& form) { form_ = &form; }
-
-  // ---- FormView
-  void ControlChanged(Control control) override;
-  void MemoAppended(std::string_view line) override;
-  void MemoReset() override;
-  void ProgressChanged() override {}
-  void TransferProgressed(const TransferProgress& progress) override;
-  void MessagePanelToggled(bool) override {}
-  void ShowMessage(std::string_view text) override;
-  bool Confirm(std::string_view text, ConfirmButtons buttons) override;
-  std::optional<std::string> ChooseFile(std::string_view filter) override;
-  void Beep() override;
-  void ShowHelp() override {}
-
-  // ---- For the command runner
-  // A line of the program's own result on standard output, also when quiet.
-  void PrintResultLine(std::string_view line) { output_.Line(line); }
-  // A remark of the program itself on standard error.
-  void PrintNote(std::string_view note) { output_.Note(note); }
-  // Removes the progress bar or waiting counter.
-  void EndTransientLine() { output_.EndTransient(); }
-  void Flush() { output_.Flush(); }
-
- private:
-  void PrintMemoText(std::string_view text);
-
-  TerminalOutput& output_;
-  TerminalSettings settings_;
-  const UpdaterForm* form_ = nullptr;
-  ProgressTracker progress_;
-  std::string memoShown_;  // the memo's text as far as it has been printed
 };
 
 }  // namespace mx::flash

@@ -1,4 +1,4 @@
-// mx7410-flash: the updater window's behaviour on the command line.
+// mx7410-flash: the updater's device actions on the command line.
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 #include "JsonReport.h"
 #include "PortListing.h"
 #include "PortRun.h"
+#include "Sha256.h"
 #include "Station.h"
 #include "StationLog.h"
 #include "StationReport.h"
@@ -23,6 +24,7 @@
 #include "app/HostSystem.h"
 #include "serial/SerialComm.h"
 #include "update/FirmwareImage.h"
+#include "update/HexFile.h"
 
 namespace mx::flash {
 namespace {
@@ -48,13 +50,25 @@ StreamSettings StreamSettingsFor(const Options& options) {
           TerminalTakesControlSequences()};
 }
 
-// The run on one port, or on the automatic choice: today's single-port path.
-int RunCommand(const Options& options) {
-  StreamOutput output(std::cout, std::cerr, StreamSettingsFor(options));
-  PortRun run(options, output);
+// The runs of a gang under the interrupt guard: a run that does not end
+// within the grace, or a second request, still leaves every record.
+int RunUnderGuard(const Options& options, std::vector<std::string> ports, GangReport& report,
+                  std::shared_ptr<const FirmwareImage> image) {
+  Gang gang(options, std::move(ports), report, std::move(image));
   InterruptGuard guard(
-      kInterruptGrace, [&run] { run.Interrupt(); }, EndAfterInterrupt);
-  return guard.ExitStatus(run.Run());
+      kInterruptGrace, [&gang] { gang.Interrupt(); },
+      [&report](int status) {
+        report.Abandoned(status);
+        EndAfterInterrupt(status);
+      });
+  return guard.ExitStatus(gang.Run());
+}
+
+// The run on one port, or on the automatic choice: a gang of one that
+// prints as a run alone.
+int RunCommand(const Options& options, std::shared_ptr<const FirmwareImage> image) {
+  SingleRunReport report(std::cout, std::cerr, options.port.value_or(""), StreamSettingsFor(options));
+  return RunUnderGuard(options, {options.port.value_or("")}, report, std::move(image));
 }
 
 // The ports of a run on several: those given, the adapters and simulators
@@ -62,7 +76,7 @@ int RunCommand(const Options& options) {
 std::vector<std::string> GangPorts(const Options& options) { return ChooseGangPorts(options, DescribeSerialPorts()); }
 
 // Several ports at once, or any run with JSON output.
-int RunGang(const Options& options) {
+int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image) {
   const std::vector<std::string> ports = GangPorts(options);
   if (ports.empty()) {
     std::cerr << "mx7410-flash: " << NoGangPortNote(options) << '\n';
@@ -74,32 +88,59 @@ int RunGang(const Options& options) {
   } else {
     report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
   }
-  Gang gang(options, ports, *report);
-  InterruptGuard guard(
-      kInterruptGrace, [&gang] { gang.Interrupt(); }, EndAfterInterrupt);
-  return guard.ExitStatus(gang.Run());
+  return RunUnderGuard(options, ports, *report, std::move(image));
 }
 
 // Until Ctrl-C: every board that comes, each on its own thread.
-int RunStation(const Options& options) {
-  // A file that every board would refuse is refused once, at the start.
-  if (const ImageReading reading = ReadFirmwareFile(AbsoluteFile(options)); !reading.image) {
-    std::cerr << "mx7410-flash: " << reading.refusal << '\n';
-    return kExitFileRefused;
-  }
+int RunStation(const Options& options, std::shared_ptr<const FirmwareImage> image) {
   std::unique_ptr<StationLog> log;
   try {
     if (!options.logFile.empty()) log = std::make_unique<StationLog>(options.logFile);
     StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log));
-    Station station(options, report);
+    Station station(options, report, std::move(image));
     InterruptGuard guard(
-        kInterruptGrace, [&station] { station.Interrupt(); }, EndAfterInterrupt);
+        kInterruptGrace, [&station] { station.Interrupt(); },
+        [&report](int status) {
+          report.Abandoned(status);
+          EndAfterInterrupt(status);
+        });
     station.Run();
     return guard.ExitStatus(kExitSuccess);
   } catch (const std::runtime_error& error) {
     std::cerr << "mx7410-flash: " << error.what() << '\n';
     return kExitUsage;
   }
+}
+
+int ListPorts(const Options& options) {
+  if (options.json) return PrintJsonPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  if (options.longListing) return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
+  const std::vector<std::string> ports = ListSerialPortNames();
+  if (ports.empty()) {
+    std::cerr << "mx7410-flash: no serial port is listed\n";
+    return kExitPortFailed;
+  }
+  for (const std::string& port : ports) std::cout << port << '\n';
+  return kExitSuccess;
+}
+
+// Reads, checks and hashes the command's file once, before any port opens;
+// a file refused, or one without data to write, touches no device.
+std::optional<std::shared_ptr<const FirmwareImage>> ImageForCommand(const Options& options) {
+  if (!CommandTakesFile(options.command)) return nullptr;
+  const ImageReading reading = ReadFirmwareFile(AbsoluteFile(options), Sha256Hex);
+  std::ostream& out = options.command == Command::Station ? std::cerr : std::cout;
+  const char* prefix = options.command == Command::Station ? "mx7410-flash: " : "";
+  for (const AddressFault& fault : reading.addressFaults) out << prefix << AddressFaultText(fault) << '\n';
+  if (!reading.image) {
+    out << prefix << reading.refusal << '\n';
+    return std::nullopt;
+  }
+  if (reading.image->DataRecordCount() == 0) {
+    out << prefix << kNoDataRefusal << '\n';
+    return std::nullopt;
+  }
+  return reading.image;
 }
 
 }  // namespace
@@ -125,14 +166,11 @@ int main(int argc, char** argv) {
   }
   const Options& options = parsed.options;
   if (options.command == Command::Check) return CheckFile(options, std::cout);
-  if (options.command == Command::Station) return RunStation(options);
-  if (options.command == Command::Ports && options.json) {
-    return PrintJsonPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
-  }
-  if (options.command == Command::Ports && options.longListing) {
-    return PrintLongPortList(mx::DescribeSerialPorts(), std::cout, std::cerr);
-  }
+  if (options.command == Command::Ports) return ListPorts(options);
+  const auto image = ImageForCommand(options);
+  if (!image) return kExitFileRefused;
+  if (options.command == Command::Station) return RunStation(options, *image);
   const bool several = options.allPorts || options.ports.size() > 1;
-  if (CommandUsesDevice(options.command) && (several || options.json)) return RunGang(options);
-  return RunCommand(options);
+  if (several || options.json) return RunGang(options, *image);
+  return RunCommand(options, *image);
 }

@@ -1,23 +1,12 @@
 // The Connect button: toggles the port, and on connect greets the bootloader
 // and shows how that went.
 
+#include "actions/DeviceActions.h"
+#include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
 #include "protocol/Handshake.h"
 
 namespace mx {
-
-namespace {
-
-// Where the bytes of the first receive log line start, for the restart check:
-// after "Command Received:" (17 characters) in English and without language
-// texts, after the Chinese prefix and its colon in Chinese.
-constexpr std::size_t kEnglishLogBytesStart = 17;
-
-std::size_t LogBytesStart(Language language, const LanguageTexts& texts) {
-  return language == Language::Chinese ? texts.CommandReceivedText.size() + 1 : kEnglishLogBytesStart;
-}
-
-}  // namespace
 
 void UpdaterForm::Button_OpenClick() {
   try {
@@ -35,7 +24,7 @@ void UpdaterForm::Button_OpenClick() {
     controls_.SetMemoReadOnly(true);
   } catch (const std::exception& error) {
     // A fault outside the handshake itself leaves the program in no state to
-    // go on: it ends every running copy of itself.
+    // go on: it ends (this copy only: another may be flashing another board).
     ReportFailure(ActionResult::DeviceFailed, std::string(error.what()) + ",Connect error program will stop!",
                   FailureNotice::BeepAndMessage);
     services_.killProcessByName(services_.ownExecutableName);
@@ -52,11 +41,9 @@ bool UpdaterForm::RunHandshake() {
     if (!state_.connected && !services_.greetUnopenedPort) return false;  // the open has said why
     if (controls_.Checked(Control::TestData_CB)) return true;             // its actions are usable at once
     const Greeting greeting = GreetBootloader(session_, ReplyTimeout(controls_));
-    if (!greeting.requestQueued) controls_.MemoAppend("Fail to Send!\r\n");
+    if (!greeting.requestQueued) controls_.MemoAppend(std::string(kFailToSendText) + "\r\n");
     if (session_.Lost()) return false;  // the vanished port has said so and closed it
-    const std::size_t bytesStart = LogBytesStart(language_.language, Texts());
-    if (AsksToBeGreetedAgain(receive_.FirstLogLine(session_.Receiver()), bytesStart) && !StartHandshakeOver())
-      return false;
+    if (SeesRestartRequest() && !StartHandshakeOver()) return false;
     if (session_.LastReply() != Reply::Version) {
       // After a port that failed to open, that failure is the outcome.
       ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
@@ -72,6 +59,15 @@ bool UpdaterForm::RunHandshake() {
     SetConnectState(false);
     return false;
   }
+}
+
+// The window looks for the device's request to be greeted again in the
+// first line of its receive log, so it sees it only where that line shows
+// the request's frame with the usual prefix: with "Show Message" on (frames
+// are logged), in English or Chinese (without language texts the prefix is
+// empty), and outside restore mode (whose caption is another prefix).
+bool UpdaterForm::SeesRestartRequest() const {
+  return language_.language != Language::None && !state_.restoreMode && AsksToBeGreetedAgain(session_.Receiver());
 }
 
 // Disconnects, empties the memo and connects afresh; the caller then goes on

@@ -2,13 +2,13 @@
 // Every part of the program opens and closes the port through
 // SetConnectState, which also sets the controls of the new state.
 
+#include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
 
 namespace mx {
 
 namespace {
 
-constexpr const char* kNotConnectedSuffix = ",Is not connect Mx7410 !";
 constexpr const char* kConfirmDisconnectText = "Will Stop Bootloader，Stop!";
 
 // The controls that follow the connection: enabled while connected, or
@@ -52,7 +52,7 @@ void UpdaterForm::SetConnectState(bool connected) {
     controls_.SetEnabled(Control::DisConnect1, true);
     if (controls_.Checked(Control::TestData_CB)) EnableDeviceActions();
   } catch (const std::exception& error) {
-    ReportFailure(ActionResult::PortFailed, std::string(error.what()) + kNotConnectedSuffix, FailureNotice::Message);
+    ReportFailure(ActionResult::PortFailed, OpenFailureMessage(error.what()), FailureNotice::Message);
     SetConnectState(false);
     controls_.SetEnabled(Control::BtnErase, false);
   }

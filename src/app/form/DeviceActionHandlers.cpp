@@ -9,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
 #include "protocol/Frames.h"
 
@@ -134,10 +135,8 @@ void UpdaterForm::BtnEraseClick() {
   if (session_.Lost()) return;  // the vanished port has said so
   if (outcome_.transfer && outcome_.transfer->ending == TransferOutcome::Ending::NotAnswered) return;  // said so too
   const Reply reply = session_.LastReply();
-  const bool erased = reply == Reply::EraseAccepted;
-  const std::string message =
-      std::string(erased ? "Erase successful!(" : "Erase fail!(") + std::string(ReplyWord(reply)) + ")";
-  if (!erased) return ReportFailure(ActionResult::DeviceFailed, message, FailureNotice::Message);
+  const std::string message = EraseMessage(reply);
+  if (reply != Reply::EraseAccepted) return ReportFailure(ActionResult::DeviceFailed, message, FailureNotice::Message);
   ReportSuccess();
   view_.ShowMessage(message);
 }

@@ -47,19 +47,9 @@ std::vector<std::string> VersionLines(const VersionReply& version, const Languag
           texts.OldVersionText + ":" + version.oldVersionHex, texts.RestorePointText + ":" + version.restorePointHex};
 }
 
-bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart) {
-  if (firstLogLine.size() < bytesStart) return false;
-  return firstLogLine.substr(bytesStart, kRestartPattern.size()) == kRestartPattern;
-}
-
 ReceiveDisplay::ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
                                std::function<const LanguageTexts&()> texts, std::function<void()> portLost)
     : controls_(controls), modes_(modes), outcome_(outcome), texts_(std::move(texts)), portLost_(std::move(portLost)) {}
-
-std::string ReceiveDisplay::FirstLogLine(const ReplyReceiver& receiver) const {
-  const std::optional<LogEntry>& first = receiver.FirstLoggedFrame();
-  return first ? ReceiveLogLines(*first, texts_(), modes_.restoreMode).front() : std::string();
-}
 
 // "Code Report" shows what arrives instead of assembling frames.
 std::optional<ReceiveOptions> ReceiveDisplay::HowToReceive() {

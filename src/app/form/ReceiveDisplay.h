@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/ActionOutcome.h"
 #include "app/LanguageTexts.h"
-#include "app/form/ActionOutcome.h"
 #include "app/form/FormControls.h"
 #include "protocol/DeviceSession.h"
 
@@ -28,15 +28,6 @@ std::vector<std::string> ReceiveLogLines(const LogEntry& entry, const LanguageTe
 // RestorePoint lines.
 std::vector<std::string> VersionLines(const VersionReply& version, const LanguageTexts& texts);
 
-// The receive log of a device that answers the version request with two
-// frames in one burst (version 1.1, then 55 55 01 01 FE 04): a sign that it
-// has to be greeted again.
-inline constexpr std::string_view kRestartPattern = "85,85,1,0,1,1,253,4,85,85,1,1,254,4,";
-
-// Whether the first receive log line holds the restart pattern at
-// `bytesStart`, where a line written with the usual prefix has its bytes.
-bool AsksToBeGreetedAgain(std::string_view firstLogLine, std::size_t bytesStart);
-
 // The window's modes that decide how a chunk is taken.
 struct ReceiveModes {
   bool wizardWaiting = false;    // the Update Wizard waits for the device's first frame
@@ -50,10 +41,6 @@ class ReceiveDisplay final : public SessionOwner {
   // window is made. `portLost` runs when the port vanishes.
   ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
                  std::function<const LanguageTexts&()> texts, std::function<void()> portLost);
-
-  // The memo line the first frame logged since the log's reset was written
-  // as, without its line end; empty when none was.
-  std::string FirstLogLine(const ReplyReceiver& receiver) const;
 
   std::optional<ReceiveOptions> HowToReceive() override;
   void ChunkParsed(const ReceiveResult& result) override;  // the window's Comm1ReceiveData

@@ -1,24 +1,16 @@
 // The transfer as the window shows it: the controls it takes while it runs,
 // the progress bar and percentage per data record, and its endings.
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <string>
 
+#include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
 
 namespace mx {
 
 namespace {
-
-// Whole milliseconds as seconds in general form: "12.516", "3", "0.05".
-std::string FormatSeconds(std::chrono::milliseconds elapsed) {
-  char text[32];
-  const double seconds = static_cast<double>(elapsed.count()) / 1000.0;
-  const auto result = std::to_chars(text, text + sizeof text, seconds, std::chars_format::general, 15);
-  return std::string(text, result.ptr);
-}
 
 // The window refuses to close while a transfer runs; cleared on every way out.
 class UpdatingFlag {
@@ -32,32 +24,17 @@ class UpdatingFlag {
   bool& flag_;
 };
 
-// The labels and the outcome of each ending but a written image, which
-// FinishUpdate reports.
-struct EndingShown {
+// The labels of each ending but a written image, which FinishUpdate shows.
+struct EndingLabels {
   std::string labelTimeout;
   std::string label7;
-  ActionResult result;
-  std::string reason;
-  std::vector<std::string> closingLines;
-  bool inMessageBox = false;  // the reason is shown in a message box
 };
 
-EndingShown ShownFor(TransferOutcome::Ending ending, const LanguageTexts& texts) {
+EndingLabels LabelsFor(TransferOutcome::Ending ending) {
   using Ending = TransferOutcome::Ending;
-  constexpr const char* kStop = "Program Stop Update!";
-  switch (ending) {
-    case Ending::PortLost:  // its message and the disconnected state are shown already
-      return {"", kStop, ActionResult::DeviceFailed, texts.PortLostText, {kStop}};
-    case Ending::TimedOut:
-      return {"Time Out!", kStop, ActionResult::DeviceFailed, "Time Out!", {"Time Out!", kStop}};
-    case Ending::NoData:  // the window shows nothing more and keeps the port open
-      return {"", "", ActionResult::Success, "", {texts.NoDataText}};
-    case Ending::NotAnswered:
-      return {"", "", ActionResult::DeviceFailed, texts.NotAnsweredText, {}, true};
-    default:
-      return {"", "", ActionResult::DeviceFailed, "", {}};
-  }
+  if (ending == Ending::PortLost) return {"", kStopUpdateText};
+  if (ending == Ending::TimedOut) return {kTimeOutText, kStopUpdateText};
+  return {};
 }
 
 // The progress bar and the percentage follow the data records. Records after
@@ -121,16 +98,19 @@ void UpdaterForm::EndTransfer(const TransferOutcome& outcome, Clock::time_point 
     return;
   }
   if (ending == Ending::Written) return FinishUpdate(start);
-  EndingShown shown = ShownFor(ending, Texts());
-  controls_.SetCaption(Control::LabelTimeout, shown.labelTimeout);
-  controls_.SetCaption(Control::Label7, shown.label7);
+  const EndingLabels labels = LabelsFor(ending);
+  TransferEndingTexts shown = TextsForEnding(ending, Texts());
+  controls_.SetCaption(Control::LabelTimeout, labels.labelTimeout);
+  controls_.SetCaption(Control::Label7, labels.label7);
   controls_.StopAnimation();
   // Every ending leaves Connect usable: connected, a click disconnects and
   // the next one connects afresh.
   controls_.SetEnabled(Control::Button_Open, true);
   outcome_.closingLines = std::move(shown.closingLines);
-  if (shown.result == ActionResult::Success) return ReportSuccess();
-  ReportFailure(shown.result, shown.reason, shown.inMessageBox ? FailureNotice::Message : FailureNotice::None);
+  // A file without data: erased, the end frame sent, the port kept open.
+  if (ending == Ending::NoData) return ReportSuccess();
+  ReportFailure(ActionResult::DeviceFailed, shown.reason,
+                shown.inMessageBox ? FailureNotice::Message : FailureNotice::None);
 }
 
 // The last block was accepted and the version request queued: close the port
@@ -146,7 +126,7 @@ void UpdaterForm::FinishUpdate(Clock::time_point start) {
     ReportFailure(ActionResult::DeviceFailed, Texts().LastFramesNotSentText, FailureNotice::Message);
   } else {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    const std::string finished = Texts().FinishUpdateText + "! " + FormatSeconds(elapsed) + "Sec.";
+    const std::string finished = FinishedLine(Texts(), elapsed);
     controls_.SetCaption(Control::Label11, finished);
     ReportSuccess();
     outcome_.elapsed = elapsed;

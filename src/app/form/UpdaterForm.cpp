@@ -3,6 +3,8 @@
 
 #include "app/form/UpdaterForm.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "app/HostSystem.h"
@@ -66,7 +68,7 @@ UpdaterForm::UpdaterForm(EventLoop& loop, FormView& view, FormServices services)
       session_(loop, receive_) {
   if (!services_.listSerialPorts) services_.listSerialPorts = ListSerialPortNames;
   if (!services_.portDevicePath) services_.portDevicePath = PortDevicePath;
-  if (!services_.killProcessByName) services_.killProcessByName = mx::KillProcessByName;
+  if (!services_.killProcessByName) services_.killProcessByName = EndThisProcess;
   language_.texts = &TextsFor(Language::None);
   ConfigureComm(session_.Port());
 }
@@ -235,6 +237,11 @@ void UpdaterForm::ReportFailure(ActionResult result, const std::string& reason, 
 void UpdaterForm::ReportSuccess() {
   outcome_.result = ActionResult::Success;
   outcome_.reason.clear();
+}
+
+bool EndThisProcess(const std::string&) {
+  std::fflush(nullptr);
+  std::_Exit(1);
 }
 
 std::chrono::duration<double> ReplyTimeout(const FormControls& controls) {

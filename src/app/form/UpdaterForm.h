@@ -23,8 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "actions/ActionOutcome.h"
+#include "actions/DeviceActions.h"
 #include "app/LanguageTexts.h"
-#include "app/form/ActionOutcome.h"
 #include "app/form/FormControls.h"
 #include "app/form/FormSettings.h"
 #include "app/form/FormView.h"
@@ -47,8 +48,8 @@ struct FormServices {
   std::function<std::vector<std::string>()> listSerialPorts;      // default: ListSerialPortNames
   std::function<std::string(const std::string&)> portDevicePath;  // default: PortDevicePath
   // Called by the connect step's fatal error handler with the program's own
-  // executable name; the default ends every process of that name.
-  std::function<bool(const std::string&)> killProcessByName;  // default: KillProcessByName
+  // executable name; the default ends this process, and only it.
+  std::function<bool(const std::string&)> killProcessByName;  // default: EndThisProcess
   std::string ownExecutableName = "mx_7410Update.exe";
   // Names the bytes of every firmware file read, for a front end that
   // records what it flashed (default: none).
@@ -71,7 +72,7 @@ class UpdaterForm final {
   static constexpr int kDesignedHeight = 223;
   static constexpr int kMessagePanelGrowth = 400;  // pixels
   // Restarts of the connect handshake in a row before it gives up.
-  static constexpr int kMaxHandshakeRestarts = 3;
+  static constexpr int kMaxHandshakeRestarts = DeviceActions::kMaxGreetingRestarts;
 
   UpdaterForm(EventLoop& loop, FormView& view, FormServices services = {});
   ~UpdaterForm();
@@ -162,6 +163,7 @@ class UpdaterForm final {
   void EnableDeviceActions();
 
   bool RunHandshake();
+  bool SeesRestartRequest() const;
   bool StartHandshakeOver();
   void SendFirmware(const TransferPlan& plan);
   void EndTransfer(const TransferOutcome& outcome, Clock::time_point start);
@@ -197,6 +199,9 @@ class UpdaterForm final {
 // The text after the last "\" or "/" of `path`: the whole text without one,
 // the empty text when it ends with one.
 std::string LastPathComponent(const std::string& path);
+
+// Ends this process at once with exit status 1; the name is not used.
+bool EndThisProcess(const std::string& ownExecutableName);
 
 // A pause that handles no events: the window stays frozen for it.
 void BusyWait(std::chrono::duration<double> pause);

@@ -38,6 +38,8 @@ struct ActionOutcome {
   // Update: how the transfer went, and its time up to the port's close.
   std::optional<TransferOutcome> transfer;
   std::optional<std::chrono::milliseconds> elapsed;
+  // The run was stopped (Ctrl-C, a termination request) before it ended.
+  bool interrupted = false;
 };
 
 // Starts the outcome of a new action. A connect starts without a version;
