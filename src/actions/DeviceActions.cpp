@@ -125,6 +125,7 @@ bool DeviceActions::CatchPowerOn(const PortSettings& port, std::optional<ECommsE
   if (!Open(port, openFailure)) return false;
   session_.Arm();
   session_.ResetLog();
+  events_.PowerOnWaitStarted();
   long polls = 0;
   while (!frameSeenWhileWaiting_ && session_.IsOpen() && !session_.Lost()) {
     session_.HandleEventsUntil(Clock::now() + kPowerOnPoll);

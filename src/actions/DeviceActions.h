@@ -40,6 +40,8 @@ class ActionEvents {
   virtual void WaitStarted() {}
   virtual void WaitEnded(Reply) {}
   virtual void Progressed(const TransferProgress&) {}
+  // The port is open and the wait for the device to power on begins.
+  virtual void PowerOnWaitStarted() {}
   // Whole seconds waited so far for the device to power on.
   virtual void PowerOnWaited(long) {}
   // The port vanished (an unplugged adapter); any wait has ended.

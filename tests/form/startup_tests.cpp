@@ -166,5 +166,11 @@ TEST(Options, UserClicksOnDisabledOrHiddenControlsDoNothing) {
   EXPECT_EQ(h.view.confirmations, (std::vector<std::string>{"Erase Data!"}));
 }
 
+// The fatal connect error's default ends this process alone: a second copy
+// of the program, flashing another board, must live on.
+TEST(FatalConnectError, EndsThisProcessOnly) {
+  EXPECT_EXIT(EndThisProcess("mx_7410Update.exe"), testing::ExitedWithCode(1), "");
+}
+
 }  // namespace
 }  // namespace mx::test

@@ -81,14 +81,21 @@ void AddProgress(nlohmann::json& object, std::uint64_t bytes, std::uint64_t byte
 
 // ---- JsonReport -------------------------------------------------------------
 
-JsonReport::JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options)
-    : out_(out), err_(err), ports_(std::move(ports)), options_(options), logs_(ports_.size()) {}
+JsonReport::JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options,
+                       std::string fileDigest)
+    : out_(out),
+      err_(err),
+      ports_(std::move(ports)),
+      options_(options),
+      fileDigest_(std::move(fileDigest)),
+      logs_(ports_.size()) {}
 
 std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
   nlohmann::json start = JsonEvent("start");
   start["port"] = ports_[index];
   start["command"] = CommandName(options_.command);
   if (CommandTakesFile(options_.command)) start["file"] = AbsoluteFile(options_);
+  AddFileHash(start, fileDigest_);
   std::lock_guard lock(mutex_);
   Write(start.dump());
   return std::make_unique<PortJsonOutput>(*this, index);
@@ -103,6 +110,7 @@ void JsonReport::Ended(std::size_t index, const PortResult& result) {
   nlohmann::json end = JsonEvent("end");
   end["port"] = ports_[index];
   AddRunResult(end, result, log.messages);
+  if (!end.contains("file_sha256")) AddFileHash(end, fileDigest_);
   Write(end.dump());
   if (result.exitStatus == kExitSuccess) ++succeeded_;
 }
@@ -125,6 +133,7 @@ void JsonReport::Abandoned(int exitStatus) {
                 {"result", ResultWord(exitStatus)},
                 {"messages", log.messages},
                 {"interrupted", true}});
+    AddFileHash(end, fileDigest_);
     if (log.latest) AddProgress(end, log.latest->bytesDone.value_or(0), log.latest->bytesTotal.value_or(0));
     Write(end.dump());
   }

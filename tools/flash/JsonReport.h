@@ -24,7 +24,10 @@ class JsonReport final : public GangReport {
  public:
   static constexpr std::chrono::milliseconds kProgressInterval{250};
 
-  JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options);
+  // `fileDigest`: the SHA-256 of the command's file, read once before any
+  // port opened (empty for commands without a file).
+  JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options,
+             std::string fileDigest = {});
 
   std::unique_ptr<TerminalOutput> OutputFor(std::size_t index) override;
   void Ended(std::size_t index, const PortResult& result) override;
@@ -54,6 +57,7 @@ class JsonReport final : public GangReport {
   std::ostream& err_;
   const std::vector<std::string> ports_;
   const Options& options_;
+  const std::string fileDigest_;
   std::mutex mutex_;  // one object a line, whole; guards what follows
   std::vector<PortLog> logs_;
   long succeeded_ = 0;

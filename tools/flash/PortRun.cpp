@@ -139,7 +139,6 @@ int PortRun::RunWizard() {
     maxWait = std::make_unique<DeadlineTimer>(
         DeadlineTimer::Clock::now() + std::chrono::seconds(*options_.maxWaitSeconds), [this] { MaxWaitPassed(); });
   }
-  ShowLine(texts_.WaitPowerText);
   waitingForPowerOn_ = true;
   std::optional<ECommsError> openFailure;
   boardSeen_ = actions_.CatchPowerOn(port_, openFailure);
@@ -294,6 +293,9 @@ void PortRun::Progressed(const TransferProgress& progress) {
     output_.Progress(*sample);
   }
 }
+
+// Said once the port is open: a device switched on from here on is caught.
+void PortRun::PowerOnWaitStarted() { ShowLine(texts_.WaitPowerText); }
 
 void PortRun::PowerOnWaited(long seconds) { output_.Waiting(texts_.WaitPowerText + ":" + std::to_string(seconds)); }
 

@@ -69,6 +69,7 @@ class PortRun final : private ActionEvents {
   void RequestNotQueued() override;
   void GreetingFailed() override;
   void Progressed(const TransferProgress& progress) override;
+  void PowerOnWaitStarted() override;
   void PowerOnWaited(long seconds) override;
   void PortLost() override;
 

@@ -25,8 +25,13 @@ void BoardOutput::Waiting(std::string_view) { report_.PortState(port_, std::stri
 void BoardOutput::EndTransient() { report_.BoardCaught(port_); }
 
 StationReport::StationReport(std::ostream& out, std::ostream& err, const Options& options, StreamSettings settings,
-                             std::unique_ptr<StationLog> log)
-    : out_(out), err_(err), options_(options), settings_(settings), log_(std::move(log)) {}
+                             std::unique_ptr<StationLog> log, std::string fileDigest)
+    : out_(out),
+      err_(err),
+      options_(options),
+      settings_(settings),
+      log_(std::move(log)),
+      fileDigest_(std::move(fileDigest)) {}
 
 std::unique_ptr<BoardOutput> StationReport::OutputFor(const std::string& port, bool waitsForBoard) {
   PortState(port, waitsForBoard ? std::string(kWaitingState) : "connecting");
@@ -45,6 +50,7 @@ nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOut
   if (stopped_) return record;  // abandoned: its record is out already
   record.update({{"board", ++boards_}, {"port", port}, {"file", AbsoluteFile(options_)}});
   AddRunResult(record, board.result, board.messages);
+  if (!record.contains("file_sha256")) AddFileHash(record, fileDigest_);
   record["attempts"] = 1 + board.retries;
   if (board.interrupted) record["interrupted"] = true;
   KeepRecord(port, record, board.result.exitStatus, board.result.outcome.reason, board.result.elapsed);
@@ -94,6 +100,7 @@ void StationReport::Abandoned(int exitStatus) {
                      {"result", ResultWord(exitStatus)},
                      {"interrupted", true},
                      {"stage", row.state}});
+      AddFileHash(record, fileDigest_);
       if (row.progress) AddProgress(record, row.progress->bytesDone.value_or(0), row.progress->bytesTotal.value_or(0));
       KeepRecord(port, record, exitStatus, "interrupted", now - row.started);
     }

@@ -67,8 +67,9 @@ class StationReport {
   static constexpr char kWaitingState[] = "waiting for a board";
 
   // `log` may be null: no log file.
+  // `fileDigest`: the SHA-256 of the file, read once at the start.
   StationReport(std::ostream& out, std::ostream& err, const Options& options, StreamSettings settings,
-                std::unique_ptr<StationLog> log);
+                std::unique_ptr<StationLog> log, std::string fileDigest = {});
 
   // Where a board's run on `port` sends its text; the lines are kept for its
   // record. `waitsForBoard`: the run first waits for a board to power on.
@@ -119,6 +120,7 @@ class StationReport {
   const Options& options_;
   const StreamSettings settings_;
   const std::unique_ptr<StationLog> log_;
+  const std::string fileDigest_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   mutable std::mutex mutex_;
   std::map<std::string, Row> rows_;

@@ -84,7 +84,7 @@ int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image) 
   }
   std::unique_ptr<GangReport> report;
   if (options.json) {
-    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options);
+    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options, image ? image->FileDigest() : "");
   } else {
     report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
   }
@@ -96,7 +96,8 @@ int RunStation(const Options& options, std::shared_ptr<const FirmwareImage> imag
   std::unique_ptr<StationLog> log;
   try {
     if (!options.logFile.empty()) log = std::make_unique<StationLog>(options.logFile);
-    StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log));
+    StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log),
+                         image->FileDigest());
     Station station(options, report, std::move(image));
     InterruptGuard guard(
         kInterruptGrace, [&station] { station.Interrupt(); },
