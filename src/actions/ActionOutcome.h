@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/ReplyParser.h"
+#include "serial/SerialComm.h"
 #include "update/Transfer.h"
 
 namespace mx {
@@ -40,6 +41,9 @@ struct ActionOutcome {
   std::optional<std::chrono::milliseconds> elapsed;
   // The run was stopped (Ctrl-C, a termination request) before it ended.
   bool interrupted = false;
+  // The port's own failure, with the system's code: the device gone, an I/O
+  // error, a setting the port refused.
+  PortError portError;
 };
 
 // Starts the outcome of a new action. A connect starts without a version;

@@ -109,3 +109,24 @@ INSTANTIATE_TEST_SUITE_P(Stages, CliInterrupt,
 
 }  // namespace
 }  // namespace mx::test
+
+namespace mx::test {
+namespace {
+
+// A vanished device is told apart from a time-out, with its kind, in text
+// and in JSON.
+TEST_F(Cli, LostPortSaysTheDeviceIsGone) {
+  sim::SimOptions options;
+  options.hangUpAfterBlock = 1;
+  Device device(options);
+  const ChildResult run =
+      Flash({"--json", "--port", device.Port(), "--wait", "30", "update", WriteImage(SampleImage(1024, 0))});
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "device-gone")) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 2u) << run.out;
+  EXPECT_EQ(nlohmann::json::parse(lines[lines.size() - 2]).at("reason"), "device-gone") << run.out;
+}
+
+}  // namespace
+}  // namespace mx::test

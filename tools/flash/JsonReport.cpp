@@ -71,6 +71,11 @@ void AddRunResult(nlohmann::json& object, const PortResult& result, const std::v
     if (result.outcome.interrupted) AddProgress(object, transfer->progress.bytes, transfer->progress.bytesTotal);
   }
   if (result.outcome.interrupted) object["interrupted"] = true;
+  if (const PortError& error = result.outcome.portError) {
+    object["reason"] = PortErrorKindName(error.kind);
+    if (error.systemError)
+      object["os_error"] = {{"code", error.systemError.value()}, {"message", error.systemError.message()}};
+  }
 }
 
 void AddProgress(nlohmann::json& object, std::uint64_t bytes, std::uint64_t bytesTotal) {

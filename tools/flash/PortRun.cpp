@@ -47,6 +47,7 @@ PortRun::PortRun(Options options, TerminalOutput& output, std::shared_ptr<const 
 
 int PortRun::Run() {
   int status = RunCommand();
+  NotePortError(actions_.Port().LastError());  // a refused setting, say
   actions_.Close();
   output_.EndTransient();
   output_.Flush();
@@ -299,7 +300,19 @@ void PortRun::PowerOnWaitStarted() { ShowLine(texts_.WaitPowerText); }
 
 void PortRun::PowerOnWaited(long seconds) { output_.Waiting(texts_.WaitPowerText + ":" + std::to_string(seconds)); }
 
-void PortRun::PortLost() { Fail(ActionResult::DeviceFailed, texts_.PortLostText); }
+void PortRun::PortLost() {
+  Fail(ActionResult::DeviceFailed, texts_.PortLostText);
+  NotePortError(actions_.Session().LossReason());
+}
+
+// The system's reason for a port failure, on standard error and in the outcome.
+void PortRun::NotePortError(const PortError& error) {
+  if (!error || outcome_.portError) return;
+  outcome_.portError = error;
+  std::string note = "port " + port_.devicePath + ": " + std::string(PortErrorKindName(error.kind));
+  if (error.systemError) note += ": " + error.systemError.message();
+  output_.Note(note);
+}
 
 void PortRun::ShowLine(std::string_view line) {
   if (!options_.quiet) output_.Line(line);

@@ -73,6 +73,7 @@ class PortRun final : private ActionEvents {
   void PowerOnWaited(long seconds) override;
   void PortLost() override;
 
+  void NotePortError(const PortError& error);
   void ShowLine(std::string_view line);     // a line the window writes in its memo
   void ShowMessage(std::string_view text);  // what the window shows in a message box
 
