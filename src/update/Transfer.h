@@ -50,11 +50,11 @@ struct TransferOutcome {
     EraseOnly,    // eraseOnly: the erase has been answered; lastReply says how
     TimedOut,     // a wait ran out; nothing was sent after the unanswered frame
     PortLost,     // the port vanished during a wait
-    Stopped,      // the port was closed during a wait (the run was stopped)
     TestSent,     // test mode: every frame queued, none answered
     Written,      // the last block was accepted: end frame and version request queued
     NoData,       // erased, end frame queued; the image holds no data records
     Unconfirmed,  // went through, but the last reply was no acceptance of a block
+    Stopped,      // the port was closed during a wait (the run was stopped)
   };
   Ending ending = Ending::Unconfirmed;
   Reply lastReply = Reply::None;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "PortWatch.h"
@@ -83,7 +84,10 @@ struct PortWatch::Impl {
       if (length <= 0) return;
       for (ssize_t offset = 0; offset < length;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
-        if (event->len > 0) onAppeared((fs::path(simulatorDirectory) / event->name).lexically_normal().string());
+        // A simulator's lock file beside its link is no port.
+        if (event->len > 0 && !std::string_view(event->name).ends_with(".lock")) {
+          onAppeared((fs::path(simulatorDirectory) / event->name).lexically_normal().string());
+        }
         offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
