@@ -34,8 +34,7 @@ bool AsksToBeGreetedAgain(const ReplyReceiver& receiver) {
          std::equal(kRestartBurst.begin(), kRestartBurst.end(), frame->bytes.begin());
 }
 
-DeviceActions::DeviceActions(EventLoop& loop, ActionEvents& events)
-    : loop_(loop), events_(events), session_(loop, *this) {
+DeviceActions::DeviceActions(EventLoop& loop, ActionEvents& events) : events_(events), session_(loop, *this) {
   // The bootloader's flow control characters; the rest are the serial
   // component's defaults (38400 baud, 8N1, XON/XOFF both ways).
   session_.Port().SetXonChar(kBootloaderXon);

@@ -121,7 +121,6 @@ class DeviceActions final : private SessionOwner {
   void WaitEnded(Reply reply) override { events_.WaitEnded(reply); }
   void PortLost() override;
 
-  EventLoop& loop_;
   ActionEvents& events_;
   DeviceSession session_;
   ReceiveOptions receiveOptions_{true, false};

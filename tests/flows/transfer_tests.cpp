@@ -12,6 +12,7 @@
 #include "protocol/Handshake.h"
 #include "sim/SimulatedBootloader.h"
 #include "support/HexWriter.h"
+#include "support/QuietOwner.h"
 #include "support/TempDir.h"
 #include "update/FirmwareImage.h"
 #include "update/Transfer.h"
@@ -21,15 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Ending = TransferOutcome::Ending;
-
-struct QuietOwner : SessionOwner {
-  std::optional<ReceiveOptions> HowToReceive() override { return ReceiveOptions{}; }
-  void ChunkParsed(const ReceiveResult&) override {}
-  void ChunkShownRaw(std::span<const std::uint8_t>) override {}
-  void WaitStarted() override {}
-  void WaitEnded(Reply) override {}
-  void PortLost() override {}
-};
 
 class TransferTest : public ::testing::Test {
  protected:
