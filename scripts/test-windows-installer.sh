@@ -23,6 +23,9 @@ export DISPLAY=$display
 mkdir -p "$stage/bin"
 cp "$build/src/app/win32/mx_7410Update.exe" "$build/tools/flash/mx7410-flash.exe" "$stage/bin/"
 cp README.md "$stage/"
+cp packaging/copyright "$stage/copyright.txt"
+mkdir -p "$stage/docs"
+cp docs/*.md docs/*.png "$stage/docs/"
 makensis -V2 -DSTAGE="$stage" -DVERSION="$version" -DOUTFILE="$root/$installer" packaging/windows/mx7410-updater.nsi
 echo "-- $installer"
 
@@ -35,7 +38,7 @@ rm -rf "$(dirname "$user_settings")"
 run_wine "$installer" /S
 wineserver -w
 folder="$WINEPREFIX/drive_c/Program Files/Mx7410 Updater"
-for file in mx_7410Update.exe mx7410-flash.exe README.md Uninstall.exe; do
+for file in mx_7410Update.exe mx7410-flash.exe README.md copyright.txt docs/command-line.md Uninstall.exe; do
   [ -f "$folder/$file" ] || { echo "test-windows-installer: $file was not installed" >&2; exit 1; }
 done
 menu=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Mx7410 Update.lnk' | head -1)

@@ -183,7 +183,8 @@ zip_file=$(ls "$build"/mx7410-updater-*-win64.zip)
 python3 - "$zip_file" <<'PY'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
-for wanted in ("bin/mx7410-flash.exe", "bin/mx_7410Update.exe", "share/doc/mx7410-updater/README.md"):
+for wanted in ("bin/mx7410-flash.exe", "bin/mx_7410Update.exe", "share/doc/mx7410-updater/README.md",
+               "share/doc/mx7410-updater/copyright.txt", "share/doc/mx7410-updater/docs/command-line.md"):
     if wanted not in names:
         sys.exit(f"test-windows: {wanted} is not in {sys.argv[1]}: {names}")
 print(f"{sys.argv[1]}: " + ", ".join(names))

@@ -1,6 +1,7 @@
-; The Windows installer: the window, mx7410-flash.exe, the README, a
-; Start-menu shortcut and an uninstaller. makensis -DSTAGE=<dir> -DVERSION=<v>
-; -DOUTFILE=<file>; STAGE holds bin\ and README.md.
+; The Windows installer: the window, mx7410-flash.exe, the README with its
+; documents and the licence notices, a Start-menu shortcut and an
+; uninstaller. makensis -DSTAGE=<dir> -DVERSION=<v> -DOUTFILE=<file>;
+; STAGE holds bin\, README.md, copyright.txt and docs\.
 Unicode true
 Target amd64-unicode
 !include "x64.nsh"
@@ -21,6 +22,11 @@ Section "Install"
   File "${STAGE}\bin\mx_7410Update.exe"
   File "${STAGE}\bin\mx7410-flash.exe"
   File "${STAGE}\README.md"
+  File "${STAGE}\copyright.txt"
+  ; The README's links point into docs\ beside it.
+  SetOutPath "$INSTDIR\docs"
+  File "${STAGE}\docs\*.*"
+  SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateDirectory "$SMPROGRAMS\Mx7410 Updater"
   CreateShortcut "$SMPROGRAMS\Mx7410 Updater\Mx7410 Update.lnk" "$INSTDIR\mx_7410Update.exe"
@@ -34,6 +40,8 @@ Section "Uninstall"
   Delete "$INSTDIR\mx_7410Update.exe"
   Delete "$INSTDIR\mx7410-flash.exe"
   Delete "$INSTDIR\README.md"
+  Delete "$INSTDIR\copyright.txt"
+  RMDir /r "$INSTDIR\docs"
   ; The settings the window wrote beside itself go with it.
   Delete "$INSTDIR\Comport.ini"
   Delete "$INSTDIR\Uninstall.exe"
