@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL server for the tests of the shared record store.
+#   pg-test-server.sh start DIR PORT   prints the connection string
+#   pg-test-server.sh stop DIR
+# The server lives in DIR, listens only on a socket in DIR (on PORT, never
+# the system's 5432) and trusts local connections. initdb refuses root, so
+# as root the server runs as the unprivileged user nobody.
+set -euo pipefail
+action=${1:?start or stop}
+dir=${2:?the folder of the server}
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+[ -x "$bin/initdb" ] || { echo "pg-test-server: PostgreSQL is not installed (Debian: postgresql)" >&2; exit 1; }
+
+as_owner=()
+[ "$(id -u)" -eq 0 ] && as_owner=(runuser -u nobody --)
+
+case $action in
+  start)
+    port=${3:?the port of the server}
+    "$0" stop "$dir" 2>/dev/null || true
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    chmod 755 "$dir"
+    [ "$(id -u)" -eq 0 ] && chown nobody "$dir"
+    "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U mx -A trust --no-sync -E UTF8 >"$dir/initdb.log"
+    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-k $dir -p $port -c listen_addresses='' -c fsync=off" start >/dev/null
+    "$bin/createdb" -h "$dir" -p "$port" -U mx mx_test
+    echo "host=$dir port=$port user=mx dbname=mx_test"
+    ;;
+  stop)
+    [ -d "$dir/data" ] || exit 0
+    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+    rm -rf "$dir"
+    ;;
+  *)
+    echo "pg-test-server: start or stop" >&2
+    exit 2
+    ;;
+esac
