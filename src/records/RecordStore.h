@@ -4,9 +4,12 @@
 // serial numbers that are never given twice. SQLite for one station,
 // PostgreSQL for a line of stations sharing one server.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,7 @@ struct BoardRecord {
   std::string started;   // UTC, ISO 8601 with milliseconds: 2026-12-09T22:41:07.123Z
   std::string ended;
   std::string file;
-  std::string fileSha256;             // of the file as read, before any number was written
+  std::string fileSha256;               // of the file as read, before any number was written
   std::optional<std::uint64_t> serial;  // the number written, if any
   std::optional<std::string> data;      // the per-board bytes written, in hex, if any
   std::string oldVersion;
@@ -67,6 +70,12 @@ struct RecordQuery {
   std::optional<std::string> result;
 };
 
+// A record store that cannot do what was asked: why, for the operator.
+class RecordStoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class RecordStore {
  public:
   virtual ~RecordStore() = default;
@@ -85,10 +94,23 @@ class RecordStore {
   // Records a finished board. A passed board keeps its reservation's number;
   // any other result gives it back to the pool. Safe to repeat; kept in a
   // local spool while a server is out of reach, and sent in order later.
+  // Throws RecordStoreError when the board cannot be recorded.
   virtual void Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) = 0;
 
   // The recorded boards that match `query`, oldest first.
   virtual std::vector<BoardRecord> Find(const RecordQuery& query) = 0;
+};
+
+// The word of a passed board's result, as the JSON "end" event writes it.
+inline constexpr const char* kPassedResult = "ok";
+
+// How long an instance's reservations stay its own without renewal, and how
+// often the store renews them. `clock` gives the time (tests set it ahead to
+// see other instances' leases as gone).
+struct StoreOptions {
+  std::chrono::milliseconds leaseLength{30000};
+  std::chrono::milliseconds renewEvery{5000};
+  std::function<std::chrono::system_clock::time_point()> clock = [] { return std::chrono::system_clock::now(); };
 };
 
 struct OpenedStore {
@@ -100,6 +122,14 @@ struct OpenedStore {
 // PostgreSQL; anything else is an SQLite file. Creates or upgrades the
 // schema; refuses a database of a newer schema.
 OpenedStore OpenRecordStore(const std::string& location, const StationIdentity& who);
+OpenedStore OpenRecordStore(const std::string& location, const StationIdentity& who, const StoreOptions& options);
+
+// Whether `location` names a PostgreSQL server rather than an SQLite file.
+bool IsConnectionString(const std::string& location);
+
+// `location` fit to show: a URI's user:password@ becomes user@, and a
+// password parameter or password=... key is left out.
+std::string WithoutPassword(const std::string& location);
 
 // The SQLite file used when no --db is given.
 std::string DefaultDatabasePath();

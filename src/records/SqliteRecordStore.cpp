@@ -1,0 +1,251 @@
+#include "records/SqliteRecordStore.h"
+
+#include <limits>
+
+#include "records/RecordSql.h"
+
+namespace mx::records {
+
+namespace {
+
+// How long a writer waits for another process's transaction to end.
+constexpr int kBusyTimeoutMs = 15000;
+// Numbers are stored as signed 64-bit, and the search looks one past a taken one.
+constexpr std::uint64_t kHighestNumber = std::numeric_limits<std::int64_t>::max() - 1;
+
+std::string RangeText(const PoolRange& range) {
+  return std::to_string(range.first) + ".." + (range.last ? std::to_string(*range.last) : std::string());
+}
+
+std::optional<std::string> RangeProblem(const PoolRange& range) {
+  if (range.last && *range.last < range.first) return "the range " + RangeText(range) + " holds no number";
+  if (range.first > kHighestNumber || range.last.value_or(0) > kHighestNumber) {
+    return "the range " + RangeText(range) + " goes beyond " + std::to_string(kHighestNumber);
+  }
+  return std::nullopt;
+}
+
+std::int64_t StoredNumber(std::uint64_t number) {
+  if (number > kHighestNumber) throw RecordStoreError("the serial number " + std::to_string(number) + " is too large");
+  return static_cast<std::int64_t>(number);
+}
+
+BoardRecord ReadBoard(const SqliteStatement& row) {
+  BoardRecord board;
+  board.station = row.Text(0);
+  board.instance = row.Text(1);
+  board.slot = row.Text(2);
+  board.port = row.Text(3);
+  board.started = row.Text(4);
+  board.ended = row.Text(5);
+  board.file = row.Text(6);
+  board.fileSha256 = row.Text(7);
+  if (auto serial = row.OptionalInt(8)) board.serial = static_cast<std::uint64_t>(*serial);
+  board.data = row.OptionalText(9);
+  board.oldVersion = row.Text(10);
+  board.restorePoint = row.Text(11);
+  board.bootloaderVersion = row.Text(12);
+  board.result = row.Text(13);
+  board.reason = row.Text(14);
+  board.attempts = static_cast<int>(row.Int(15));
+  board.interrupted = row.Int(16) != 0;
+  board.packageId = row.Text(17);
+  return board;
+}
+
+}  // namespace
+
+SqliteRecordStore::SqliteRecordStore(const std::string& path, const StationIdentity& who, const StoreOptions& options)
+    : path_(path), who_(who), options_(options), db_(path) {
+  Configure();
+  PrepareSchema();
+  renewer_ = std::thread([this] { RenewUntilStopped(); });
+}
+
+SqliteRecordStore::~SqliteRecordStore() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stopWanted_.notify_all();
+  renewer_.join();
+  try {
+    db_.Prepare(sql::kEndLease).Bind(1, who_.instance).Run();
+  } catch (const RecordStoreError&) {
+    // The lease then runs out by itself.
+  }
+}
+
+void SqliteRecordStore::Configure() {
+  sqlite3_busy_timeout(db_.Handle(), kBusyTimeoutMs);
+  db_.Execute("PRAGMA journal_mode = WAL");
+  db_.Execute("PRAGMA synchronous = FULL");
+}
+
+void SqliteRecordStore::PrepareSchema() {
+  SqliteTransaction transaction(db_);
+  db_.Execute(sql::kCreateVersionTable);
+  auto select = db_.Prepare(sql::kSelectVersion);
+  select.Step();
+  const std::int64_t version = select.OptionalInt(0).value_or(0);
+  if (version > sql::kSchemaVersion) {
+    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
+                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
+  }
+  if (version < 1) {
+    for (const char* step : sql::kSchemaVersion1) db_.Execute(step);
+    db_.Prepare(sql::kInsertVersion).Bind(1, std::int64_t{1}).Run();
+  }
+  auto lease = db_.Prepare(sql::kSelectLease);
+  if (lease.Bind(1, who_.instance).Step() && lease.Int(0) >= NowMs()) {
+    throw RecordStoreError("the instance \"" + who_.instance + "\" is already running on it");
+  }
+  RenewLease();
+  transaction.Commit();
+}
+
+std::int64_t SqliteRecordStore::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(options_.clock().time_since_epoch()).count();
+}
+
+void SqliteRecordStore::RenewLease() {
+  db_.Prepare(sql::kRenewLease)
+      .Bind(1, who_.instance)
+      .Bind(2, who_.station)
+      .Bind(3, NowMs() + static_cast<std::int64_t>(options_.leaseLength.count()))
+      .Run();
+}
+
+void SqliteRecordStore::RenewUntilStopped() {
+  std::unique_lock lock(mutex_);
+  while (!stopWanted_.wait_for(lock, options_.renewEvery, [this] { return stopping_; })) {
+    try {
+      RenewLease();
+    } catch (const RecordStoreError&) {
+      // The file is busy or gone for now: the next renewal or reservation tries again.
+    }
+  }
+}
+
+std::optional<std::string> SqliteRecordStore::OpenPool(const std::string& pool, const PoolRange& range) {
+  if (pool.empty()) return "a pool needs a name";
+  if (auto problem = RangeProblem(range)) return "pool \"" + pool + "\": " + *problem;
+  std::lock_guard lock(mutex_);
+  try {
+    SqliteTransaction transaction(db_);
+    auto select = db_.Prepare(sql::kSelectPool);
+    if (select.Bind(1, pool).Step()) {
+      const PoolRange stored{static_cast<std::uint64_t>(select.Int(0)), select.OptionalInt(1)};
+      if (stored.first != range.first || stored.last != range.last) {
+        return "pool \"" + pool + "\" has the numbers " + RangeText(stored) + " in " + path_ + ", not " +
+               RangeText(range);
+      }
+      return std::nullopt;
+    }
+    const auto last = range.last ? std::optional<std::int64_t>(StoredNumber(*range.last)) : std::nullopt;
+    db_.Prepare(sql::kInsertPool).Bind(1, pool).Bind(2, StoredNumber(range.first)).Bind(3, last).Run();
+    transaction.Commit();
+    return std::nullopt;
+  } catch (const RecordStoreError& error) {
+    return "cannot open pool \"" + pool + "\" in " + path_ + ": " + error.what();
+  }
+}
+
+ReserveResult SqliteRecordStore::Reserve(const std::string& pool) {
+  std::lock_guard lock(mutex_);
+  try {
+    return ReserveLowest(pool);
+  } catch (const RecordStoreError& error) {
+    return {ReserveResult::Status::Unreachable,
+            {},
+            "cannot reserve a number of pool \"" + pool + "\" in " + path_ + ": " + error.what()};
+  }
+}
+
+ReserveResult SqliteRecordStore::ReserveLowest(const std::string& pool) {
+  SqliteTransaction transaction(db_);
+  auto select = db_.Prepare(sql::kSelectPool);
+  if (!select.Bind(1, pool).Step()) throw RecordStoreError("there is no such pool");
+  const std::int64_t first = select.Int(0);
+  const std::int64_t last = select.OptionalInt(1).value_or(kHighestNumber);
+  RenewLease();
+  db_.Prepare(sql::kFreeLapsedReservations).Bind(1, NowMs()).Run();
+  auto lowest = db_.Prepare(sql::kLowestFreeNumber);
+  lowest.Bind(1, pool).Bind(2, first).Step();
+  const auto number = lowest.OptionalInt(0);
+  if (!number || *number > last) {
+    return {
+        ReserveResult::Status::Exhausted,
+        {},
+        "pool \"" + pool + "\" has no free number left (" + std::to_string(first) + ".." + std::to_string(last) + ")"};
+  }
+  db_.Prepare(sql::kInsertReservation).Bind(1, pool).Bind(2, *number).Bind(3, who_.instance).Run();
+  transaction.Commit();
+  return {ReserveResult::Status::Reserved, {pool, static_cast<std::uint64_t>(*number)}, {}};
+}
+
+void SqliteRecordStore::Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) {
+  const bool keeps = reservation && record.result == kPassedResult;
+  if (keeps && record.serial && *record.serial != reservation->number) {
+    throw RecordStoreError("the board of slot " + record.slot + " holds " + std::to_string(*record.serial) +
+                           ", not its reserved number " + std::to_string(reservation->number));
+  }
+  std::lock_guard lock(mutex_);
+  try {
+    SqliteTransaction transaction(db_);
+    InsertBoard(record, keeps ? reservation : std::nullopt);
+    if (reservation) {
+      db_.Prepare(sql::kDeleteReservation)
+          .Bind(1, reservation->pool)
+          .Bind(2, StoredNumber(reservation->number))
+          .Bind(3, who_.instance)
+          .Run();
+    }
+    transaction.Commit();
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot record the board of slot " + record.slot + " in " + path_ + ": " + error.what());
+  }
+}
+
+void SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept) {
+  std::optional<std::int64_t> serial;
+  if (kept) {
+    serial = StoredNumber(kept->number);
+  } else if (record.serial) {
+    serial = StoredNumber(*record.serial);
+  }
+  auto insert = db_.Prepare(sql::kInsertBoard);
+  insert.Bind(1, record.station).Bind(2, record.instance).Bind(3, record.slot).Bind(4, record.port);
+  insert.Bind(5, record.started).Bind(6, record.ended).Bind(7, record.file).Bind(8, record.fileSha256);
+  insert.Bind(9, serial).Bind(10, record.data).Bind(11, record.oldVersion).Bind(12, record.restorePoint);
+  insert.Bind(13, record.bootloaderVersion).Bind(14, record.result).Bind(15, record.reason);
+  insert.Bind(16, std::int64_t{record.attempts}).Bind(17, std::int64_t{record.interrupted ? 1 : 0});
+  insert.Bind(18, record.packageId).Bind(19, kept ? std::optional<std::string>(kept->pool) : std::nullopt);
+  insert.Run();
+}
+
+std::vector<BoardRecord> SqliteRecordStore::Find(const RecordQuery& query) {
+  std::string text = sql::kSelectBoards;
+  if (query.since) text += sql::kSinceCondition;
+  if (query.until) text += sql::kUntilCondition;
+  if (query.serial) text += sql::kSerialCondition;
+  if (query.slot) text += sql::kSlotCondition;
+  if (query.result) text += sql::kResultCondition;
+  text += sql::kOldestFirst;
+  std::lock_guard lock(mutex_);
+  try {
+    auto select = db_.Prepare(text.c_str());
+    if (query.since) select.Bind(1, *query.since);
+    if (query.until) select.Bind(2, *query.until);
+    if (query.serial) select.Bind(3, StoredNumber(*query.serial));
+    if (query.slot) select.Bind(4, *query.slot);
+    if (query.result) select.Bind(5, *query.result);
+    std::vector<BoardRecord> boards;
+    while (select.Step()) boards.push_back(ReadBoard(select));
+    return boards;
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot read the boards in " + path_ + ": " + error.what());
+  }
+}
+
+}  // namespace mx::records

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "records/RecordStore.h"
+#include "support/TempDir.h"
+
+namespace mx::records {
+namespace {
+
+using Status = ReserveResult::Status;
+
+// A board of `slot` that started at `started` and ended with `result`.
+BoardRecord Board(const std::string& slot, const std::string& started, const std::string& result = kPassedResult) {
+  BoardRecord board;
+  board.station = "station-1";
+  board.instance = "instance-1";
+  board.slot = slot;
+  board.port = "/dev/ttyUSB0";
+  board.started = started;
+  board.ended = started;
+  board.file = "firmware.hex";
+  board.fileSha256 = "ab12";
+  board.result = result;
+  return board;
+}
+
+// Runs one statement on the file beside the store, as another program would.
+void RunSql(const std::filesystem::path& file, const char* statement) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+class RecordStoreTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<RecordStore> Open(const std::string& instance, const StoreOptions& options = {}) {
+    OpenedStore opened = OpenRecordStore(file_.string(), {"station-1", instance}, options);
+    EXPECT_NE(opened.store, nullptr) << opened.error;
+    return std::move(opened.store);
+  }
+  std::uint64_t ReserveNumber(RecordStore& store) {
+    const ReserveResult result = store.Reserve("boards");
+    EXPECT_EQ(result.status, Status::Reserved) << result.message;
+    return result.reservation.number;
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path file_ = dir_.Path() / "line" / "records.sqlite";
+};
+
+TEST_F(RecordStoreTest, CreatesTheFileAndItsFolder) {
+  auto store = Open("instance-1");
+  EXPECT_EQ(store->Location(), file_.string());
+  EXPECT_TRUE(std::filesystem::exists(file_));
+}
+
+TEST_F(RecordStoreTest, RefusesWhatItCannotUse) {
+  Open("instance-1").reset();
+  RunSql(file_, "INSERT INTO schema_version (version) VALUES (99)");
+  OpenedStore newer = OpenRecordStore(file_.string(), {"station-1", "instance-1"});
+  EXPECT_EQ(newer.store, nullptr);
+  EXPECT_NE(newer.error.find("schema version 99 is newer"), std::string::npos) << newer.error;
+
+  const auto text = dir_.Write("notes.sqlite", std::string(4096, 'x'));
+  OpenedStore notDatabase = OpenRecordStore(text.string(), {"station-1", "instance-1"});
+  EXPECT_EQ(notDatabase.store, nullptr);
+  EXPECT_NE(notDatabase.error.find(text.string() + ": file is not a database"), std::string::npos) << notDatabase.error;
+
+  EXPECT_NE(OpenRecordStore(file_.string(), {"station-1", ""}).error.find("no instance name"), std::string::npos);
+  OpenedStore folder = OpenRecordStore(dir_.Path().string(), {"station-1", "instance-1"});
+  EXPECT_EQ(folder.store, nullptr);
+  EXPECT_NE(folder.error.find("cannot open the record database " + dir_.Path().string()), std::string::npos);
+}
+
+TEST_F(RecordStoreTest, OneInstanceRunsOnceAtATime) {
+  auto first = Open("instance-1");
+  OpenedStore second = OpenRecordStore(file_.string(), {"station-1", "instance-1"});
+  EXPECT_EQ(second.store, nullptr);
+  EXPECT_NE(second.error.find("\"instance-1\" is already running"), std::string::npos) << second.error;
+  first.reset();
+  EXPECT_NE(Open("instance-1"), nullptr);
+}
+
+TEST_F(RecordStoreTest, PoolsKeepTheirRange) {
+  auto store = Open("instance-1");
+  EXPECT_EQ(store->OpenPool("boards", {1, 100}), std::nullopt);
+  EXPECT_EQ(store->OpenPool("boards", {1, 100}), std::nullopt);
+  const auto other = store->OpenPool("boards", {1, 50});
+  ASSERT_TRUE(other);
+  EXPECT_NE(other->find("1..100"), std::string::npos) << *other;
+  EXPECT_NE(other->find("1..50"), std::string::npos) << *other;
+  EXPECT_TRUE(store->OpenPool("boards", {1, std::nullopt}));
+  EXPECT_TRUE(store->OpenPool("empty", {10, 9}));
+  EXPECT_TRUE(store->OpenPool("", {1, 2}));
+  EXPECT_EQ(store->OpenPool("open-ended", {5000, std::nullopt}), std::nullopt);
+  EXPECT_EQ(store->Reserve("open-ended").reservation.number, 5000u);
+}
+
+TEST_F(RecordStoreTest, GivesTheLowestFreeNumberAndTakesBackFailedBoards) {
+  auto store = Open("instance-1");
+  ASSERT_EQ(store->OpenPool("boards", {100, 102}), std::nullopt);
+  const Reservation first{"boards", ReserveNumber(*store)};
+  const Reservation second{"boards", ReserveNumber(*store)};
+  EXPECT_EQ(first.number, 100u);
+  EXPECT_EQ(second.number, 101u);
+
+  store->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), first);
+  EXPECT_EQ(ReserveNumber(*store), 100u);
+  store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), second);
+  EXPECT_EQ(ReserveNumber(*store), 102u);
+
+  const ReserveResult exhausted = store->Reserve("boards");
+  EXPECT_EQ(exhausted.status, Status::Exhausted);
+  EXPECT_NE(exhausted.message.find("\"boards\" has no free number left (100..102)"), std::string::npos);
+  EXPECT_EQ(store->Reserve("unknown").status, Status::Unreachable);
+}
+
+TEST_F(RecordStoreTest, FinishingTwiceRecordsOneBoard) {
+  auto store = Open("instance-1");
+  ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
+  const Reservation reservation{"boards", ReserveNumber(*store)};
+  const BoardRecord board = Board("a", "2026-12-09T10:00:00.000Z");
+  store->Finish(board, reservation);
+  store->Finish(board, reservation);
+  const auto boards = store->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(boards[0].serial, 1u);
+  EXPECT_EQ(ReserveNumber(*store), 2u);
+}
+
+TEST_F(RecordStoreTest, NoTwoPassedBoardsHoldOneNumber) {
+  auto store = Open("instance-1");
+  ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
+  const Reservation reservation{"boards", ReserveNumber(*store)};
+  store->Finish(Board("a", "2026-12-09T10:00:00.000Z"), reservation);
+  EXPECT_THROW(store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), reservation), RecordStoreError);
+  BoardRecord otherNumber = Board("c", "2026-12-09T10:00:02.000Z");
+  otherNumber.serial = 7;
+  EXPECT_THROW(store->Finish(otherNumber, Reservation{"boards", ReserveNumber(*store)}), RecordStoreError);
+  EXPECT_EQ(store->Find({}).size(), 1u);
+}
+
+TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
+  auto store = Open("instance-1");
+  BoardRecord board = Board("pci-0000:00:14.0-usb-0:2:1.0", "2026-12-09T22:41:07.123Z", "port-failed");
+  board.serial = 4711;
+  board.data = "0011ff";
+  board.oldVersion = "0102";
+  board.restorePoint = "0000";
+  board.bootloaderVersion = "1.2";
+  board.reason = "time-out";
+  board.attempts = 3;
+  board.interrupted = true;
+  board.packageId = "pkg-7";
+  store->Finish(board, std::nullopt);
+  const auto boards = store->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  const BoardRecord& read = boards[0];
+  EXPECT_EQ(std::tie(read.station, read.instance, read.slot, read.port, read.started, read.ended, read.file,
+                     read.fileSha256, read.serial, read.data, read.oldVersion, read.restorePoint),
+            std::tie(board.station, board.instance, board.slot, board.port, board.started, board.ended, board.file,
+                     board.fileSha256, board.serial, board.data, board.oldVersion, board.restorePoint));
+  EXPECT_EQ(std::tie(read.bootloaderVersion, read.result, read.reason, read.attempts, read.interrupted, read.packageId),
+            std::tie(board.bootloaderVersion, board.result, board.reason, board.attempts, board.interrupted,
+                     board.packageId));
+}
+
+TEST_F(RecordStoreTest, FindsBoardsByFilterOldestFirst) {
+  auto store = Open("instance-1");
+  BoardRecord late = Board("a", "2026-12-09T12:00:00.000Z");
+  late.serial = 3;
+  store->Finish(late, std::nullopt);
+  store->Finish(Board("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
+  store->Finish(Board("a", "2026-12-09T11:00:00.000Z"), std::nullopt);
+  const std::string ten = "2026-12-09T10:00:00.000Z", eleven = "2026-12-09T11:00:00.000Z",
+                    twelve = "2026-12-09T12:00:00.000Z";
+  const struct {
+    const char* name;
+    std::function<void(RecordQuery&)> filter;
+    std::vector<std::string> started;
+  } cases[] = {
+      {"all", [](RecordQuery&) {}, {ten, eleven, twelve}},
+      {"since", [&](RecordQuery& q) { q.since = eleven; }, {eleven, twelve}},
+      {"until", [&](RecordQuery& q) { q.until = eleven; }, {ten}},
+      {"serial", [](RecordQuery& q) { q.serial = 3; }, {twelve}},
+      {"slot", [](RecordQuery& q) { q.slot = "a"; }, {eleven, twelve}},
+      {"result", [](RecordQuery& q) { q.result = "port-failed"; }, {ten}},
+      {"slot and until", [&](RecordQuery& q) { q.slot = "a", q.until = twelve; }, {eleven}},
+      {"nothing", [](RecordQuery& q) { q.serial = 4, q.result = kPassedResult; }, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> started;
+    RecordQuery query;
+    c.filter(query);
+    for (const auto& board : store->Find(query)) started.push_back(board.started);
+    EXPECT_EQ(started, c.started) << c.name;
+  }
+}
+
+TEST_F(RecordStoreTest, ReservationsOfAGoneInstanceComeBack) {
+  auto first = Open("instance-1");
+  ASSERT_EQ(first->OpenPool("boards", {1, 10}), std::nullopt);
+  EXPECT_EQ(ReserveNumber(*first), 1u);
+  auto second = Open("instance-2");
+  EXPECT_EQ(ReserveNumber(*second), 2u);
+  first.reset();  // without Finish, as a station that stops
+  EXPECT_EQ(ReserveNumber(*second), 1u);
+}
+
+TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
+  auto first = Open("instance-1");
+  ASSERT_EQ(first->OpenPool("boards", {1, 10}), std::nullopt);
+  EXPECT_EQ(ReserveNumber(*first), 1u);
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  auto second = Open("instance-2", later);
+  EXPECT_EQ(ReserveNumber(*second), 1u);
+  // The first instance, seen as gone, still records its board; the number stays with one board.
+  first->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
+  EXPECT_EQ(ReserveNumber(*second), 2u);
+}
+
+TEST(RecordPathsTest, DefaultsToTheUsersDataFolder) {
+  const std::string savedData = getenv("XDG_DATA_HOME") ? getenv("XDG_DATA_HOME") : "";
+  const std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", "/home/station", 1);
+  setenv("XDG_DATA_HOME", "/srv/data", 1);
+  EXPECT_EQ(DefaultDatabasePath(), "/srv/data/mx7410/records.sqlite");
+  setenv("XDG_DATA_HOME", "relative", 1);
+  EXPECT_EQ(DefaultDatabasePath(), "/home/station/.local/share/mx7410/records.sqlite");
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(DefaultDatabasePath(), "/home/station/.local/share/mx7410/records.sqlite");
+  setenv("HOME", savedHome.c_str(), 1);
+  if (!savedData.empty()) setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace mx::records
