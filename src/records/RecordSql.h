@@ -17,8 +17,12 @@ inline constexpr const char* kCreateVersionTable =
 inline constexpr const char* kSelectVersion = "SELECT MAX(version) FROM schema_version";
 inline constexpr const char* kInsertVersion = "INSERT INTO schema_version (version) VALUES (?1)";
 
-inline constexpr std::array<const char*, 5> kSchemaVersion1 = {
-    "CREATE TABLE pools (name TEXT PRIMARY KEY, first_number BIGINT NOT NULL, last_number BIGINT)",
+inline constexpr std::array<const char*, 6> kSchemaVersion1 = {
+    // Every number of a pool below next_number has been given out once; those
+    // given back since wait in free_numbers, lowest first.
+    "CREATE TABLE pools (name TEXT PRIMARY KEY, first_number BIGINT NOT NULL, last_number BIGINT,"
+    " next_number BIGINT NOT NULL)",
+    "CREATE TABLE free_numbers (pool TEXT NOT NULL, number BIGINT NOT NULL, PRIMARY KEY (pool, number))",
     "CREATE TABLE instances (instance TEXT PRIMARY KEY, station TEXT NOT NULL, lease_until BIGINT NOT NULL)",
     "CREATE TABLE reservations (pool TEXT NOT NULL, number BIGINT NOT NULL, instance TEXT NOT NULL,"
     " PRIMARY KEY (pool, number))",
@@ -32,8 +36,10 @@ inline constexpr std::array<const char*, 5> kSchemaVersion1 = {
     "CREATE INDEX boards_by_started ON boards (started)",
 };
 
-inline constexpr const char* kSelectPool = "SELECT first_number, last_number FROM pools WHERE name = ?1";
-inline constexpr const char* kInsertPool = "INSERT INTO pools (name, first_number, last_number) VALUES (?1, ?2, ?3)";
+inline constexpr const char* kSelectPool = "SELECT first_number, last_number, next_number FROM pools WHERE name = ?1";
+inline constexpr const char* kInsertPool =
+    "INSERT INTO pools (name, first_number, last_number, next_number) VALUES (?1, ?2, ?3, ?2)";
+inline constexpr const char* kAdvancePool = "UPDATE pools SET next_number = next_number + 1 WHERE name = ?1";
 
 inline constexpr const char* kSelectLease = "SELECT lease_until FROM instances WHERE instance = ?1";
 inline constexpr const char* kRenewLease =
@@ -41,19 +47,16 @@ inline constexpr const char* kRenewLease =
     " ON CONFLICT (instance) DO UPDATE SET station = excluded.station, lease_until = excluded.lease_until";
 inline constexpr const char* kEndLease = "DELETE FROM instances WHERE instance = ?1";
 
-// Reservations whose instance holds no lease at ?1 or later are free again.
-inline constexpr const char* kFreeLapsedReservations =
+// Reservations whose instance holds no lease at ?1 or later are given back.
+inline constexpr const char* kGiveBackLapsedReservations =
+    "INSERT INTO free_numbers (pool, number) SELECT pool, number FROM reservations"
+    " WHERE instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1)";
+inline constexpr const char* kDeleteLapsedReservations =
     "DELETE FROM reservations WHERE instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1)";
 
-// The lowest free number is the pool's first one or follows a taken one.
-inline constexpr const char* kLowestFreeNumber =
-    "SELECT MIN(candidate) FROM ("
-    " SELECT CAST(?2 AS BIGINT) AS candidate"
-    " UNION ALL SELECT serial + 1 FROM boards WHERE kept_pool = ?1"
-    " UNION ALL SELECT number + 1 FROM reservations WHERE pool = ?1) AS candidates"
-    " WHERE candidate >= ?2"
-    " AND NOT EXISTS (SELECT 1 FROM boards WHERE kept_pool = ?1 AND serial = candidates.candidate)"
-    " AND NOT EXISTS (SELECT 1 FROM reservations WHERE pool = ?1 AND number = candidates.candidate)";
+inline constexpr const char* kLowestFreeNumber = "SELECT MIN(number) FROM free_numbers WHERE pool = ?1";
+inline constexpr const char* kInsertFreeNumber = "INSERT INTO free_numbers (pool, number) VALUES (?1, ?2)";
+inline constexpr const char* kDeleteFreeNumber = "DELETE FROM free_numbers WHERE pool = ?1 AND number = ?2";
 inline constexpr const char* kInsertReservation =
     "INSERT INTO reservations (pool, number, instance) VALUES (?1, ?2, ?3)";
 inline constexpr const char* kDeleteReservation =

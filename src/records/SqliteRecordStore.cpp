@@ -166,22 +166,33 @@ ReserveResult SqliteRecordStore::ReserveLowest(const std::string& pool) {
   SqliteTransaction transaction(db_);
   auto select = db_.Prepare(sql::kSelectPool);
   if (!select.Bind(1, pool).Step()) throw RecordStoreError("there is no such pool");
-  const std::int64_t first = select.Int(0);
   const std::int64_t last = select.OptionalInt(1).value_or(kHighestNumber);
+  const std::int64_t next = select.Int(2);
   RenewLease();
-  db_.Prepare(sql::kFreeLapsedReservations).Bind(1, NowMs()).Run();
-  auto lowest = db_.Prepare(sql::kLowestFreeNumber);
-  lowest.Bind(1, pool).Bind(2, first).Step();
-  const auto number = lowest.OptionalInt(0);
-  if (!number || *number > last) {
-    return {
-        ReserveResult::Status::Exhausted,
-        {},
-        "pool \"" + pool + "\" has no free number left (" + std::to_string(first) + ".." + std::to_string(last) + ")"};
+  db_.Prepare(sql::kGiveBackLapsedReservations).Bind(1, NowMs()).Run();
+  db_.Prepare(sql::kDeleteLapsedReservations).Bind(1, NowMs()).Run();
+  std::optional<std::int64_t> number = TakeLowestFreeNumber(pool);
+  if (!number && next <= last) {
+    number = next;
+    db_.Prepare(sql::kAdvancePool).Bind(1, pool).Run();
+  }
+  if (!number) {
+    return {ReserveResult::Status::Exhausted,
+            {},
+            "pool \"" + pool + "\" has no free number left (" + std::to_string(select.Int(0)) + ".." +
+                std::to_string(last) + ")"};
   }
   db_.Prepare(sql::kInsertReservation).Bind(1, pool).Bind(2, *number).Bind(3, who_.instance).Run();
   transaction.Commit();
   return {ReserveResult::Status::Reserved, {pool, static_cast<std::uint64_t>(*number)}, {}};
+}
+
+std::optional<std::int64_t> SqliteRecordStore::TakeLowestFreeNumber(const std::string& pool) {
+  auto lowest = db_.Prepare(sql::kLowestFreeNumber);
+  lowest.Bind(1, pool).Step();
+  const auto number = lowest.OptionalInt(0);
+  if (number) db_.Prepare(sql::kDeleteFreeNumber).Bind(1, pool).Bind(2, *number).Run();
+  return number;
 }
 
 void SqliteRecordStore::Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) {
@@ -193,21 +204,27 @@ void SqliteRecordStore::Finish(const BoardRecord& record, const std::optional<Re
   std::lock_guard lock(mutex_);
   try {
     SqliteTransaction transaction(db_);
-    InsertBoard(record, keeps ? reservation : std::nullopt);
-    if (reservation) {
-      db_.Prepare(sql::kDeleteReservation)
-          .Bind(1, reservation->pool)
-          .Bind(2, StoredNumber(reservation->number))
-          .Bind(3, who_.instance)
-          .Run();
-    }
+    // A board recorded before has settled its reservation then.
+    if (InsertBoard(record, keeps ? reservation : std::nullopt) && reservation) Settle(*reservation, keeps);
     transaction.Commit();
   } catch (const RecordStoreError& error) {
     throw RecordStoreError("cannot record the board of slot " + record.slot + " in " + path_ + ": " + error.what());
   }
 }
 
-void SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept) {
+void SqliteRecordStore::Settle(const Reservation& reservation, bool keeps) {
+  const std::int64_t number = StoredNumber(reservation.number);
+  auto release = db_.Prepare(sql::kDeleteReservation);
+  release.Bind(1, reservation.pool).Bind(2, number).Bind(3, who_.instance).Run();
+  if (keeps) {
+    // Given back while this instance's lease had lapsed: the board holds it now.
+    db_.Prepare(sql::kDeleteFreeNumber).Bind(1, reservation.pool).Bind(2, number).Run();
+  } else if (release.Changes() > 0) {
+    db_.Prepare(sql::kInsertFreeNumber).Bind(1, reservation.pool).Bind(2, number).Run();
+  }
+}
+
+bool SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept) {
   std::optional<std::int64_t> serial;
   if (kept) {
     serial = StoredNumber(kept->number);
@@ -222,6 +239,7 @@ void SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::option
   insert.Bind(16, std::int64_t{record.attempts}).Bind(17, std::int64_t{record.interrupted ? 1 : 0});
   insert.Bind(18, record.packageId).Bind(19, kept ? std::optional<std::string>(kept->pool) : std::nullopt);
   insert.Run();
+  return insert.Changes() > 0;
 }
 
 std::vector<BoardRecord> SqliteRecordStore::Find(const RecordQuery& query) {

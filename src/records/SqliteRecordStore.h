@@ -34,7 +34,11 @@ class SqliteRecordStore : public RecordStore {
   void RenewLease();
   void RenewUntilStopped();
   ReserveResult ReserveLowest(const std::string& pool);
-  void InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept);
+  std::optional<std::int64_t> TakeLowestFreeNumber(const std::string& pool);
+  // Whether the board is new: the same instance, slot and start are recorded once.
+  bool InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept);
+  // A passed board keeps the number; any other gives it back, if still this instance's.
+  void Settle(const Reservation& reservation, bool keeps);
 
   std::string path_;
   StationIdentity who_;

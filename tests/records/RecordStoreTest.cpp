@@ -216,13 +216,16 @@ TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
   auto first = Open("instance-1");
   ASSERT_EQ(first->OpenPool("boards", {1, 10}), std::nullopt);
   EXPECT_EQ(ReserveNumber(*first), 1u);
+  EXPECT_EQ(ReserveNumber(*first), 2u);
   StoreOptions later;
   later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
   auto second = Open("instance-2", later);
   EXPECT_EQ(ReserveNumber(*second), 1u);
-  // The first instance, seen as gone, still records its board; the number stays with one board.
+  // The first instance, seen as gone, still records its boards: a failed one
+  // gives back nothing it no longer holds, a passed one keeps its number.
   first->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
-  EXPECT_EQ(ReserveNumber(*second), 2u);
+  first->Finish(Board("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
+  EXPECT_EQ(ReserveNumber(*second), 3u);
 }
 
 TEST(RecordPathsTest, DefaultsToTheUsersDataFolder) {
