@@ -10,7 +10,8 @@ namespace {
 
 OpenedStore OpenSqlite(const std::string& path, const StationIdentity& who, const StoreOptions& options) {
   const std::string problem = "cannot open the record database " + path + ": ";
-  const auto folder = std::filesystem::path(path).parent_path();
+  // The name is UTF-8, as SQLite takes it, whatever the system's code page.
+  const auto folder = std::filesystem::path(std::u8string(path.begin(), path.end())).parent_path();
   std::error_code error;
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
   if (error) return {nullptr, problem + "cannot create its folder: " + error.message()};
