@@ -2,8 +2,12 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
 
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
@@ -226,6 +230,33 @@ TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
   first->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
   first->Finish(Board("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
   EXPECT_EQ(ReserveNumber(*second), 3u);
+}
+
+TEST_F(RecordStoreTest, ALiveStoreRenewsItsLease) {
+  // The first store's clock jumps an hour ahead; once its renewal has read
+  // that time, a store living an hour ahead still sees it alive.
+  std::atomic<bool> ahead = false;
+  std::promise<void> renewedAhead;
+  std::once_flag renewedOnce;
+  const auto testThread = std::this_thread::get_id();
+  StoreOptions renewing;
+  renewing.leaseLength = std::chrono::minutes(10);
+  renewing.renewEvery = std::chrono::milliseconds(1);
+  renewing.clock = [&] {
+    const auto now = std::chrono::system_clock::now();
+    if (!ahead) return now;
+    if (std::this_thread::get_id() != testThread) std::call_once(renewedOnce, [&] { renewedAhead.set_value(); });
+    return now + std::chrono::hours(1);
+  };
+  auto first = Open("instance-1", renewing);
+  ASSERT_EQ(first->OpenPool("boards", {1, 10}), std::nullopt);
+  EXPECT_EQ(ReserveNumber(*first), 1u);
+  ahead = true;
+  renewedAhead.get_future().wait();
+  first->Find({});  // waits for the renewal under way to be written
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  EXPECT_EQ(ReserveNumber(*Open("instance-2", later)), 2u);
 }
 
 TEST(RecordPathsTest, DefaultsToTheUsersDataFolder) {
