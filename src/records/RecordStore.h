@@ -105,7 +105,7 @@ class RecordStore {
 inline constexpr const char* kPassedResult = "ok";
 
 // How long an instance's reservations stay its own without renewal, and how
-// often the store renews them. `clock` gives the time (tests set it ahead to
+// often the store renews them (keep it well below the lease). `clock` gives the time (tests set it ahead to
 // see other instances' leases as gone).
 struct StoreOptions {
   std::chrono::milliseconds leaseLength{30000};

@@ -1,5 +1,6 @@
 #include "records/SqliteRecordStore.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "records/RecordSql.h"
@@ -57,6 +58,8 @@ BoardRecord ReadBoard(const SqliteStatement& row) {
 
 SqliteRecordStore::SqliteRecordStore(const std::string& path, const StationIdentity& who, const StoreOptions& options)
     : path_(path), who_(who), options_(options), db_(path) {
+  // A zero pause would renew without rest.
+  options_.renewEvery = std::max(options_.renewEvery, std::chrono::milliseconds(1));
   Configure();
   PrepareSchema();
   renewer_ = std::thread([this] { RenewUntilStopped(); });
