@@ -27,8 +27,8 @@ constexpr std::chrono::milliseconds kRestorePause{50};
 
 }  // namespace
 
-bool AsksToBeGreetedAgain(const ReplyReceiver& receiver) {
-  const std::optional<LogEntry>& first = receiver.FirstLoggedFrame();
+bool AsksToBeGreetedAgain(const ReceiveLog& log) {
+  const std::optional<LogEntry>& first = log.FirstFrame();
   const LoggedFrame* frame = first ? std::get_if<LoggedFrame>(&*first) : nullptr;
   return frame != nullptr && frame->bytes.size() >= kRestartBurst.size() &&
          std::equal(kRestartBurst.begin(), kRestartBurst.end(), frame->bytes.begin());
@@ -46,11 +46,15 @@ void DeviceActions::Stop() {
   session_.CloseNow();  // what is queued would only delay the close
 }
 
+void DeviceActions::OpenPort(const PortSettings& port) {
+  session_.Port().SetReadIntervalTimeout(port.readGapMs);
+  session_.Open(port.devicePath);
+}
+
 bool DeviceActions::Open(const PortSettings& port, std::optional<ECommsError>& failure) {
   if (stopped_) return false;
   try {
-    session_.Port().SetReadIntervalTimeout(port.readGapMs);
-    session_.Open(port.devicePath);
+    OpenPort(port);
     return true;
   } catch (const ECommsError& error) {
     failure = error;
@@ -60,16 +64,28 @@ bool DeviceActions::Open(const PortSettings& port, std::optional<ECommsError>& f
 }
 
 ConnectResult DeviceActions::Connect(const PortSettings& port, Seconds replyTimeout, bool logFrames) {
+  std::optional<ECommsError> openFailure;
+  ConnectResult result = ConnectVia([&] { return Open(port, openFailure); }, replyTimeout, logFrames);
+  result.openFailure = openFailure;
+  return result;
+}
+
+ConnectResult DeviceActions::Connect(const PortOpener& openPort, Seconds replyTimeout) {
+  return ConnectVia(openPort, replyTimeout, true);
+}
+
+ConnectResult DeviceActions::ConnectVia(const PortOpener& openPort, Seconds replyTimeout, bool logFrames) {
   ConnectResult result;
-  receiveOptions_ = {logFrames, false};
+  logFrames_ = logFrames;
+  wizardWaiting_ = false;
   for (;;) {
-    session_.ResetLog();
-    if (!Open(port, result.openFailure)) {
+    receiveLog_.Reset();
+    if (!openPort()) {
       result.ending = stopped_ ? ConnectResult::Ending::Stopped : ConnectResult::Ending::OpenFailed;
       return result;
     }
     result.ending = Greet(replyTimeout);
-    if (result.ending != ConnectResult::Ending::NoAnswer || !AsksToBeGreetedAgain(session_.Receiver())) break;
+    if (!AsksForRestart(result.ending)) break;
     if (result.restarts == kMaxGreetingRestarts) {
       result.ending = ConnectResult::Ending::GaveUp;
       events_.GreetingFailed();
@@ -77,6 +93,7 @@ ConnectResult DeviceActions::Connect(const PortSettings& port, Seconds replyTime
       return result;
     }
     ++result.restarts;
+    events_.GreetingRestarts();
     session_.Close();
   }
   if (result.ending == ConnectResult::Ending::Connected) return result;
@@ -86,6 +103,13 @@ ConnectResult DeviceActions::Connect(const PortSettings& port, Seconds replyTime
   }
   session_.Close();
   return result;
+}
+
+// The request's burst begins with a version reply, so a greeting that got
+// one may still be asked to start again; a lost port or a stop may not.
+bool DeviceActions::AsksForRestart(ConnectResult::Ending ending) {
+  const bool mayRestart = ending == ConnectResult::Ending::Connected || ending == ConnectResult::Ending::NoAnswer;
+  return mayRestart && AsksToBeGreetedAgain(receiveLog_) && events_.FollowsGreetingRestarts();
 }
 
 ConnectResult::Ending DeviceActions::Greet(Seconds replyTimeout) {
@@ -99,55 +123,77 @@ ConnectResult::Ending DeviceActions::Greet(Seconds replyTimeout) {
 }
 
 TransferOutcome DeviceActions::Update(const FirmwareImage& image, bool restore, Seconds replyTimeout) {
-  if (restore && session_.BootloaderAnswered()) {
-    session_.Send(kRestoreFrame);
-    std::this_thread::sleep_for(kRestorePause);  // the window's pause handles no events either
-  }
-  TransferOutcome outcome = RunTransfer(session_, image, {false, false, replyTimeout},
-                                        [this](const TransferProgress& progress) { events_.Progressed(progress); });
-  if (stopped_ && outcome.ending != TransferOutcome::Ending::Written) outcome.ending = TransferOutcome::Ending::Stopped;
-  if (session_.Lost()) outcome.ending = TransferOutcome::Ending::PortLost;
+  if (restore) SendRestore(false);
+  TransferOutcome outcome = Transfer(image, {false, false, replyTimeout});
   if (outcome.ending == TransferOutcome::Ending::Written) session_.Close();
   return outcome;
 }
 
+void DeviceActions::SendRestore(bool testMode) {
+  // The restore frame changes the device as the transfer does, so it too
+  // waits for the bootloader's answer; without one the transfer says so.
+  if (!testMode && !session_.BootloaderAnswered()) return;
+  session_.Send(kRestoreFrame);
+  std::this_thread::sleep_for(kRestorePause);  // the window's pause handles no events either
+}
+
+TransferOutcome DeviceActions::Transfer(const FirmwareImage& image, const TransferPlan& plan) {
+  TransferOutcome outcome =
+      RunTransfer(session_, image, plan, [this](const TransferProgress& progress) { events_.Progressed(progress); });
+  if (stopped_ && outcome.ending != TransferOutcome::Ending::Written) outcome.ending = TransferOutcome::Ending::Stopped;
+  if (session_.Lost()) outcome.ending = TransferOutcome::Ending::PortLost;
+  return outcome;
+}
+
 Reply DeviceActions::Erase(Seconds replyTimeout) {
-  const TransferOutcome outcome =
-      RunTransfer(session_, FirmwareImage(std::vector<std::string>{}), {true, false, replyTimeout}, {});
+  const TransferOutcome outcome = Transfer(FirmwareImage(std::vector<std::string>{}), {true, false, replyTimeout});
   if (outcome.ending == TransferOutcome::Ending::NotAnswered) return Reply::None;
   return session_.LastReply();
 }
 
 bool DeviceActions::CatchPowerOn(const PortSettings& port, std::optional<ECommsError>& openFailure) {
-  receiveOptions_ = {true, true};
+  return CatchPowerOn([&] { return Open(port, openFailure); });
+}
+
+bool DeviceActions::CatchPowerOn(const PortOpener& openPort) {
+  logFrames_ = true;
+  wizardWaiting_ = true;
   frameSeenWhileWaiting_ = false;
-  if (!Open(port, openFailure)) return false;
+  if (!openPort()) return false;
   session_.Arm();
-  session_.ResetLog();
+  receiveLog_.Reset();
   events_.PowerOnWaitStarted();
   long polls = 0;
   while (!frameSeenWhileWaiting_ && session_.IsOpen() && !session_.Lost()) {
     session_.HandleEventsUntil(Clock::now() + kPowerOnPoll);
     if (++polls % kPollsPerSecond == 0) events_.PowerOnWaited(polls / kPollsPerSecond);
   }
-  receiveOptions_ = {true, false};
+  wizardWaiting_ = false;
   if (!frameSeenWhileWaiting_ || stopped_) return false;
-  // The settle pause ends early only for Stop().
+  // The settle pause ends early only for Stop(); a port closed meanwhile
+  // (the user disconnected) ends the catch.
   session_.HandleEventsUntil(Clock::now() + kSettlePause);
-  if (stopped_) return false;
+  if (stopped_ || !session_.IsOpen()) return false;
   session_.Send(kVersionFrame);
   std::this_thread::sleep_for(kAfterRequestPause);
   session_.Close();
   return !stopped_;
 }
 
-std::optional<ReceiveOptions> DeviceActions::HowToReceive() { return receiveOptions_; }
+std::optional<ReceiveOptions> DeviceActions::HowToReceive() {
+  if (events_.TakesRaw()) return std::nullopt;
+  return ReceiveOptions{wizardWaiting_};
+}
 
 void DeviceActions::ChunkParsed(const ReceiveResult& result) {
-  for (const LogEntry& entry : result.log) {
+  const std::vector<LogEntry> taken = receiveLog_.Take(result.log, logFrames_ && events_.LogsFrames());
+  const VersionReply* version = nullptr;
+  for (const LogEntry& entry : taken) {
     if (std::holds_alternative<WizardFrameSeen>(entry)) frameSeenWhileWaiting_ = true;
     events_.Logged(entry);
+    if (const auto* reply = std::get_if<VersionReply>(&entry)) version = reply;
   }
+  if (version) events_.VersionReceived(*version);
 }
 
 // As the window does: the port closes, then the loss is told.

@@ -12,9 +12,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "actions/ReceiveLog.h"
 #include "protocol/DeviceSession.h"
 #include "protocol/ReplyParser.h"
 #include "serial/EventLoop.h"
@@ -30,8 +33,20 @@ using Seconds = std::chrono::duration<double>;
 class ActionEvents {
  public:
   virtual ~ActionEvents() = default;
-  // An entry of the receive log, in the order received.
+  // An entry the receive log took, in the order received.
   virtual void Logged(const LogEntry&) {}
+  // A chunk held a version reply (the last one, after the chunk's entries).
+  virtual void VersionReceived(const VersionReply&) {}
+  // Whether the receive log takes frames besides versions and erase answers;
+  // asked at every chunk (ReceiveLog).
+  virtual bool LogsFrames() { return true; }
+  // Whether a chunk is shown as it arrived instead of parsed (RawReceived).
+  virtual bool TakesRaw() { return false; }
+  virtual void RawReceived(std::span<const std::uint8_t>) {}
+  // Whether a device's request to be greeted again is followed.
+  virtual bool FollowsGreetingRestarts() { return true; }
+  // A greeting starts again at the device's request; the port closes next.
+  virtual void GreetingRestarts() {}
   // The version request of a greeting could not be queued: the port is not open.
   virtual void RequestNotQueued() {}
   // A greeting that failed, once for every greeting still under way (a
@@ -53,6 +68,10 @@ struct PortSettings {
   std::string devicePath;
   std::uint32_t readGapMs = 100;  // line silence that ends a received chunk
 };
+
+// Opens the port of an action for a front end whose controls follow the
+// port: true to go on (the open has told any failure), false to stop.
+using PortOpener = std::function<bool()>;
 
 struct ConnectResult {
   enum class Ending {
@@ -84,18 +103,29 @@ class DeviceActions final : private SessionOwner {
 
   // Opens the port and greets the bootloader; on any ending but Connected
   // the port is closed again. `logFrames`: the receive log takes frames
-  // (the first two of a connection), else only the version reply.
+  // (ReceiveLog), else only versions and erase answers.
   ConnectResult Connect(const PortSettings& port, Seconds replyTimeout, bool logFrames = true);
+  // The same with the port opened by `openPort` for every greeting.
+  ConnectResult Connect(const PortOpener& openPort, Seconds replyTimeout);
   // On a connection: erases and writes `image` (after the restore command
   // when `restore`), then closes the port once a written image's last frames
   // have left it.
   TransferOutcome Update(const FirmwareImage& image, bool restore, Seconds replyTimeout);
+  // The steps of an update: the restore command (once the bootloader has
+  // answered, or at once in test mode) with the quiet the device wants after
+  // it, and the transfer as `plan` says; the port stays open.
+  void SendRestore(bool testMode);
+  TransferOutcome Transfer(const FirmwareImage& image, const TransferPlan& plan);
   // On a connection: the erase alone; the reply says how it went.
   Reply Erase(Seconds replyTimeout);
   // Opens the port and waits for the device's first frame as it powers on,
   // then asks for its version and closes the port. False when the port would
-  // not open (openFailure says why) or the wait was stopped.
+  // not open (openFailure says why), the wait was stopped or the port closed.
   bool CatchPowerOn(const PortSettings& port, std::optional<ECommsError>& openFailure);
+  bool CatchPowerOn(const PortOpener& openPort);
+
+  // Opens the port (raises ECommsError as TComm does).
+  void OpenPort(const PortSettings& port);
 
   // Lets what is queued leave the port (DeviceSession::kDrainLimit at most)
   // and closes it.
@@ -108,22 +138,27 @@ class DeviceActions final : private SessionOwner {
 
   bool IsOpen() const { return session_.IsOpen(); }
   const DeviceSession& Session() const { return session_; }
+  const ReceiveLog& Log() const { return receiveLog_; }
   TComm& Port() { return session_.Port(); }
 
  private:
   bool Open(const PortSettings& port, std::optional<ECommsError>& failure);
+  ConnectResult ConnectVia(const PortOpener& openPort, Seconds replyTimeout, bool logFrames);
   ConnectResult::Ending Greet(Seconds replyTimeout);
+  bool AsksForRestart(ConnectResult::Ending ending);
 
   std::optional<ReceiveOptions> HowToReceive() override;
   void ChunkParsed(const ReceiveResult& result) override;
-  void ChunkShownRaw(std::span<const std::uint8_t>) override {}
+  void ChunkShownRaw(std::span<const std::uint8_t> chunk) override { events_.RawReceived(chunk); }
   void WaitStarted() override { events_.WaitStarted(); }
   void WaitEnded(Reply reply) override { events_.WaitEnded(reply); }
   void PortLost() override;
 
   ActionEvents& events_;
   DeviceSession session_;
-  ReceiveOptions receiveOptions_{true, false};
+  ReceiveLog receiveLog_;
+  bool logFrames_ = true;
+  bool wizardWaiting_ = false;
   bool frameSeenWhileWaiting_ = false;
   bool stopped_ = false;
 };
@@ -132,6 +167,6 @@ class DeviceActions final : private SessionOwner {
 // two frames in one burst (version 1.1, then 55 55 01 01 FE 04), and that
 // burst is the first frame of the receive log. Only a receive log that
 // logs frames shows it.
-bool AsksToBeGreetedAgain(const ReplyReceiver& receiver);
+bool AsksToBeGreetedAgain(const ReceiveLog& log);
 
 }  // namespace mx

@@ -82,8 +82,6 @@ class DeviceSession {
 
   // Empties the receive accumulator and starts collecting (ArmReceiver).
   void Arm() { receiver_.Arm(); }
-  // Starts the receive log afresh (its counter, version digits, first line).
-  void ResetLog() { receiver_.ResetLog(); }
   const ReplyReceiver& Receiver() const { return receiver_; }
 
   // Clears the reply, then handles events until a reply is recognised, the

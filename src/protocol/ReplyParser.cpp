@@ -8,26 +8,6 @@ namespace mx {
 
 namespace {
 
-// Raw positions (1-based, sync bytes included) of the captured version bytes.
-constexpr std::size_t kOldVersionFirst = 7;
-constexpr std::size_t kOldVersionLast = 9;
-constexpr std::size_t kRestorePointFirst = 10;
-constexpr std::size_t kRestorePointLast = 12;
-
-void AppendHexByte(std::string& text, std::uint8_t byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  text += kDigits[byte >> 4];
-  text += kDigits[byte & 0x0F];
-}
-
-// The log counter saturates instead of wrapping back below 2, which would
-// switch verbose logging on again after 65,536 entries.
-template <class Entry>
-void AddLogEntry(ReceiveResult& result, Entry entry, std::uint16_t& count) {
-  result.log.emplace_back(std::in_place_type<Entry>, std::move(entry));
-  if (count < UINT16_MAX) ++count;
-}
-
 // A decoded frame: body bytes followed by the checksum. A position beyond the
 // decoded bytes reads as 0, so short frames never read past their end.
 class DecodedBody {
@@ -41,13 +21,6 @@ class DecodedBody {
 };
 
 }  // namespace
-
-void ReplyReceiver::ResetLog() {
-  rxLogCount = 0;
-  oldVersionHex.clear();
-  restorePointHex.clear();
-  firstLoggedFrame_.reset();
-}
 
 void ReplyReceiver::Arm() {
   buffer_.fill(0);
@@ -101,26 +74,14 @@ void ReplyReceiver::Accumulate(std::uint8_t byte) {
 
 void ReplyReceiver::Finish(const ReceiveOptions& options, ReceiveResult& result) {
   armed_ = false;
-  Log(options, result);
+  const std::vector<std::uint8_t> frame(buffer_.begin(), buffer_.begin() + length_);
+  if (options.wizardWaiting) {
+    result.log.emplace_back(WizardFrameSeen{frame});
+  } else {
+    result.log.emplace_back(LoggedFrame{frame});
+  }
   Decode(options, result);
   Arm();
-}
-
-void ReplyReceiver::Log(const ReceiveOptions& options, ReceiveResult& result) {
-  if (!options.showMessages || rxLogCount >= 2) return;
-  for (std::size_t position = kOldVersionFirst; position <= kOldVersionLast && position <= length_; ++position) {
-    AppendHexByte(oldVersionHex, buffer_[position - 1]);
-  }
-  for (std::size_t position = kRestorePointFirst; position <= kRestorePointLast && position <= length_; ++position) {
-    AppendHexByte(restorePointHex, buffer_[position - 1]);
-  }
-  const bool firstSinceReset = rxLogCount == 0;
-  if (options.wizardWaiting) {
-    AddLogEntry(result, WizardFrameSeen{}, rxLogCount);
-  } else {
-    AddLogEntry(result, LoggedFrame{{buffer_.begin(), buffer_.begin() + length_}}, rxLogCount);
-  }
-  if (firstSinceReset) firstLoggedFrame_ = result.log.back();
 }
 
 // Walks the stored bytes: 55 starts a frame, 05 takes the next byte
@@ -154,11 +115,10 @@ void ReplyReceiver::Decode(const ReceiveOptions& options, ReceiveResult& result)
 
 void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const ReceiveOptions& options,
                                 ReceiveResult& result) {
-  if (options.showMessages && !options.wizardWaiting && rxLogCount < 2) {
-    AddLogEntry(result, ChecksumChecked{}, rxLogCount);
-  }
+  if (options.wizardWaiting) return;
+  result.log.emplace_back(ChecksumChecked{});
   const DecodedBody body(bytes);
-  if (options.wizardWaiting || body.At(1) != REPLY_TYPE) return;
+  if (body.At(1) != REPLY_TYPE) return;
   switch (body.At(2)) {
     case CMD_VERSION:
       HandleVersionReply(body.At(4), body.At(3), result);
@@ -168,7 +128,7 @@ void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const Recei
         result.reply = Reply::Refused;
         break;
       }
-      if (options.showMessages && rxLogCount < 2) AddLogEntry(result, WriteAcknowledged{}, rxLogCount);
+      result.log.emplace_back(WriteAcknowledged{});
       result.reply = Reply::WriteAccepted;
       break;
     case CMD_ERASE:
@@ -176,8 +136,7 @@ void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const Recei
         result.reply = Reply::Refused;
         break;
       }
-      // Unlike a write's, an erase's acknowledgement is logged without "Show Message".
-      if (rxLogCount < 2) AddLogEntry(result, EraseAcknowledged{}, rxLogCount);
+      result.log.emplace_back(EraseAcknowledged{});
       result.reply = Reply::EraseAccepted;
       break;
     default:
@@ -185,12 +144,10 @@ void ReplyReceiver::HandleFrame(std::span<const std::uint8_t> bytes, const Recei
   }
 }
 
-// A version reply is always logged, whatever the count.
 void ReplyReceiver::HandleVersionReply(std::uint8_t major, std::uint8_t minor, ReceiveResult& result) {
   result.reply = Reply::Version;
-  VersionReply version{major, minor, oldVersionHex, restorePointHex};
-  result.version = version;
-  AddLogEntry(result, std::move(version), rxLogCount);
+  result.version = VersionReply{major, minor, {}, {}};
+  result.log.emplace_back(*result.version);
 }
 
 namespace {

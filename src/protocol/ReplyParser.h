@@ -2,8 +2,8 @@
 
 // Turns the bootloader's reply bytes, delivered in chunks of any size, into
 // frames, checks them, and reports what it found: the replies, the version,
-// and the receive log's entries. Pure: bytes and options in, facts out; the
-// window writes the entries as memo lines in its own language.
+// and an entry for every frame and answer. Pure: bytes and options in, facts
+// out; which entries a receive log takes is its own policy (ReceiveLog).
 
 #include <array>
 #include <cstdint>
@@ -19,23 +19,25 @@ namespace mx {
 
 // How the next chunk is to be taken.
 struct ReceiveOptions {
-  bool showMessages = false;   // "Show Message" checked: frames are logged
-  bool wizardWaiting = false;  // the Update Wizard waits for the device's first frame
+  bool wizardWaiting = false;  // the Update Wizard waits for the device's first frame: no reply is read
 };
 
 // The bootloader's version reply.
 struct VersionReply {
   std::uint8_t major = 0;
   std::uint8_t minor = 0;
-  std::string oldVersionHex;    // as captured from the logged frames; empty when none was logged
+  std::string oldVersionHex;    // as the receive log kept them from its frames; the parser leaves them empty
   std::string restorePointHex;  // likewise
 };
 
-// The entries of the receive log, in the order they happened.
+// What the parser found, in the order it happened: the entries a receive
+// log may take.
 struct LoggedFrame {
   std::vector<std::uint8_t> bytes;  // as received, from the first sync byte to the end byte
 };
-struct WizardFrameSeen {};    // a frame arrived while the Update Wizard waited
+struct WizardFrameSeen {  // a frame arrived while the Update Wizard waited
+  std::vector<std::uint8_t> bytes;
+};
 struct ChecksumChecked {};    // a logged frame's checksum was valid
 struct WriteAcknowledged {};  // a write was accepted
 struct EraseAcknowledged {};  // an erase was accepted
@@ -44,12 +46,12 @@ using LogEntry =
 
 // What one chunk produced.
 struct ReceiveResult {
-  std::vector<LogEntry> log;            // a version reply is always logged, the rest while the log is open
+  std::vector<LogEntry> log;            // every frame received, then what it was found to be
   std::optional<Reply> reply;           // the last reply recognised
   std::optional<VersionReply> version;  // the last version reply recognised
 };
 
-// The receive accumulator with its log counter and captured version digits.
+// The receive accumulator.
 class ReplyReceiver {
  public:
   static constexpr std::size_t kCapacity = 50;
@@ -66,27 +68,10 @@ class ReplyReceiver {
   // Body bytes a short frame lacks read as 0. Ignores bytes while disarmed.
   ReceiveResult Feed(std::span<const std::uint8_t> chunk, const ReceiveOptions& options);
 
-  // Starts the receive log afresh: the log counter, the captured version
-  // digits and the first log line.
-  void ResetLog();
-
-  // Receive log entries since the last reset, counting a version reply as
-  // one; frames are logged only while below 2. Stops at 65535 instead of
-  // wrapping.
-  std::uint16_t rxLogCount = 0;
-  // Two upper-case hex digits per byte at raw positions 7..9 and 10..12 of a
-  // logged frame.
-  std::string oldVersionHex;
-  std::string restorePointHex;
-  // The first frame logged since the reset (a LoggedFrame or a
-  // WizardFrameSeen); none while nothing was.
-  const std::optional<LogEntry>& FirstLoggedFrame() const { return firstLoggedFrame_; }
-
  private:
   void Accumulate(std::uint8_t byte);
   void MakeRoom(const ReceiveOptions& options, ReceiveResult& result);
   void Finish(const ReceiveOptions& options, ReceiveResult& result);
-  void Log(const ReceiveOptions& options, ReceiveResult& result);
   void Decode(const ReceiveOptions& options, ReceiveResult& result);
   void HandleFrame(std::span<const std::uint8_t> body, const ReceiveOptions& options, ReceiveResult& result);
   void HandleVersionReply(std::uint8_t major, std::uint8_t minor, ReceiveResult& result);
@@ -98,7 +83,6 @@ class ReplyReceiver {
   bool complete_ = false;
   bool previousWasSync_ = false;
   bool escapePending_ = false;
-  std::optional<LogEntry> firstLoggedFrame_;
 };
 
 // The reply wait's time-out text as an integer: trims blanks, an empty text is

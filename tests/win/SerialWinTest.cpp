@@ -226,7 +226,7 @@ TEST(SerialWinSimulator, TheGreetingGetsTheBootloaderVersion) {
   ASSERT_EQ(port.size(), 1u) << kSimulatorPortVariable << kPortsMissing;
   struct Owner : SessionOwner {
     std::optional<VersionReply> version;
-    std::optional<ReceiveOptions> HowToReceive() override { return ReceiveOptions{true, false}; }
+    std::optional<ReceiveOptions> HowToReceive() override { return ReceiveOptions{}; }
     void ChunkParsed(const ReceiveResult& result) override {
       if (result.version) version = result.version;
     }

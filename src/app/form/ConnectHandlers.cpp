@@ -1,10 +1,9 @@
-// The Connect button: toggles the port, and on connect greets the bootloader
-// and shows how that went.
+// The Connect button: toggles the port, and on connect has the device
+// actions greet the bootloader and shows how that went.
 
 #include "actions/DeviceActions.h"
 #include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
-#include "protocol/Handshake.h"
 
 namespace mx {
 
@@ -12,7 +11,6 @@ void UpdaterForm::Button_OpenClick() {
   try {
     controls_.SetMemoReadOnly(false);
     if (!controls_.MemoText().empty()) controls_.MemoReplace("");
-    session_.ResetLog();
     if (state_.connected) {
       SetConnectState(false);
       controls_.SetCaption(Control::Label1, "");
@@ -20,7 +18,6 @@ void UpdaterForm::Button_OpenClick() {
       return;
     }
     if (!RunHandshake()) return;
-    session_.Arm();
     controls_.SetMemoReadOnly(true);
   } catch (const std::exception& error) {
     // A fault outside the handshake itself leaves the program in no state to
@@ -33,23 +30,17 @@ void UpdaterForm::Button_OpenClick() {
 
 // Opens the port and greets the bootloader. True when the handshake has
 // succeeded or "Code Report" only wanted the port open; false when it failed
-// and the port is closed again.
+// and the port is closed again (the failure has been told).
 bool UpdaterForm::RunHandshake() {
   BeginAction(outcome_, Action::Connect);
   try {
-    SetConnectState(true);
-    if (!state_.connected && !services_.greetUnopenedPort) return false;  // the open has said why
-    if (controls_.Checked(Control::TestData_CB)) return true;             // its actions are usable at once
-    const Greeting greeting = GreetBootloader(session_, ReplyTimeout(controls_));
-    if (!greeting.requestQueued) controls_.MemoAppend(std::string(kFailToSendText) + "\r\n");
-    if (session_.Lost()) return false;  // the vanished port has said so and closed it
-    if (SeesRestartRequest() && !StartHandshakeOver()) return false;
-    if (session_.LastReply() != Reply::Version) {
-      // After a port that failed to open, that failure is the outcome.
-      ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
-      SetConnectState(false);
-      return false;
+    if (controls_.Checked(Control::TestData_CB)) {
+      // Its actions are usable at once: nothing is greeted.
+      SetConnectState(true);
+      return state_.connected || services_.greetUnopenedPort;
     }
+    const ConnectResult result = actions_.Connect([this] { return OpenPortForGreeting(); }, ReplyTimeout(controls_));
+    if (result.ending != ConnectResult::Ending::Connected) return false;
     ReportSuccess();
     EnableDeviceActions();
     return true;
@@ -61,34 +52,41 @@ bool UpdaterForm::RunHandshake() {
   }
 }
 
+// The port of every greeting opens as the window's: a port that failed to
+// open is still greeted, so its user sees the open's message and then the
+// connect's, unless the services want the first alone.
+bool UpdaterForm::OpenPortForGreeting() {
+  SetConnectState(true);
+  return state_.connected || services_.greetUnopenedPort;
+}
+
+void UpdaterForm::RequestNotQueued() { controls_.MemoAppend(std::string(kFailToSendText) + "\r\n"); }
+
+// Once for every greeting still under way: each says so and disconnects.
+void UpdaterForm::GreetingFailed() {
+  ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
+  SetConnectState(false);
+}
+
 // The window looks for the device's request to be greeted again in the
 // first line of its receive log, so it sees it only where that line shows
 // the request's frame with the usual prefix: with "Show Message" on (frames
 // are logged), in English or Chinese (without language texts the prefix is
 // empty), and outside restore mode (whose caption is another prefix).
-bool UpdaterForm::SeesRestartRequest() const {
-  return language_.language != Language::None && !state_.restoreMode && AsksToBeGreetedAgain(session_.Receiver());
-}
+bool UpdaterForm::FollowsGreetingRestarts() { return language_.language != Language::None && !state_.restoreMode; }
 
-// Disconnects, empties the memo and connects afresh; the caller then goes on
-// with the reply the fresh connect left. After kMaxHandshakeRestarts in a
-// row the device is taken as failing: one message, port closed, and every
-// connect still on the stack ends quietly (returns false).
-bool UpdaterForm::StartHandshakeOver() {
-  if (restarts_.count == kMaxHandshakeRestarts) {
-    restarts_.gaveUp = true;
-    ReportFailure(ActionResult::DeviceFailed, Texts().ConnectFailText, FailureNotice::Message);
-    SetConnectState(false);
-    return false;
-  }
-  const bool outermost = restarts_.count == 0;
-  ++restarts_.count;
-  ClickInCode(Control::Button_Open);
+// A greeting started again is Connect clicked twice with the memo emptied
+// in between: disconnect, then the start of a fresh connect.
+void UpdaterForm::GreetingRestarts() {
+  controls_.SetMemoReadOnly(false);
+  if (!controls_.MemoText().empty()) controls_.MemoReplace("");
+  SetConnectState(false);
+  controls_.SetCaption(Control::Label1, "");
+  controls_.SetMemoReadOnly(true);
   controls_.MemoReplace("");
-  ClickInCode(Control::Button_Open);
-  const bool gaveUp = restarts_.gaveUp;
-  if (outermost) restarts_ = HandshakeRestarts{};
-  return !gaveUp;
+  controls_.SetMemoReadOnly(false);
+  if (!controls_.MemoText().empty()) controls_.MemoReplace("");
+  BeginAction(outcome_, Action::Connect);
 }
 
 }  // namespace mx

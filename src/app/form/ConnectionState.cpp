@@ -30,7 +30,7 @@ std::string UpdaterForm::ListSerialPorts() {
 void UpdaterForm::SetConnectState(bool connected) {
   state_.connected = connected;
   if (!connected) {
-    session_.Close();  // after what is queued has left the port; no click runs meanwhile
+    actions_.Close();  // after what is queued has left the port; no click runs meanwhile
     controls_.SetCaption(Control::Button_Open, Texts().ConnectCaption);
     state_.portClosed = true;
     controls_.SetEnabled(Control::DisConnect1, false);
@@ -45,7 +45,7 @@ void UpdaterForm::SetConnectState(bool connected) {
   try {
     if (controls_.Checked(Control::cbAuto_select)) controls_.SetCaption(Control::ComboBox1, ListSerialPorts());
     controls_.SetCaption(Control::Button_Open, Texts().DisconnectCaption);
-    session_.Open(services_.portDevicePath(controls_.Caption(Control::ComboBox1)));
+    actions_.OpenPort({services_.portDevicePath(controls_.Caption(Control::ComboBox1))});
     state_.portClosed = false;
     for (const Control control : kEnabledWhileDisconnected) controls_.SetEnabled(control, false);
     controls_.SetCaption(Control::Set_Bootloader, "Turn on power");

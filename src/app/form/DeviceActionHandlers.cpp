@@ -1,5 +1,5 @@
-// The device actions built from connect, update and transfer: the Update
-// Wizard, Restore and the erase-only action.
+// The Update Wizard (the device actions' power-on catch, then Connect,
+// Update and Send), Restore and the erase-only action.
 
 #include <charconv>
 #include <chrono>
@@ -11,19 +11,14 @@
 
 #include "app/ActionTexts.h"
 #include "app/form/UpdaterForm.h"
-#include "protocol/Frames.h"
 
 namespace mx {
 
 namespace {
 
-constexpr std::chrono::milliseconds kPowerOnPoll{250};
-constexpr int kPollsPerSecond = 4;
-// Pauses around the wizard's version request; they handle no events.
-constexpr std::chrono::milliseconds kSettlePause{1000};
-constexpr std::chrono::milliseconds kAfterRequestPause{50};
 // Every reply wait lasts at least this long once an erase has run.
-constexpr int kEraseWaitSeconds = 5;
+constexpr int kEraseWaitSeconds =
+    static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(DeviceActions::kEraseReplyTimeout).count());
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
@@ -47,22 +42,6 @@ void RaiseWaitTimeForErase(FormControls& controls) {
   }
 }
 
-// Waits, handling events, until the device's first frame has been logged
-// (the memo's second line, after the waiting text: true) or the port has
-// been closed (false), and counts the seconds in Label1.
-bool WaitForPowerOn(DeviceSession& session, FormControls& controls, const WindowState& state,
-                    const std::string& waitText) {
-  long polls = 0;
-  while (!state.wizardFrameSeen && !state.portClosed) {
-    session.HandleEventsUntil(Clock::now() + kPowerOnPoll);
-    ++polls;
-    if (polls % kPollsPerSecond == 0) {
-      controls.SetCaption(Control::Label1, waitText + ":" + std::to_string(polls / kPollsPerSecond));
-    }
-  }
-  return !state.portClosed;
-}
-
 }  // namespace
 
 // ---- Update Wizard ----------------------------------------------------------
@@ -75,16 +54,14 @@ void UpdaterForm::SetBootloader1Click() {
 
 void UpdaterForm::Set_BootloaderClick() {
   BeginAction(outcome_, Action::Wizard);
-  if (!OpenPortForWizard() || !WaitForPowerOn(session_, controls_, state_, Texts().WaitPowerText)) {
-    // Ended before the device was seen: later connects must recognise replies.
+  if (!actions_.CatchPowerOn([this] { return OpenPortForWizard(); })) {
+    // Ended before the device was seen, the port closed: later connects
+    // must recognise replies.
     state_.wizardWaiting = false;
     ReportFailure(ActionResult::DeviceFailed, "", FailureNotice::None);
     return;
   }
-  BusyWait(kSettlePause);
-  session_.Send(kVersionFrame);
-  BusyWait(kAfterRequestPause);
-  SetConnectState(false);  // after the request has left the port
+  SetConnectState(false);  // the version request has left the port
   state_.wizardWaiting = false;
 
   ClickInCode(Control::Button_Open);
@@ -92,14 +69,12 @@ void UpdaterForm::Set_BootloaderClick() {
   if (State(Control::Button_Send).enabled) ClickInCode(Control::Button_Send);
 }
 
+// Opens the port as the window's; a port that failed to open has said so,
+// and the wait that follows ends at once.
 bool UpdaterForm::OpenPortForWizard() {
   try {
     SetChecked(Control::TestData_CB, false);
     SetConnectState(true);
-    session_.Arm();
-    session_.ResetLog();
-    state_.wizardFrameSeen = false;
-    controls_.MemoReplace(Texts().WaitPowerText + "\r\n");
     return true;
   } catch (const std::exception&) {
     ReportFailure(ActionResult::PortFailed, " Is not connect Mx7410 !", FailureNotice::Message);
@@ -107,6 +82,12 @@ bool UpdaterForm::OpenPortForWizard() {
     controls_.SetEnabled(Control::BtnErase, false);
     return false;
   }
+}
+
+void UpdaterForm::PowerOnWaitStarted() { controls_.MemoReplace(Texts().WaitPowerText + "\r\n"); }
+
+void UpdaterForm::PowerOnWaited(long seconds) {
+  controls_.SetCaption(Control::Label1, Texts().WaitPowerText + ":" + std::to_string(seconds));
 }
 
 // ---- Restore ----------------------------------------------------------------
@@ -132,9 +113,9 @@ void UpdaterForm::BtnEraseClick() {
   RaiseWaitTimeForErase(controls_);
   BeginAction(outcome_, Action::Erase);
   SendFirmware({true, controls_.Checked(Control::TestData_CB), ReplyTimeout(controls_)});
-  if (session_.Lost()) return;  // the vanished port has said so
+  if (actions_.Session().Lost()) return;  // the vanished port has said so
   if (outcome_.transfer && outcome_.transfer->ending == TransferOutcome::Ending::NotAnswered) return;  // said so too
-  const Reply reply = session_.LastReply();
+  const Reply reply = actions_.Session().LastReply();
   const std::string message = EraseMessage(reply);
   if (reply != Reply::EraseAccepted) return ReportFailure(ActionResult::DeviceFailed, message, FailureNotice::Message);
   ReportSuccess();

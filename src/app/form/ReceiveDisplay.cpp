@@ -48,34 +48,25 @@ std::vector<std::string> VersionLines(const VersionReply& version, const Languag
 }
 
 ReceiveDisplay::ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
-                               std::function<const LanguageTexts&()> texts, std::function<void()> portLost)
-    : controls_(controls), modes_(modes), outcome_(outcome), texts_(std::move(texts)), portLost_(std::move(portLost)) {}
+                               std::function<const LanguageTexts&()> texts)
+    : controls_(controls), modes_(modes), outcome_(outcome), texts_(std::move(texts)) {}
 
-// "Code Report" shows what arrives instead of assembling frames.
-std::optional<ReceiveOptions> ReceiveDisplay::HowToReceive() {
-  if (controls_.Checked(Control::TestData_CB)) return std::nullopt;
-  return ReceiveOptions{controls_.Checked(Control::CBShowmag), modes_.wizardWaiting};
+void ReceiveDisplay::Logged(const LogEntry& entry) {
+  for (const std::string& line : ReceiveLogLines(entry, texts_(), modes_.restoreMode)) {
+    controls_.MemoAppend(line + "\r\n");
+  }
 }
 
-void ReceiveDisplay::ChunkParsed(const ReceiveResult& result) {
-  const LanguageTexts& texts = texts_();
-  for (const LogEntry& entry : result.log) {
-    for (const std::string& line : ReceiveLogLines(entry, texts, modes_.restoreMode)) {
-      controls_.MemoAppend(line + "\r\n");
-    }
-    if (std::holds_alternative<WizardFrameSeen>(entry)) modes_.wizardFrameSeen = true;
-  }
-  if (result.version) {
-    controls_.SetCaption(Control::Label1, VersionLines(*result.version, texts).front());
-    outcome_.version = result.version;
-  }
+void ReceiveDisplay::VersionReceived(const VersionReply& version) {
+  controls_.SetCaption(Control::Label1, VersionLines(version, texts_()).front());
+  outcome_.version = version;
 }
 
 // A chunk that starts like a frame is shown as its bytes in decimal
 // (replacing the memo's text), anything else as text up to its first zero
 // byte, with the caret on the memo's last character; with "Show Message"
 // unchecked nothing is shown.
-void ReceiveDisplay::ChunkShownRaw(std::span<const std::uint8_t> chunk) {
+void ReceiveDisplay::RawReceived(std::span<const std::uint8_t> chunk) {
   if (!controls_.Checked(Control::CBShowmag)) return;
   if (chunk.size() >= 2 && chunk[0] == FRAME_SYNC && chunk[1] == FRAME_SYNC) {
     std::string list;

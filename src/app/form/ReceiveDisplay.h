@@ -2,8 +2,8 @@
 
 // What arrives from the device and the waits for it, as the window shows
 // them: the receive log in the memo, the version in Label1, the raw display
-// of "Code Report", and the waiting state around every reply wait. It is the
-// device session's owner on the window's side.
+// of "Code Report", and the waiting state around every reply wait. The form
+// passes it what the device actions tell.
 
 #include <functional>
 #include <optional>
@@ -15,7 +15,7 @@
 #include "actions/ActionOutcome.h"
 #include "app/LanguageTexts.h"
 #include "app/form/FormControls.h"
-#include "protocol/DeviceSession.h"
+#include "protocol/ReplyParser.h"
 
 namespace mx {
 
@@ -28,33 +28,35 @@ std::vector<std::string> ReceiveLogLines(const LogEntry& entry, const LanguageTe
 // RestorePoint lines.
 std::vector<std::string> VersionLines(const VersionReply& version, const LanguageTexts& texts);
 
-// The window's modes that decide how a chunk is taken.
+// The window's modes that decide how a chunk is shown.
 struct ReceiveModes {
-  bool wizardWaiting = false;    // the Update Wizard waits for the device's first frame
-  bool restoreMode = false;      // log lines begin with the restore caption
-  bool wizardFrameSeen = false;  // set here: a frame arrived while the wizard waited
+  bool wizardWaiting = false;  // the Update Wizard waits for the device's first frame
+  bool restoreMode = false;    // log lines begin with the restore caption
 };
 
-class ReceiveDisplay final : public SessionOwner {
+class ReceiveDisplay final {
  public:
   // `texts` is looked up at every chunk: the language is chosen after the
-  // window is made. `portLost` runs when the port vanishes.
+  // window is made.
   ReceiveDisplay(FormControls& controls, ReceiveModes& modes, ActionOutcome& outcome,
-                 std::function<const LanguageTexts&()> texts, std::function<void()> portLost);
+                 std::function<const LanguageTexts&()> texts);
 
-  std::optional<ReceiveOptions> HowToReceive() override;
-  void ChunkParsed(const ReceiveResult& result) override;  // the window's Comm1ReceiveData
-  void ChunkShownRaw(std::span<const std::uint8_t> chunk) override;
-  void WaitStarted() override;
-  void WaitEnded(Reply reply) override;
-  void PortLost() override { portLost_(); }
+  // The window's Comm1ReceiveData: the log's entries, then the version.
+  void Logged(const LogEntry& entry);
+  void VersionReceived(const VersionReply& version);
+  // "Show Message": the log takes frames.
+  bool LogsFrames() const { return controls_.Checked(Control::CBShowmag); }
+  // "Code Report" shows what arrives instead of assembling frames.
+  bool TakesRaw() const { return controls_.Checked(Control::TestData_CB); }
+  void RawReceived(std::span<const std::uint8_t> chunk);
+  void WaitStarted();
+  void WaitEnded(Reply reply);
 
  private:
   FormControls& controls_;
   ReceiveModes& modes_;
   ActionOutcome& outcome_;
   std::function<const LanguageTexts&()> texts_;
-  std::function<void()> portLost_;
 };
 
 }  // namespace mx

@@ -70,10 +70,7 @@ void UpdaterForm::SendFirmware(const TransferPlan& plan) {
   // inside a wait reads another file meanwhile; without one it writes nothing.
   const std::shared_ptr<const FirmwareImage> image =
       image_ ? image_ : std::make_shared<const FirmwareImage>(std::vector<std::string>{});
-  const TransferOutcome outcome = RunTransfer(session_, *image, plan, [this](const TransferProgress& progress) {
-    ShowProgress(controls_, progress);
-    view_.TransferProgressed(progress);
-  });
+  const TransferOutcome outcome = actions_.Transfer(*image, plan);
   if (outcome.ending == TransferOutcome::Ending::EraseOnly) {
     controls_.SetEnabled(Control::Button_Open, true);
     outcome_.transfer = outcome;
@@ -84,10 +81,15 @@ void UpdaterForm::SendFirmware(const TransferPlan& plan) {
   EndTransfer(outcome, start);
 }
 
+void UpdaterForm::Progressed(const TransferProgress& progress) {
+  ShowProgress(controls_, progress);
+  view_.TransferProgressed(progress);
+}
+
 void UpdaterForm::EndTransfer(const TransferOutcome& outcome, Clock::time_point start) {
   using Ending = TransferOutcome::Ending;
   outcome_.transfer = outcome;
-  const Ending ending = session_.Lost() ? Ending::PortLost : outcome.ending;
+  const Ending ending = outcome.ending;
   if (ending == Ending::TestSent) {
     // Nothing was acknowledged: say what happened and keep the port open.
     controls_.StopAnimation();
@@ -121,7 +123,7 @@ void UpdaterForm::FinishUpdate(Clock::time_point start) {
   controls_.SetCaption(Control::Label7, "");
   controls_.StopAnimation();
   SetConnectState(false);
-  if (session_.LastCloseLostFrames()) {
+  if (actions_.Session().LastCloseLostFrames()) {
     controls_.SetCaption(Control::Label11, Texts().LastFramesNotSentText);
     ReportFailure(ActionResult::DeviceFailed, Texts().LastFramesNotSentText, FailureNotice::Message);
   } else {

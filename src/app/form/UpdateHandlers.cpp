@@ -4,17 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "app/form/UpdaterForm.h"
-#include "protocol/Frames.h"
 
 namespace mx {
 
 namespace {
-
-// The device wants this much quiet after the restore command.
-constexpr std::chrono::milliseconds kRestorePause{50};
 
 // "hex Files|*U0102.03*.hex|All Files|*.*" for the version digits "010203";
 // digits a shorter text lacks are simply absent.
@@ -25,9 +20,8 @@ std::string UpdateFileFilter(std::string_view version) {
 }
 
 // The version digits the connect logged, or none before any.
-const std::string& LoggedVersion(const DeviceSession& session, bool restoreMode) {
-  const ReplyReceiver& receiver = session.Receiver();
-  return restoreMode ? receiver.restorePointHex : receiver.oldVersionHex;
+const std::string& LoggedVersion(const ReceiveLog& log, bool restoreMode) {
+  return restoreMode ? log.RestorePointHex() : log.OldVersionHex();
 }
 
 }  // namespace
@@ -36,9 +30,6 @@ std::string LastPathComponent(const std::string& path) {
   const std::size_t separator = path.find_last_of("\\/");
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
-
-// A pause that handles no events: the window stays frozen for it.
-void BusyWait(std::chrono::duration<double> pause) { std::this_thread::sleep_until(DeadlineAfter(pause)); }
 
 void UpdaterForm::BtnFileOpenClick() {
   if (!State(Control::BtnFileOpen).enabled) {
@@ -51,7 +42,7 @@ void UpdaterForm::BtnFileOpenClick() {
   }
 
   const std::optional<std::string> path =
-      view_.ChooseFile(UpdateFileFilter(LoggedVersion(session_, state_.restoreMode)));
+      view_.ChooseFile(UpdateFileFilter(LoggedVersion(actions_.Log(), state_.restoreMode)));
   if (!path) return;
 
   BeginAction(outcome_, Action::Update);
@@ -101,13 +92,7 @@ void UpdaterForm::StartTransfer() {
   controls_.SetEnabled(Control::BtnFileOpen, false);
   controls_.SetEnabled(Control::BtnRestore, false);
   controls_.SetCaption(Control::LabelTimeout, "");
-  // The restore frame changes the device as the transfer does, so it too
-  // waits for the bootloader's answer; without one the transfer says so.
-  const bool mayChangeDevice = controls_.Checked(Control::TestData_CB) || session_.BootloaderAnswered();
-  if (state_.restoreMode && mayChangeDevice) {
-    session_.Send(kRestoreFrame);
-    BusyWait(kRestorePause);
-  }
+  if (state_.restoreMode) actions_.SendRestore(controls_.Checked(Control::TestData_CB));
   Button_SendClick();
 }
 

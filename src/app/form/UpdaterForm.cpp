@@ -62,15 +62,13 @@ UpdaterForm::UpdaterForm(EventLoop& loop, FormView& view, FormServices services)
       services_(std::move(services)),
       controls_(view),
       settings_(services_.settingsDirectory),
-      receive_(
-          controls_, state_, outcome_, [this]() -> const LanguageTexts& { return Texts(); },
-          [this] { Comm1RequestHangup(); }),
-      session_(loop, receive_) {
+      receive_(controls_, state_, outcome_, [this]() -> const LanguageTexts& { return Texts(); }),
+      actions_(loop, *this) {
   if (!services_.listSerialPorts) services_.listSerialPorts = ListSerialPortNames;
   if (!services_.portDevicePath) services_.portDevicePath = PortDevicePath;
   if (!services_.killProcessByName) services_.killProcessByName = EndThisProcess;
   language_.texts = &TextsFor(Language::None);
-  ConfigureComm(session_.Port());
+  ConfigureComm(actions_.Port());
 }
 
 UpdaterForm::~UpdaterForm() = default;
@@ -204,11 +202,11 @@ void UpdaterForm::TestData_CBClick() {
 void UpdaterForm::BtnClearMemoClick() { controls_.MemoReplace(""); }
 
 void UpdaterForm::EditXoffChange() {
-  ChangeSerialChar(controls_, session_.Port(), Control::EditXoff, Control::Label5, &TComm::SetXoffChar);
+  ChangeSerialChar(controls_, actions_.Port(), Control::EditXoff, Control::Label5, &TComm::SetXoffChar);
 }
 
 void UpdaterForm::EditXonChange() {
-  ChangeSerialChar(controls_, session_.Port(), Control::EditXon, Control::Label6, &TComm::SetXonChar);
+  ChangeSerialChar(controls_, actions_.Port(), Control::EditXon, Control::Label6, &TComm::SetXonChar);
 }
 
 void UpdaterForm::FormCloseQuery(bool& CanClose) {

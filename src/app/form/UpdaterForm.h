@@ -1,17 +1,16 @@
 #pragma once
 
 // The main window's behaviour, written once without widgets. Handlers keep
-// the window's names (Button_OpenClick, FormCloseQuery, ...) and map what
-// the lower layers report onto the window's controls, captions and memo
-// lines. The work lies in the layers below: the device session (protocol/),
-// the firmware image and the transfer (update/). By subject:
+// the window's names (Button_OpenClick, FormCloseQuery, ...) and present the
+// device actions (actions/): they start them, and map their events and
+// outcomes onto the window's controls, captions and memo lines. By subject:
 //   UpdaterForm.cpp           start-up, settings, options, close guard
 //   ConnectionState.cpp       port list, opening and closing, the vanished port
 //   ReceiveDisplay.cpp        what arrives and the waits, as the window shows them
 //   ConnectHandlers.cpp       the Connect button
 //   UpdateHandlers.cpp        the Update button: file choice and reading
 //   TransferHandlers.cpp      the transfer as the window shows it
-//   DeviceActionHandlers.cpp  Update Wizard, Restore, Erase
+//   DeviceActionHandlers.cpp  Update Wizard, Restore, Erase, the actions' events
 // Everything runs on the thread of `loop`. A wait for the device handles
 // that thread's events, so handlers can run nested inside an action.
 
@@ -19,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,7 +66,7 @@ struct WindowState : ReceiveModes {
   bool updating = false;    // Updating: a transfer runs; the window refuses to close
 };
 
-class UpdaterForm final {
+class UpdaterForm final : private ActionEvents {
  public:
   static constexpr int kDesignedWidth = 907;
   static constexpr int kDesignedHeight = 223;
@@ -75,7 +75,7 @@ class UpdaterForm final {
   static constexpr int kMaxHandshakeRestarts = DeviceActions::kMaxGreetingRestarts;
 
   UpdaterForm(EventLoop& loop, FormView& view, FormServices services = {});
-  ~UpdaterForm();
+  ~UpdaterForm() override;
   UpdaterForm(const UpdaterForm&) = delete;
   UpdaterForm& operator=(const UpdaterForm&) = delete;
 
@@ -135,11 +135,11 @@ class UpdaterForm final {
   void BtnFileOpenClick();
 
   // ---- Program-wide state ------------------------------------------------
-  TComm& Comm1() { return session_.Port(); }
-  const DeviceSession& Session() const { return session_; }
+  TComm& Comm1() { return actions_.Port(); }
+  const DeviceSession& Session() const { return actions_.Session(); }
   bool FConnected() const { return state_.connected; }
   const WindowState& Flags() const { return state_; }
-  Reply LastReply() const { return session_.LastReply(); }  // ReplyWord
+  Reply LastReply() const { return actions_.Session().LastReply(); }  // ReplyWord
   bool ImageHeld() const { return image_ != nullptr; }
   // How the last action ended.
   const ActionOutcome& LastOutcome() const { return outcome_; }
@@ -163,25 +163,35 @@ class UpdaterForm final {
   void EnableDeviceActions();
 
   bool RunHandshake();
-  bool SeesRestartRequest() const;
-  bool StartHandshakeOver();
+  bool OpenPortForGreeting();
   void SendFirmware(const TransferPlan& plan);
   void EndTransfer(const TransferOutcome& outcome, Clock::time_point start);
   void FinishUpdate(Clock::time_point start);
   void StartTransfer();
   bool OpenPortForWizard();
 
+  // What the device actions tell (DeviceActionHandlers.cpp).
+  void Logged(const LogEntry& entry) override { receive_.Logged(entry); }
+  void VersionReceived(const VersionReply& version) override { receive_.VersionReceived(version); }
+  bool LogsFrames() override { return receive_.LogsFrames(); }
+  bool TakesRaw() override { return receive_.TakesRaw(); }
+  void RawReceived(std::span<const std::uint8_t> chunk) override { receive_.RawReceived(chunk); }
+  void WaitStarted() override { receive_.WaitStarted(); }
+  void WaitEnded(Reply reply) override { receive_.WaitEnded(reply); }
+  void RequestNotQueued() override;
+  void GreetingFailed() override;
+  bool FollowsGreetingRestarts() override;
+  void GreetingRestarts() override;
+  void Progressed(const TransferProgress& progress) override;
+  void PowerOnWaitStarted() override;
+  void PowerOnWaited(long seconds) override;
+  void PortLost() override { Comm1RequestHangup(); }
+
   // The language chosen at start.
   struct ChosenLanguage {
     Language language = Language::None;
     const LanguageTexts* texts = nullptr;
   };
-  // The connect handshake's restarts in a row.
-  struct HandshakeRestarts {
-    int count = 0;
-    bool gaveUp = false;  // the restarts reached their bound
-  };
-
   FormView& view_;
   FormServices services_;
   FormControls controls_;
@@ -190,9 +200,8 @@ class UpdaterForm final {
   ActionOutcome outcome_;
   ChosenLanguage language_;
   ReceiveDisplay receive_;
-  DeviceSession session_;
-  HandshakeRestarts restarts_;
-  std::shared_ptr<const FirmwareImage> image_;  // HexLines: the firmware image, when held
+  DeviceActions actions_;
+  std::shared_ptr<const FirmwareImage> image_;  // the firmware image read last, while held
   bool inFormCreateStep1_ = false;              // the first check of "Show Message" stores nothing
 };
 
@@ -202,9 +211,6 @@ std::string LastPathComponent(const std::string& path);
 
 // Ends this process at once with exit status 1; the name is not used.
 bool EndThisProcess(const std::string& ownExecutableName);
-
-// A pause that handles no events: the window stays frozen for it.
-void BusyWait(std::chrono::duration<double> pause);
 
 // The reply time-out in the hidden wait-time box, read at every wait: 3
 // seconds, or 5 once an erase has run.
