@@ -75,5 +75,22 @@ TEST(AbandonedRuns, ASingleRunSaysHowFarItGot) {
   EXPECT_EQ(out.str(), "\nsim0: device-failed, interrupted at 50 %\n");
 }
 
+// A console that cannot move its cursor (an old Windows console) gets no
+// table, which would pile up copy after copy, only the closing lines.
+TEST(PortTableOnConsoles, NoTableWithoutCursorMovement) {
+  for (const bool controlSequences : {true, false}) {
+    std::ostringstream out, err;
+    StreamSettings settings;
+    settings.errorIsTerminal = true;
+    settings.controlSequences = controlSequences;
+    ConsoleReport report(out, err, {"sim0", "sim1"}, settings);
+    report.OutputFor(0)->Progress(HalfWritten());
+    report.Refresh();
+    report.Abandoned(kExitInterrupted);
+    EXPECT_EQ(err.str().find('\x1b') != std::string::npos, controlSequences) << err.str();
+    EXPECT_NE(out.str().find("sim0: device-failed"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace mx::flash

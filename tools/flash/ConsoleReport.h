@@ -42,7 +42,8 @@ class ConsoleReport final : public GangReport {
     std::optional<PortResult> result;  // once ended
   };
   static std::string SummaryLine(const PortResult& result);
-  bool ShowsTable() const { return settings_.errorIsTerminal && !settings_.quiet; }
+  // The table is redrawn in place: only where the terminal moves its cursor.
+  bool ShowsTable() const { return settings_.errorIsTerminal && settings_.controlSequences && !settings_.quiet; }
   void ClearTable();  // with the lock held
   void DrawTable();   // with the lock held
 

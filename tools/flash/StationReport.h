@@ -86,7 +86,8 @@ class StationReport {
   void PortNote(const std::string& port, std::string_view note);
   // Draws the table again (only while standard error is a terminal).
   void Refresh();
-  bool ShowsTable() const { return settings_.errorIsTerminal && !settings_.quiet; }
+  // The table is redrawn in place: only where the terminal moves its cursor.
+  bool ShowsTable() const { return settings_.errorIsTerminal && settings_.controlSequences && !settings_.quiet; }
   // The closing tally line on standard error.
   void Finished();
   // The process ends now: every board under way gets its record (saying it
