@@ -67,7 +67,7 @@ TEST(NumberFormat, RefusesNumbersThatDoNotFitAndUnknownNames) {
   }
 }
 
-TEST(BoardData, ReadsHexBytesWithOrWithoutSeparators) {
+TEST(BoardDataLine, ReadsHexBytesWithOrWithoutSeparators) {
   const Bytes mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
   for (const char* line :
        {"001A2B3C4D5E", "00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E", "00 1A 2B 3C 4D 5E", " 001a2b3c4d5e\t"}) {
