@@ -100,6 +100,37 @@ TEST_F(BoardData, AStationEndsWhenTheLinesAreUsedUp) {
   EXPECT_TRUE(boards[2]->sim.Memory().empty());
 }
 
+// Numbers from the pool 1-2: a board that fails gives its number back to
+// the next; once the pool is used up the board that comes is left as it was.
+TEST_F(BoardData, AStationNumbersItsBoardsFromThePool) {
+  const std::string db = (files.Path() / "boards.db").string();
+  fs::create_directories(portDirectory());
+  ChildProcess station(Launch({"station", file_, "--json", "--wait", "1", "--retries", "0", "--serial", "0x0200:u32be",
+                               "--serial-range", "1-2", "--db", db}));
+  ASSERT_TRUE(station.WaitForOutput("\"watching\"", 10s)) << station.OutputSoFar();
+  sim::SimOptions dropsAReply;
+  dropsAReply.dropReplyToBlock = 2;  // fails before the block that holds the number
+  std::vector<std::unique_ptr<Device>> boards;
+  for (const sim::SimOptions& options : {sim::SimOptions{}, dropsAReply, sim::SimOptions{}, sim::SimOptions{}}) {
+    boards.push_back(std::make_unique<Device>(options));
+    boards.back()->sim.Publish(portDirectory().string(), "board" + std::to_string(boards.size()));
+    ASSERT_TRUE(station.WaitForOutput("\"board\":" + std::to_string(boards.size()), 60s)) << station.OutputSoFar();
+  }
+  const ChildResult run = station.Finish(30s);
+  EXPECT_EQ(run.exitStatus, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err, "the pool \"default\" has no numbers left")) << run.err;
+  const std::vector<Json> records = JsonLines(run.out, "board");
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].at("serial"), 1);
+  EXPECT_EQ(records[1].at("result"), "device-failed");
+  EXPECT_EQ(records[2].at("serial"), 2);
+  EXPECT_FALSE(records[3].contains("serial"));
+  EXPECT_EQ(BytesAt(*boards[0], 0x0200, 4), (Bytes{0, 0, 0, 1}));
+  EXPECT_EQ(BytesAt(*boards[1], 0x0200, 4), Bytes{});
+  EXPECT_EQ(BytesAt(*boards[2], 0x0200, 4), (Bytes{0, 0, 0, 2}));
+  EXPECT_TRUE(boards[3]->sim.Memory().empty());
+}
+
 TEST_F(BoardData, WhatTheImageCannotHoldTouchesNoPort) {
   Device board;
   const std::string macs = WriteLines("001A2B3C4D5E\n");

@@ -137,5 +137,77 @@ TEST_F(BoardDataFile, ChecksTheLongestLineAgainstTheImage) {
             "--serial 0x00001E to 0x000021 and --board-data-at 0x000020 to 0x000021 overlap");
 }
 
+// Numbers from a real record store in a temporary SQLite file.
+class SerialNumbers : public BoardDataFile {
+ protected:
+  std::unique_ptr<records::RecordStore> Store(const std::string& pool, records::PoolRange range) const {
+    records::OpenedStore opened =
+        records::OpenRecordStore((dir_.Path() / "boards.db").string(), {"bench", "instance-1"});
+    EXPECT_TRUE(opened.store) << opened.error;
+    EXPECT_EQ(opened.store->OpenPool(pool, range), std::nullopt);
+    return std::move(opened.store);
+  }
+  static BoardWrites SerialAt(std::uint32_t address, const char* format) {
+    BoardWrites writes;
+    writes.serialAddress = address;
+    writes.serialFormat = *ParseNumberFormat(format);
+    return writes;
+  }
+  // Each a board of its own: the store keeps a board once, however often it is told.
+  records::BoardRecord Ended(const char* result) {
+    records::BoardRecord record;
+    record.slot = record.port = "sim0";
+    record.started = "2026-12-09T23:00:0" + std::to_string(boardsEnded_++) + ".000Z";
+    record.result = result;
+    return record;
+  }
+  int boardsEnded_ = 0;
+};
+
+TEST_F(SerialNumbers, AFailedBoardGivesItsNumberBackAndANumberThatDoesNotFitEndsTheBoards) {
+  const auto store = Store("default", {65534, std::nullopt});
+  BoardImages boards(Image(), SerialAt(0x10, "u16be"), {}, nullptr, store.get(), {"bench", "instance-1"});
+  const BoardImage first = boards.Draw();
+  ASSERT_TRUE(first.image) << first.refusal;
+  EXPECT_EQ(first.serial->number, 65534u);
+  EXPECT_EQ(first.image->Records()[1].data[0], 0xFF);  // 0x10: the second record
+  EXPECT_EQ(first.image->Records()[1].data[1], 0xFE);
+  EXPECT_EQ(boards.Finish(first, Ended("device-failed")), "");
+
+  const BoardImage again = boards.Draw();  // the failed board's number
+  ASSERT_TRUE(again.image);
+  EXPECT_EQ(again.serial->number, 65534u);
+  EXPECT_EQ(boards.Finish(again, Ended("ok")), "");
+  const BoardImage last = boards.Draw();
+  EXPECT_EQ(last.serial->number, 65535u);
+  EXPECT_EQ(boards.Finish(last, Ended("ok")), "");
+
+  const BoardImage tooLarge = boards.Draw();
+  EXPECT_FALSE(tooLarge.image);
+  EXPECT_EQ(tooLarge.refusal, "serial number 65536 does not fit u16be: no more boards can be written");
+  EXPECT_TRUE(boards.UsedUp());
+  EXPECT_EQ(boards.Finish(tooLarge, Ended("device-failed")), "");
+  const std::vector<records::BoardRecord> recorded = store->Find({});
+  ASSERT_EQ(recorded.size(), 4u);
+  EXPECT_EQ(recorded[1].serial, 65534u);
+  EXPECT_EQ(recorded[1].station, "bench");
+  EXPECT_EQ(recorded[1].fileSha256, Image()->FileDigest());
+  EXPECT_FALSE(recorded[3].serial);  // nothing was written into it
+}
+
+TEST_F(SerialNumbers, AnEndedPoolRefusesEveryLaterBoard) {
+  const auto store = Store("line", {7, 7});
+  BoardWrites writes = SerialAt(0x10, "dec:2");
+  writes.pool = "line";
+  BoardImages boards(Image(), writes, {}, nullptr, store.get(), {"bench", "instance-1"});
+  const BoardImage seven = boards.Draw();
+  ASSERT_TRUE(seven.image);
+  EXPECT_EQ(seven.image->Records()[1].data[0], '0');
+  EXPECT_EQ(seven.image->Records()[1].data[1], '7');
+  EXPECT_FALSE(boards.Draw().image);
+  EXPECT_TRUE(boards.UsedUp());
+  EXPECT_TRUE(Contains(boards.UsedUpText(), "the pool \"line\" has no numbers left")) << boards.UsedUpText();
+}
+
 }  // namespace
 }  // namespace mx::flash

@@ -140,14 +140,20 @@ BoardImage BoardImages::Refuse(std::string why) {
   return board;
 }
 
-void BoardImages::Finish(const BoardImage& board, records::BoardRecord record) {
+std::string BoardImages::Finish(const BoardImage& board, records::BoardRecord record) {
   record.station = identity_.station;
   record.instance = identity_.instance;
   if (record.fileSha256.empty()) record.fileSha256 = image_->FileDigest();  // as read, before any patch
   if (board.serial && board.image) record.serial = board.serial->number;
   if (board.data) record.data = HexText(*board.data);
   std::lock_guard lock(mutex_);
-  if (store_) store_->Finish(record, board.serial);
+  if (!store_) return {};
+  try {
+    store_->Finish(record, board.serial);
+  } catch (const records::RecordStoreError& error) {
+    return error.what();
+  }
+  return {};
 }
 
 bool BoardImages::UsedUp() const {

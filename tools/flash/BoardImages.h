@@ -70,8 +70,9 @@ class BoardImages {
   BoardImage Draw();
   // The board has ended: its record goes to the store, with the number and
   // data it got. A board that did not pass gives its number back; its line
-  // of data is never used again (it may have reached the board).
-  void Finish(const BoardImage& board, records::BoardRecord record);
+  // of data is never used again (it may have reached the board). Returns
+  // why the record could not be kept, empty when it was.
+  std::string Finish(const BoardImage& board, records::BoardRecord record);
   // No board can be written any more; UsedUpText says why.
   bool UsedUp() const;
   std::string UsedUpText() const;

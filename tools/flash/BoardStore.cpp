@@ -14,10 +14,4 @@ records::StationIdentity StationIdentityFor(const BoardWrites& writes) {
   return {writes.station.empty() ? HostName() : writes.station, instance};
 }
 
-std::unique_ptr<records::RecordStore> OpenStoreForBoards(const BoardWrites&, const records::StationIdentity&,
-                                                         std::string& error) {
-  error = "no record store is built into this mx7410-flash: --serial and --db cannot be used";
-  return nullptr;
-}
-
 }  // namespace mx::flash

@@ -18,6 +18,8 @@ records::StationIdentity StationIdentityFor(const BoardWrites& writes);
 // The store at --db (else the default file), with the pool of --serial
 // created or checked against --serial-range. Nothing, with `error` for the
 // operator, when it cannot be opened or the pool has another range.
+// BoardStoreOpen.cpp where the record store is built, else
+// BoardStoreOpen_none.cpp.
 std::unique_ptr<records::RecordStore> OpenStoreForBoards(const BoardWrites& writes, const records::StationIdentity& who,
                                                          std::string& error);
 

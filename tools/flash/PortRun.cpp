@@ -255,7 +255,7 @@ void PortRun::FinishBoard(int status) {
   record.reason = outcome_.portError ? std::string(PortErrorKindName(outcome_.portError.kind)) : outcome_.reason;
   record.attempts = retries_ + 1;
   record.interrupted = outcome_.interrupted;
-  boards_->Finish(*board_, std::move(record));
+  if (const std::string error = boards_->Finish(*board_, std::move(record)); !error.empty()) output_.Note(error);
 }
 
 // Writes the image once; the outcome's closing lines are printed.
