@@ -68,6 +68,7 @@ TEST(BoardWriteOptions, RefuseWhatCannotWork) {
        "--serial-range wants FIRST or FIRST-LAST, whole numbers with FIRST <= LAST, not \"5-4\""},
       {{"update", "f", "--serial-range", "5"}, "--serial-range and --pool go with --serial"},
       {{"update", "f", "--station", "bench"}, "--station goes with --serial or --db"},
+      {{"update", "f", "--db", "x.db"}, "--db goes with --serial or --board-data"},
       {{"update", "f", "--board-data", "m.txt"}, "--board-data and --board-data-at go together"},
       {{"update", "f", "--board-data-at", "0"}, "--board-data and --board-data-at go together"},
       {{"restore", "f", "--serial", "16"}, "--serial and --board-data go with update, wizard, station and check"},
