@@ -1,5 +1,6 @@
 #include "update/HexFile.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -306,6 +307,11 @@ HexRecord HexRecords::operator[](std::size_t index) const {
   const Entry& entry = table_[index];
   const std::uint32_t start = index == 0 ? 0 : table_[index - 1].dataEnd;
   return {entry.type, entry.address, entry.upperByte, std::span(data_).subspan(start, entry.dataEnd - start)};
+}
+
+void HexRecords::OverwriteData(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes) {
+  const std::uint32_t start = index == 0 ? 0 : table_[index - 1].dataEnd;
+  std::copy(bytes.begin(), bytes.end(), data_.begin() + static_cast<std::ptrdiff_t>(start + offset));
 }
 
 namespace {

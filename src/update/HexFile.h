@@ -115,6 +115,10 @@ class HexRecords {
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, table_.size()}; }
 
+  // Writes `bytes` over the data of record `index` from `offset` on, for a
+  // board's own copy of the records. Precondition: they fit in its data.
+  void OverwriteData(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes);
+
  private:
   friend class HexReader;
 

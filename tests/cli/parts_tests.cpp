@@ -362,10 +362,10 @@ TEST(StationReport, AppendsEachBoardsRecordToTheLogAndCountsTheTally) {
   StationReport report(out, err, options, StreamSettings{}, std::make_unique<StationLog>(path));
 
   BoardOutcome passed;
-  passed.result = {"/dev/ttyUSB0", kExitSuccess, {}, 1.5s};
+  passed.result = {"/dev/ttyUSB0", kExitSuccess, {}, 1.5s, {}};
   passed.messages = {"Finish Update! 1.5Sec."};
   BoardOutcome failed;
-  failed.result = {"/dev/ttyUSB1", kExitDeviceFailed, {}, 3s};
+  failed.result = {"/dev/ttyUSB1", kExitDeviceFailed, {}, 3s, {}};
   failed.result.outcome.reason = "Time Out!";
   failed.retries = 2;
   report.BoardEnded("/dev/ttyUSB0", passed);

@@ -109,6 +109,8 @@ TEST(SimCommandLine, RejectsBadArguments) {
       {{"--name=", "--log"}, "--name: empty value"},  // empty, not the next argument
       {{"--baud", "0x10"}, "--baud"},
       {{"serve"}, "unexpected argument 'serve'"},
+      {{"--verify-serial", "0x10:u32le"}, "--verify-serial needs --verify"},
+      {{"--verify", "v.hex", "--verify-serial", "0x10:u24le"}, "ADDR:FORMAT"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -120,30 +122,12 @@ TEST(SimCommandLine, RejectsBadArguments) {
 
 TEST(SimCommandLine, HelpDocumentsEveryOption) {
   const std::string help = HelpText();
-  for (const char* option : {"--version-major",
-                             "--version-minor",
-                             "--version-bytes",
-                             "--baud",
-                             "--flash-ms",
-                             "--refuse-block",
-                             "--drop-reply",
-                             "--refuse-erase",
-                             "--noise",
-                             "--split-gap",
-                             "--xoff-after",
-                             "--silent",
-                             "--double-version",
-                             "--power-on-after",
-                             "--power-on-bad-checksum",
-                             "--hang-up-after",
-                             "--log",
-                             "--port-dir",
-                             "--name",
-                             "--dump-hex",
-                             "--dump-bin",
-                             "--verify",
-                             "--exit-after-end",
-                             "--help"}) {
+  for (const char* option :
+       {"--version-major", "--version-minor", "--version-bytes",  "--baud",           "--flash-ms",
+        "--refuse-block",  "--drop-reply",    "--refuse-erase",   "--noise",          "--split-gap",
+        "--xoff-after",    "--silent",        "--double-version", "--power-on-after", "--power-on-bad-checksum",
+        "--hang-up-after", "--log",           "--verify-serial",  "--port-dir",       "--name",
+        "--dump-hex",      "--dump-bin",      "--verify",         "--exit-after-end", "--help"}) {
     EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option;
   }
 }
@@ -282,17 +266,35 @@ TEST(SimProgram, ExitsAfterEndFrameAndReportsVerification) {
     std::string verifyFile;
     int status;
     const char* verdict;
+    std::vector<std::string> serial;
   } cases[] = {
-      {"match", workedExampleHex, 0, "memory matches"},
-      {"mismatch", ":100500000102030405060708090A0B0C0D0E0F561D\n:00000001FF\n", 1, "memory does not match"},
+      {"match", workedExampleHex, 0, "memory matches", {}},
+      {"mismatch", ":100500000102030405060708090A0B0C0D0E0F561D\n:00000001FF\n", 1, "memory does not match", {}},
+      // 09 0A 0B 0C where the file has zeros: the board's own number.
+      {"serial",
+       ":100500000102030405060708000000000D0E0F5548\n:00000001FF\n",
+       0,
+       "serial number 202050057\nmx7410-sim: memory matches",
+       {"--verify-serial", "0x0508:u32le"}},
+      {"serial elsewhere", workedExampleHex, 1, "no dec:2 serial number", {"--verify-serial", "1288:dec:2"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir temp;
     std::ofstream(temp.File("verify.hex")) << c.verifyFile;
-    Program program({"--port-dir", temp.File("ports"), "--name", "board", "--exit-after-end", "--verify",
-                     temp.File("verify.hex"), "--dump-hex", temp.File("dump.hex"), "--dump-bin", temp.File("dump.bin")},
-                    temp.File("stderr"));
+    std::vector<std::string> args{"--port-dir",
+                                  temp.File("ports"),
+                                  "--name",
+                                  "board",
+                                  "--exit-after-end",
+                                  "--verify",
+                                  temp.File("verify.hex"),
+                                  "--dump-hex",
+                                  temp.File("dump.hex"),
+                                  "--dump-bin",
+                                  temp.File("dump.bin")};
+    args.insert(args.end(), c.serial.begin(), c.serial.end());
+    Program program(args, temp.File("stderr"));
     const std::string link = PublishedLinkFrom(program.ReadLine());
     ASSERT_EQ(link, temp.File("ports/board"));
     {

@@ -236,6 +236,8 @@ class Definition {
 
  private:
   void DefineOptions();
+  void DefineBoardWriteOptions();
+  std::string CheckBoardWrites();
   std::vector<std::string> ArgumentsForCli11(const std::vector<std::string>& arguments) const;
   std::string WhyMissingValue(const CLI::ArgumentMismatch& mismatch) const;
   std::string CollectWords();
@@ -307,6 +309,7 @@ void Definition::DefineOptions() {
       },
       "station: append every board's record, one JSON object\n"
       "a line, to FILE, on disk before that port's next board");
+  DefineBoardWriteOptions();
   app_.add_flag_callback(
           "-h,--help", [] { throw HelpAsked{}; }, "this text")
       ->trigger_on_parse();
@@ -340,6 +343,7 @@ ParsedCommandLine Definition::Parse(const std::vector<std::string>& arguments) {
   if (std::string error = CollectWords(); !error.empty()) return UsageError(error);
   if (std::string error = CheckWords(); !error.empty()) return UsageError(error);
   if (std::string error = CheckCombinations(); !error.empty()) return UsageError(error);
+  if (std::string error = CheckBoardWrites(); !error.empty()) return UsageError(error);
   parsed.action = ParsedCommandLine::Action::Run;
   parsed.options = options_;
   return parsed;
@@ -420,6 +424,126 @@ std::string Definition::CheckCombinations() {
   if (options_.ports.size() == 1) options_.port = options_.ports.front();
   return {};
 }
+
+// ---- what each board gets written: --serial, --board-data and their company
+
+// A device address as the write frames carry it: "0x0FF0" or decimal.
+std::optional<std::uint32_t> DeviceAddress(std::string_view text) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  if (hex) text.remove_prefix(2);
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, hex ? 16 : 10);
+  if (text.empty() || text.front() == '-' || text.front() == '+' || error != std::errc{} ||
+      end != text.data() + text.size() || value > kMaxDeviceAddress) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::uint64_t> SerialNumber(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string AddressComplaint(const std::string& name, const std::string& value) {
+  return name + " wants a device address from 0 to 0xFFFFFF (hex with 0x, or decimal), not \"" + value + "\"";
+}
+
+ValueSetter TextInto(std::string name, std::string& target) {
+  return [name, &target](const std::string& value) -> std::string {
+    if (value.empty()) return name + " wants a value";
+    target = value;
+    return {};
+  };
+}
+
+void Definition::DefineBoardWriteOptions() {
+  BoardWrites& writes = options_.boardWrites;
+  AddValueOption(
+      app_, "--serial", "ADDR[:FORMAT]",
+      [&writes](const std::string& value) -> std::string {
+        const std::size_t colon = value.find(':');
+        const auto address = DeviceAddress(std::string_view(value).substr(0, colon));
+        if (!address) return AddressComplaint("--serial", value.substr(0, colon));
+        if (colon != std::string::npos) {
+          const auto format = ParseNumberFormat(std::string_view(value).substr(colon + 1));
+          if (!format) {
+            return "--serial wants a FORMAT of u32le, u32be, u16le, u16be, u64le, dec:N (1 to 20) or hex:N (1 to 16), "
+                   "not \"" +
+                   value.substr(colon + 1) + "\"";
+          }
+          writes.serialFormat = *format;
+        }
+        writes.serialAddress = address;
+        return {};
+      },
+      "update, wizard, station: write a serial number from the\n"
+      "pool into each board's image at device address ADDR\n"
+      "(0x0FF0 or decimal, as the write frames carry it), as\n"
+      "FORMAT: u32le (default), u32be, u16le, u16be, u64le,\n"
+      "dec:N (N ASCII digits) or hex:N (N upper-case hex digits);\n"
+      "check shows where it would go");
+  AddValueOption(
+      app_, "--serial-range", "FIRST[-LAST]",
+      [&writes](const std::string& value) -> std::string {
+        const std::size_t dash = value.find('-');
+        const auto first = SerialNumber(std::string_view(value).substr(0, dash));
+        const auto last = dash == std::string::npos ? std::optional<std::uint64_t>()
+                                                    : SerialNumber(std::string_view(value).substr(dash + 1));
+        if (!first || (dash != std::string::npos && (!last || *last < *first))) {
+          return "--serial-range wants FIRST or FIRST-LAST, whole numbers with FIRST <= LAST, not \"" + value + "\"";
+        }
+        writes.serialFirst = *first;
+        writes.serialLast = last;
+        return {};
+      },
+      "the pool's numbers (default 1, without end)");
+  AddValueOption(app_, "--pool", "NAME", TextInto("--pool", writes.pool),
+                 "the pool the serial numbers come from (default \"default\")");
+  AddValueOption(app_, "--db", "LOCATION", TextInto("--db", writes.database),
+                 "the record store: an SQLite file, or a PostgreSQL\n"
+                 "connection string (default: the station's own file)");
+  AddValueOption(app_, "--station", "NAME", TextInto("--station", writes.station),
+                 "the station's name in the records (default: host name)");
+  AddValueOption(app_, "--board-data", "FILE", TextInto("--board-data", writes.boardDataFile),
+                 "one line of hex bytes per board (a MAC address, a key),\n"
+                 "in order, each line used once, written at --board-data-at");
+  AddValueOption(
+      app_, "--board-data-at", "ADDR",
+      [&writes](const std::string& value) -> std::string {
+        writes.boardDataAt = DeviceAddress(value);
+        return writes.boardDataAt ? "" : AddressComplaint("--board-data-at", value);
+      },
+      "the device address of each board's line of --board-data");
+}
+
+std::string Definition::CheckBoardWrites() {
+  const BoardWrites& writes = options_.boardWrites;
+  const Command command = options_.command;
+  const bool writing = command == Command::Update || command == Command::Wizard || command == Command::Station;
+  const bool any = writes.Any() || Given("--board-data-at") || Given("--serial-range") || Given("--pool") ||
+                   Given("--db") || Given("--station");
+  if (any && !writing && command != Command::Check) {
+    return "--serial and --board-data go with update, wizard, station and check";
+  }
+  if (!writes.Serial() && (Given("--serial-range") || Given("--pool")))
+    return "--serial-range and --pool go with --serial";
+  if (!writes.Any() && Given("--db")) return "--db goes with --serial or --board-data";
+  if (!writes.UsesStore() && Given("--station")) return "--station goes with --serial or --db";
+  if (writes.BoardData() != writes.boardDataAt.has_value()) return "--board-data and --board-data-at go together";
+  if (!writes.Serial()) return {};
+  const std::uint64_t highest = writes.serialLast.value_or(writes.serialFirst);
+  if (highest > LargestNumber(writes.serialFormat)) {
+    return "--serial " + writes.serialFormat.Name() + " holds numbers up to " +
+           std::to_string(LargestNumber(writes.serialFormat)) + ", and the range reaches " + std::to_string(highest);
+  }
+  const std::uint64_t serialEnd = std::uint64_t{*writes.serialAddress} + writes.serialFormat.Width();
+  if (serialEnd > kMaxDeviceAddress + std::uint64_t{1}) return "--serial: the number would end past address 0xFFFFFF";
+  return {};
+}
+// ---- end of what each board gets written
 
 // "[-p|--port NAME]...": the short forms, then the long one, then the value.
 std::string OptionSynopsis(const CLI::Option& option) {

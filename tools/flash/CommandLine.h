@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "update/BoardPatch.h"
+
 namespace mx::flash {
 
 enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station };
@@ -24,6 +26,27 @@ enum ExitStatus : int {
   kExitTerminated = 143,   // SIGTERM
 };
 
+// ---- what each board gets written into its image ----
+// update, wizard and station write them; check shows where they would go.
+struct BoardWrites {
+  std::optional<std::uint32_t> serialAddress;  // --serial ADDR[:FORMAT]
+  NumberFormat serialFormat;                   // default u32le
+  std::uint64_t serialFirst = 1;               // --serial-range FIRST[-LAST]
+  std::optional<std::uint64_t> serialLast;     // none: no end
+  std::string pool = "default";                // --pool
+  std::string database;                        // --db; empty: the default file
+  std::string station;                         // --station; empty: the host name
+  std::string boardDataFile;                   // --board-data: one line of hex bytes per board
+  std::optional<std::uint32_t> boardDataAt;    // --board-data-at ADDR
+
+  bool Serial() const { return serialAddress.has_value(); }
+  bool BoardData() const { return !boardDataFile.empty(); }
+  bool Any() const { return Serial() || BoardData(); }
+  // The record store is used: for the numbers, or asked for with --db.
+  bool UsesStore() const { return Serial() || !database.empty(); }
+};
+// ---- end of what each board gets written
+
 struct Options {
   Command command = Command::Ports;
   std::string file;                 // update, restore, wizard, check: the firmware file as given
@@ -39,6 +62,7 @@ struct Options {
   std::optional<int> maxWaitSeconds;  // wizard: how long to wait for the device
   int retries = 0;                    // a board whose writing timed out is written again this often, from the erase
   std::string logFile;                // station: every board's record is appended here; empty: none
+  BoardWrites boardWrites;            // --serial, --board-data and what goes with them
 };
 
 struct ParsedCommandLine {

@@ -13,6 +13,14 @@ int GangExitStatus(const std::vector<PortResult>& results) {
   return kExitSuccess;
 }
 
+BoardWritten WrittenInto(const std::optional<BoardImage>& board) {
+  BoardWritten written;
+  if (!board || !board->image) return written;
+  if (board->serial) written.serial = board->serial->number;
+  if (board->data) written.data = HexText(*board->data);
+  return written;
+}
+
 std::string ResultWord(int exitStatus) {
   switch (exitStatus) {
     case kExitSuccess:
@@ -29,11 +37,12 @@ std::string ResultWord(int exitStatus) {
 }
 
 Gang::Gang(const Options& options, std::vector<std::string> ports, GangReport& report,
-           std::shared_ptr<const FirmwareImage> image)
+           std::shared_ptr<const FirmwareImage> image, BoardImages* boards)
     : options_(options),
       ports_(std::move(ports)),
       report_(report),
       image_(std::move(image)),
+      boards_(boards),
       results_(ports_.size()),
       running_(ports_.size()) {}
 
@@ -68,7 +77,7 @@ void Gang::RunPort(std::size_t index) {
   Options own = options_;
   if (!ports_[index].empty()) own.port = ports_[index];  // else the automatic choice
   std::unique_ptr<TerminalOutput> output = report_.OutputFor(index);
-  PortRun run(std::move(own), *output, image_);
+  PortRun run(std::move(own), *output, image_, boards_);
   {
     std::lock_guard lock(mutex_);
     running_[index] = &run;
@@ -80,7 +89,7 @@ void Gang::RunPort(std::size_t index) {
     running_[index] = nullptr;
   }
   PortResult& result = results_[index];
-  result = {ports_[index], status, run.Outcome(), std::chrono::steady_clock::now() - start};
+  result = {ports_[index], status, run.Outcome(), std::chrono::steady_clock::now() - start, WrittenInto(run.Board())};
   report_.Ended(index, result);
   std::lock_guard lock(mutex_);
   --runsLeft_;

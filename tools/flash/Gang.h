@@ -25,8 +25,9 @@ class Gang {
  public:
   static constexpr std::chrono::milliseconds kRefreshInterval{250};
 
+  // With `boards`, every port's board gets its own image from there.
   Gang(const Options& options, std::vector<std::string> ports, GangReport& report,
-       std::shared_ptr<const FirmwareImage> image);
+       std::shared_ptr<const FirmwareImage> image, BoardImages* boards = nullptr);
 
   // Runs the command on every port at once and waits for all of them.
   // Returns 0 when every port succeeded, else the exit status of the first
@@ -44,6 +45,7 @@ class Gang {
   const std::vector<std::string> ports_;
   GangReport& report_;
   const std::shared_ptr<const FirmwareImage> image_;
+  BoardImages* const boards_;
   std::vector<PortResult> results_;
 
   // The runs under way, for Interrupt; guarded by mutex_.

@@ -7,20 +7,32 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "BoardImages.h"
 #include "CommandLine.h"
 #include "TerminalView.h"
 #include "actions/ActionOutcome.h"
 
 namespace mx::flash {
 
+// What a board got written into its image.
+struct BoardWritten {
+  std::optional<std::uint64_t> serial;  // its serial number
+  std::optional<std::string> data;      // its line of board data, in hex
+};
+
+// From the run's board image: nothing when none was written.
+BoardWritten WrittenInto(const std::optional<BoardImage>& board);
+
 struct PortResult {
   std::string port;
   int exitStatus = kExitDeviceFailed;
   ActionOutcome outcome;
   std::chrono::duration<double> elapsed{0};
+  BoardWritten written;
 };
 
 // What the runs show while they go and once they are over. OutputFor and

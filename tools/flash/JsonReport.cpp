@@ -71,6 +71,8 @@ void AddRunResult(nlohmann::json& object, const PortResult& result, const std::v
     if (result.outcome.interrupted) AddProgress(object, transfer->progress.bytes, transfer->progress.bytesTotal);
   }
   if (result.outcome.interrupted) object["interrupted"] = true;
+  if (result.written.serial) object["serial"] = *result.written.serial;
+  if (result.written.data) object["board_data"] = *result.written.data;
   if (const PortError& error = result.outcome.portError) {
     object["reason"] = PortErrorKindName(error.kind);
     if (error.systemError)

@@ -5,6 +5,8 @@
 #include <variant>
 
 #include "DeadlineTimer.h"
+#include "Gang.h"
+#include "JsonEvent.h"
 #include "PortAccess.h"
 #include "app/ActionTexts.h"
 #include "app/HostSystem.h"
@@ -36,22 +38,26 @@ std::string AbsoluteFile(const Options& options) {
   return std::string(absolute.begin(), absolute.end());
 }
 
-PortRun::PortRun(Options options, TerminalOutput& output, std::shared_ptr<const FirmwareImage> image)
+PortRun::PortRun(Options options, TerminalOutput& output, std::shared_ptr<const FirmwareImage> image,
+                 BoardImages* boards)
     : options_(std::move(options)),
       output_(output),
       image_(std::move(image)),
+      boards_(boards),
       texts_(TextsFor(LanguageFromSetting(options_.language))),
       actions_(loop_, *this) {
   port_.readGapMs = options_.readGapMs;
 }
 
 int PortRun::Run() {
+  started_ = std::chrono::system_clock::now();
   int status = RunCommand();
   NotePortError(actions_.Port().LastError());  // a refused setting, say
   actions_.Close();
   output_.EndTransient();
-  output_.Flush();
   if (interrupted_) outcome_.interrupted = true;
+  FinishBoard(status);
+  output_.Flush();
   return status;
 }
 
@@ -65,10 +71,14 @@ void PortRun::Interrupt() {
 }
 
 void PortRun::MaxWaitPassed() {
-  loop_.Post([this] {
+  StopWaitingForBoard("no device seen within " + std::to_string(options_.maxWaitSeconds.value_or(0)) + " s");
+}
+
+void PortRun::StopWaitingForBoard(std::string why) {
+  loop_.Post([this, why = std::move(why)] {
     if (!waitingForPowerOn_ || !actions_.IsOpen()) return;
     maxWaitPassed_ = true;
-    output_.Note("no device seen within " + std::to_string(*options_.maxWaitSeconds) + " s");
+    output_.Note(why);
     actions_.Close();
   });
 }
@@ -106,6 +116,7 @@ int PortRun::RunUpdate(bool restore) {
   if (!Connect()) return ExitStatusFor(outcome_.result);
   if (!NextStepMayRun()) return kExitDeviceFailed;
   restoreMode_ = restore;
+  if (!DrawBoardImage()) return kExitDeviceFailed;
   return RetryAfterTimeOut(Transfer(restore), restore);
 }
 
@@ -205,11 +216,54 @@ int PortRun::ReportOpenFailure(const std::optional<ECommsError>& failure) {
   return kExitPortFailed;
 }
 
+// The board's own image, drawn once its bootloader has answered and before
+// the erase, so that a number is reserved only for a board that is there.
+// False when none may be written; the board is then left as it was.
+bool PortRun::DrawBoardImage() {
+  if (!boards_) return true;
+  board_ = boards_->Draw();
+  if (!board_->image) {
+    Fail(ActionResult::DeviceFailed, board_->refusal, false);
+    output_.Note(board_->refusal);
+    return false;
+  }
+  const BoardWrites& writes = options_.boardWrites;
+  if (board_->serial) {
+    output_.Note("serial number " + std::to_string(board_->serial->number) + " (" + writes.serialFormat.Name() +
+                 ") at " + DeviceAddressText(*writes.serialAddress));
+  }
+  if (board_->data)
+    output_.Note("board data " + HexText(*board_->data) + " at " + DeviceAddressText(*writes.boardDataAt));
+  return true;
+}
+
+// The board's record, with the same facts as the JSON "end" object.
+void PortRun::FinishBoard(int status) {
+  if (!boards_ || !board_) return;
+  records::BoardRecord record;
+  record.port = options_.port.value_or(port_.devicePath);
+  record.slot = record.port;
+  record.started = UtcTimestamp(started_);
+  record.ended = UtcTimestamp(std::chrono::system_clock::now());
+  record.file = AbsoluteFile(options_);
+  if (const auto& version = outcome_.version) {
+    record.bootloaderVersion = std::to_string(version->major) + "." + std::to_string(version->minor);
+    record.oldVersion = version->oldVersionHex;
+    record.restorePoint = version->restorePointHex;
+  }
+  record.result = ResultWord(status);
+  record.reason = outcome_.portError ? std::string(PortErrorKindName(outcome_.portError.kind)) : outcome_.reason;
+  record.attempts = retries_ + 1;
+  record.interrupted = outcome_.interrupted;
+  if (const std::string error = boards_->Finish(*board_, std::move(record)); !error.empty()) output_.Note(error);
+}
+
 // Writes the image once; the outcome's closing lines are printed.
 int PortRun::Transfer(bool restore) {
   BeginAction(outcome_, Action::Update);
   const Clock::time_point start = Clock::now();
-  const TransferOutcome transfer = actions_.Update(*image_, restore, Seconds(options_.waitSeconds));
+  const FirmwareImage& image = board_ && board_->image ? *board_->image : *image_;
+  const TransferOutcome transfer = actions_.Update(image, restore, Seconds(options_.waitSeconds));
   return EndTransfer(transfer, start);
 }
 

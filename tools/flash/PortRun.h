@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "BoardImages.h"
 #include "CommandLine.h"
 #include "ProgressBar.h"
 #include "TerminalView.h"
@@ -25,8 +26,10 @@ namespace mx::flash {
 class PortRun final : private ActionEvents {
  public:
   // `output` must outlive the run; `image` is the firmware file read and
-  // checked once, for the commands that take one.
-  PortRun(Options options, TerminalOutput& output, std::shared_ptr<const FirmwareImage> image = nullptr);
+  // checked once, for the commands that take one. With `boards`, an update
+  // writes the board's own image from there instead, and records the board.
+  PortRun(Options options, TerminalOutput& output, std::shared_ptr<const FirmwareImage> image = nullptr,
+          BoardImages* boards = nullptr);
   PortRun(const PortRun&) = delete;
   PortRun& operator=(const PortRun&) = delete;
 
@@ -39,6 +42,9 @@ class PortRun final : private ActionEvents {
   void Interrupt();
   // The wizard's --max-wait has passed: stop waiting if it still waits. Any thread.
   void MaxWaitPassed();
+  // No board may come any more: stop waiting for one if it still waits,
+  // saying `why`. Any thread.
+  void StopWaitingForBoard(std::string why);
 
   const ActionOutcome& Outcome() const { return outcome_; }
   // The wizard saw a device power on (or the command needed no waiting).
@@ -46,6 +52,8 @@ class PortRun final : private ActionEvents {
   // How often the image was written again after a time-out.
   int Retries() const { return retries_; }
   const Options& RunOptions() const { return options_; }
+  // The board's own image and what went into it, once one was drawn.
+  const std::optional<BoardImage>& Board() const { return board_; }
 
  private:
   int RunCommand();
@@ -57,6 +65,8 @@ class PortRun final : private ActionEvents {
   bool Connect();
   bool ChoosePort();
   int ReportOpenFailure(const std::optional<ECommsError>& failure);
+  bool DrawBoardImage();
+  void FinishBoard(int status);
   int Transfer(bool restore);
   int EndTransfer(const TransferOutcome& transfer, Clock::time_point start);
   int RetryAfterTimeOut(int status, bool restore);
@@ -80,6 +90,9 @@ class PortRun final : private ActionEvents {
   const Options options_;
   TerminalOutput& output_;
   const std::shared_ptr<const FirmwareImage> image_;
+  BoardImages* const boards_;
+  std::optional<BoardImage> board_;
+  std::chrono::system_clock::time_point started_;
   const LanguageTexts& texts_;
   EventQueue loop_;
   DeviceActions actions_;

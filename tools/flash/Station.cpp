@@ -16,8 +16,9 @@ std::string PortBaseName(const std::string& port) { return std::filesystem::path
 
 }  // namespace
 
-Station::Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image)
-    : options_(options), report_(report), image_(std::move(image)) {}
+Station::Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image,
+                 BoardImages* boards)
+    : options_(options), report_(report), image_(std::move(image)), boards_(boards) {}
 
 void Station::Run() {
   {
@@ -101,7 +102,7 @@ bool Station::RunBoard(const std::string& port, Command command) {
   own.port = port;
   own.ports = {port};
   std::unique_ptr<BoardOutput> output = report_.OutputFor(port, command == Command::Wizard);
-  PortRun run(std::move(own), *output, image_);
+  PortRun run(std::move(own), *output, image_, boards_);
   {
     std::lock_guard lock(mutex_);
     running_[port] = &run;
@@ -112,18 +113,31 @@ bool Station::RunBoard(const std::string& port, Command command) {
   {
     std::lock_guard lock(mutex_);
     running_.erase(port);
-    interrupted = stopping_;
+    interrupted = stopping_ && !usedUp_;
   }
+  if (boards_ && boards_->UsedUp()) TakeNoMoreBoards(port);
   if (!run.BoardSeen()) {
     report_.PortState(port, interrupted ? "stopped" : "no board");
     return false;
   }
-  BoardOutcome board{{port, status, run.Outcome(), std::chrono::steady_clock::now() - start},
+  BoardOutcome board{{port, status, run.Outcome(), std::chrono::steady_clock::now() - start, WrittenInto(run.Board())},
                      run.Retries(),
                      interrupted,
                      output->Messages()};
   report_.BoardEnded(port, board);  // on disk before this port's next board
   return true;
+}
+
+// Ends the station as an interrupt would, except that the boards under way
+// are finished; runs still waiting for a board stop waiting.
+void Station::TakeNoMoreBoards(const std::string& port) {
+  std::lock_guard lock(mutex_);
+  if (usedUp_) return;
+  usedUp_ = true;
+  stopping_ = true;
+  report_.PortNote(port, boards_->UsedUpText() + "; the station takes no new board");
+  for (const auto& [waiting, run] : running_) run->StopWaitingForBoard("no new board is taken");
+  changed_.notify_all();
 }
 
 bool Station::IsFixed(const std::string& port) const {

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "BoardImages.h"
 #include "CommandLine.h"
 #include "StationReport.h"
 #include "update/FirmwareImage.h"
@@ -31,13 +32,18 @@ class Station {
   static constexpr std::chrono::seconds kReopenPause{2};
   static constexpr std::chrono::seconds kTableInterval{1};
 
-  Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image);
+  // With `boards`, every board gets its own image from there; once they are
+  // used up the station takes no new board and ends after those under way.
+  Station(const Options& options, StationReport& report, std::shared_ptr<const FirmwareImage> image,
+          BoardImages* boards = nullptr);
 
   // Serves until Interrupt; returns once every board's run has ended and
   // been recorded. Throws std::runtime_error when ports cannot be watched.
   void Run();
   // Stops the station: every run closes its port and ends. Any thread.
   void Interrupt();
+  // The station ended because no more boards could be written.
+  bool UsedUp() const { return usedUp_; }
 
  private:
   struct PortThread {
@@ -53,6 +59,7 @@ class Station {
   // One board (or one wait for it) on `port`; false when no board was there.
   bool RunBoard(const std::string& port, Command command);
 
+  void TakeNoMoreBoards(const std::string& port);
   bool IsFixed(const std::string& port) const;
   void StartThread(const std::string& port, void (Station::*serve)(const std::string&));  // with mutex_ held
   void JoinAll();
@@ -60,7 +67,9 @@ class Station {
   const Options& options_;
   StationReport& report_;
   const std::shared_ptr<const FirmwareImage> image_;
+  BoardImages* const boards_;
   std::mutex mutex_;
+  bool usedUp_ = false;
   std::condition_variable changed_;
   bool stopping_ = false;
   std::map<std::string, PortThread> threads_;  // by port: the one serving it

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "BoardImages.h"
+#include "BoardStore.h"
 #include "CheckFile.h"
 #include "CommandLine.h"
 #include "ConsoleReport.h"
@@ -53,8 +55,8 @@ StreamSettings StreamSettingsFor(const Options& options) {
 // The runs of a gang under the interrupt guard: a run that does not end
 // within the grace, or a second request, still leaves every record.
 int RunUnderGuard(const Options& options, std::vector<std::string> ports, GangReport& report,
-                  std::shared_ptr<const FirmwareImage> image) {
-  Gang gang(options, std::move(ports), report, std::move(image));
+                  std::shared_ptr<const FirmwareImage> image, BoardImages* boards) {
+  Gang gang(options, std::move(ports), report, std::move(image), boards);
   InterruptGuard guard(
       kInterruptGrace, [&gang] { gang.Interrupt(); },
       [&report](int status) {
@@ -66,9 +68,9 @@ int RunUnderGuard(const Options& options, std::vector<std::string> ports, GangRe
 
 // The run on one port, or on the automatic choice: a gang of one that
 // prints as a run alone.
-int RunCommand(const Options& options, std::shared_ptr<const FirmwareImage> image) {
+int RunCommand(const Options& options, std::shared_ptr<const FirmwareImage> image, BoardImages* boards) {
   SingleRunReport report(std::cout, std::cerr, options.port.value_or(""), StreamSettingsFor(options));
-  return RunUnderGuard(options, {options.port.value_or("")}, report, std::move(image));
+  return RunUnderGuard(options, {options.port.value_or("")}, report, std::move(image), boards);
 }
 
 // The ports of a run on several: those given, the adapters and simulators
@@ -76,7 +78,7 @@ int RunCommand(const Options& options, std::shared_ptr<const FirmwareImage> imag
 std::vector<std::string> GangPorts(const Options& options) { return ChooseGangPorts(options, DescribeSerialPorts()); }
 
 // Several ports at once, or any run with JSON output.
-int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image) {
+int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image, BoardImages* boards) {
   const std::vector<std::string> ports = GangPorts(options);
   if (ports.empty()) {
     std::cerr << "mx7410-flash: " << NoGangPortNote(options) << '\n';
@@ -88,17 +90,17 @@ int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image) 
   } else {
     report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
   }
-  return RunUnderGuard(options, ports, *report, std::move(image));
+  return RunUnderGuard(options, ports, *report, std::move(image), boards);
 }
 
 // Until Ctrl-C: every board that comes, each on its own thread.
-int RunStation(const Options& options, std::shared_ptr<const FirmwareImage> image) {
+int RunStation(const Options& options, std::shared_ptr<const FirmwareImage> image, BoardImages* boards) {
   std::unique_ptr<StationLog> log;
   try {
     if (!options.logFile.empty()) log = std::make_unique<StationLog>(options.logFile);
     StationReport report(std::cout, std::cerr, options, StreamSettingsFor(options), std::move(log),
                          image->FileDigest());
-    Station station(options, report, std::move(image));
+    Station station(options, report, std::move(image), boards);
     InterruptGuard guard(
         kInterruptGrace, [&station] { station.Interrupt(); },
         [&report](int status) {
@@ -106,7 +108,8 @@ int RunStation(const Options& options, std::shared_ptr<const FirmwareImage> imag
           EndAfterInterrupt(status);
         });
     station.Run();
-    return guard.ExitStatus(kExitSuccess);
+    if (station.UsedUp()) std::cerr << "mx7410-flash: " << boards->UsedUpText() << '\n';
+    return guard.ExitStatus(station.UsedUp() ? kExitDeviceFailed : kExitSuccess);
   } catch (const std::runtime_error& error) {
     std::cerr << "mx7410-flash: " << error.what() << '\n';
     return kExitUsage;
@@ -144,6 +147,52 @@ std::optional<std::shared_ptr<const FirmwareImage>> ImageForCommand(const Option
   return reading.image;
 }
 
+// What each board gets written, ready before any port opens: the board data
+// read, the image checked to hold it all, the record store's pool opened.
+struct BoardSetup {
+  std::unique_ptr<records::RecordStore> store;
+  std::unique_ptr<BoardImages> boards;
+};
+
+int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareImage>& image, BoardSetup& setup) {
+  const BoardWrites& writes = options.boardWrites;
+  if (!writes.Any()) return kExitSuccess;
+  BoardDataReading data;
+  if (writes.BoardData()) {
+    data = ReadBoardData(writes.boardDataFile);
+    if (!data.error.empty()) {
+      std::cerr << "mx7410-flash: " << data.error << '\n';
+      return kExitFileRefused;
+    }
+  }
+  if (const std::string refusal = CheckBoardWrites(*image, writes, data.lines); !refusal.empty()) {
+    std::cerr << "mx7410-flash: " << refusal << '\n';
+    return kExitFileRefused;
+  }
+  records::StationIdentity identity;
+  if (writes.UsesStore()) {
+    std::string error;
+    identity = StationIdentityFor(writes);
+    setup.store = OpenStoreForBoards(writes, identity, error);
+    if (!setup.store) {
+      std::cerr << "mx7410-flash: " << error << '\n';
+      return kExitUsage;
+    }
+  }
+  std::unique_ptr<StationLog> usedLines;
+  if (writes.BoardData()) {
+    try {
+      usedLines = std::make_unique<StationLog>(UsedLinesPath(writes.boardDataFile));
+    } catch (const std::runtime_error& error) {
+      std::cerr << "mx7410-flash: " << error.what() << '\n';
+      return kExitUsage;
+    }
+  }
+  setup.boards =
+      std::make_unique<BoardImages>(image, writes, std::move(data), std::move(usedLines), setup.store.get(), identity);
+  return kExitSuccess;
+}
+
 }  // namespace
 }  // namespace mx::flash
 
@@ -170,8 +219,10 @@ int main(int argc, char** argv) {
   if (options.command == Command::Ports) return ListPorts(options);
   const auto image = ImageForCommand(options);
   if (!image) return kExitFileRefused;
-  if (options.command == Command::Station) return RunStation(options, *image);
+  BoardSetup boards;
+  if (const int status = PrepareBoards(options, *image, boards); status != kExitSuccess) return status;
+  if (options.command == Command::Station) return RunStation(options, *image, boards.boards.get());
   const bool several = options.allPorts || options.ports.size() > 1;
-  if (several || options.json) return RunGang(options, *image);
-  return RunCommand(options, *image);
+  if (several || options.json) return RunGang(options, *image, boards.boards.get());
+  return RunCommand(options, *image, boards.boards.get());
 }

@@ -52,6 +52,17 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) 
   return bytes;
 }
 
+// A 24-bit device address: "0x0FF0" or decimal.
+std::optional<std::uint32_t> ParseAddress(const std::string& text) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  const std::string digits = hex ? text.substr(2) : text;
+  std::uint32_t value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, value, hex ? 16 : 10);
+  if (ec != std::errc() || ptr != end || digits.empty() || value > kMaxDeviceAddress) return std::nullopt;
+  return value;
+}
+
 // "K:N" with K >= 1 and N >= 0.
 std::optional<std::pair<int, int>> ParsePair(const std::string& text) {
   const auto colon = text.find(':');
@@ -195,6 +206,17 @@ const std::vector<OptionEntry>& Options() {
        "on exit compare the flash memory with the Intel HEX FILE, print the result; exit status 0 if they match, 1 if "
        "not",
        Text([](CommandLine& l, const std::string& v) { l.verify = v; })},
+      {"--verify-serial", "ADDR:FORMAT",
+       "with --verify: the board's own serial number lies at device address ADDR (0x0FF0 or decimal) as FORMAT "
+       "(u32le, u32be, u16le, u16be, u64le, dec:N, hex:N); those bytes are not compared, the number found is printed",
+       [](CommandLine& l, const std::string& v) -> std::string {
+         const std::size_t colon = v.find(':');
+         const auto address = ParseAddress(v.substr(0, colon));
+         const auto format = colon == std::string::npos ? std::nullopt : ParseNumberFormat(v.substr(colon + 1));
+         if (!address || !format) return Bad("--verify-serial", v, "ADDR:FORMAT, such as 0x0FF0:u32le");
+         l.verifySerial = CommandLine::SerialPlace{*address, *format};
+         return {};
+       }},
       {"--exit-after-end", nullptr, "exit 0.5 s after an end-of-image frame has been received",
        Flag([](CommandLine& l) { l.exitAfterEnd = true; })},
       {"--help", nullptr, "show this help and exit", Flag([](CommandLine& l) { l.help = true; })},
@@ -204,6 +226,7 @@ const std::vector<OptionEntry>& Options() {
 }
 
 std::string CheckCombination(const CommandLine& line) {
+  if (line.verifySerial && line.verify.empty()) return "--verify-serial needs --verify";
   if (line.options.powerOnBadChecksum && !line.options.powerOnAfter) {
     return "--power-on-bad-checksum needs --power-on-after";
   }

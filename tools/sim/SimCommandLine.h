@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/SimulatedBootloader.h"
+#include "update/BoardPatch.h"
 
 namespace mx::sim {
 
@@ -17,6 +18,12 @@ struct CommandLine {
   std::string dumpHex;        // written on exit when set
   std::string dumpBinary;     // written on exit when set
   std::string verify;         // compared on exit when set
+  // --verify-serial ADDR:FORMAT: a board's own number there, not compared
+  struct SerialPlace {
+    std::uint32_t address = 0;
+    NumberFormat format;
+  };
+  std::optional<SerialPlace> verifySerial;
   bool exitAfterEnd = false;
   bool help = false;
   bool version = false;

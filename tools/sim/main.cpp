@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/FlashImage.h"
 #include "sim/SimCommandLine.h"
 #include "sim/SimulatedBootloader.h"
 
@@ -75,10 +77,36 @@ int WriteDumps(const mx::sim::SimulatedBootloader& sim, const mx::sim::CommandLi
   return status;
 }
 
-int Verify(const mx::sim::SimulatedBootloader& sim, const std::string& path) {
+// The memory compared with the file except for the board's serial number,
+// which is printed; false, with `why`, when there is none in FORMAT there.
+bool MatchesButTheSerial(const mx::sim::SimulatedBootloader& sim, const std::string& path,
+                         const mx::sim::CommandLine::SerialPlace& serial, std::string* why) {
+  std::optional<mx::sim::MemoryMap> file = mx::sim::ReadIntelHexFile(path, why);
+  if (!file) return false;
+  const mx::sim::MemoryMap device = sim.Memory();
+  std::vector<std::uint8_t> found;
+  for (std::uint32_t offset = 0; offset < serial.format.Width(); ++offset) {
+    const auto byte = device.find(serial.address + offset);
+    if (byte == device.end()) break;
+    found.push_back(byte->second);
+    if (file->contains(byte->first)) (*file)[byte->first] = byte->second;
+  }
+  const std::optional<std::uint64_t> number = mx::ReadNumber(found, serial.format);
+  if (!number) {
+    *why = "no " + serial.format.Name() + " serial number at the address given";
+    return false;
+  }
+  std::printf("mx7410-sim: serial number %llu\n", static_cast<unsigned long long>(*number));
+  return mx::sim::SameMemory(device, *file, why);
+}
+
+int Verify(const mx::sim::SimulatedBootloader& sim, const mx::sim::CommandLine& line) {
+  const std::string& path = line.verify;
   if (path.empty()) return kExitOk;
   std::string why;
-  if (sim.MatchesHexFile(path, &why)) {
+  const bool matches =
+      line.verifySerial ? MatchesButTheSerial(sim, path, *line.verifySerial, &why) : sim.MatchesHexFile(path, &why);
+  if (matches) {
     std::printf("mx7410-sim: memory matches %s\n", path.c_str());
     return kExitOk;
   }
@@ -100,7 +128,7 @@ int Serve(mx::sim::CommandLine line) {
   WaitForExit(signals, line.exitAfterEnd);
   sim.Stop();
   const int dumpStatus = WriteDumps(sim, line);
-  const int verifyStatus = Verify(sim, line.verify);
+  const int verifyStatus = Verify(sim, line);
   std::fflush(stdout);
   return verifyStatus != kExitOk ? verifyStatus : dumpStatus;
 }
