@@ -33,6 +33,10 @@ std::string CommandName(Command command) {
       return "check";
     case Command::Station:
       return "station";
+    case Command::Keygen:
+      return "keygen";
+    case Command::Sign:
+      return "sign";
   }
   return {};
 }
@@ -116,8 +120,22 @@ void JsonReport::Ended(std::size_t index, const PortResult& result) {
   end["port"] = ports_[index];
   AddRunResult(end, result, log.messages);
   if (!end.contains("file_sha256")) AddFileHash(end, fileDigest_);
+  AddSignature(end);
   Write(end.dump());
   if (result.exitStatus == kExitSuccess) ++succeeded_;
+}
+
+void JsonReport::NameSignature(std::string keyId, std::string trustedComment) {
+  // A trusted comment is any bytes; JSON takes UTF-8 only, so others become U+FFFD.
+  const std::string quoted =
+      nlohmann::json(trustedComment).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  signature_.emplace(std::move(keyId), nlohmann::json::parse(quoted).get<std::string>());
+}
+
+void JsonReport::AddSignature(nlohmann::json& end) const {
+  if (!signature_) return;
+  end["key_id"] = signature_->first;
+  end["trusted_comment"] = signature_->second;
 }
 
 void JsonReport::Finished(const std::vector<PortResult>&, int exitStatus) {
@@ -139,6 +157,7 @@ void JsonReport::Abandoned(int exitStatus) {
                 {"messages", log.messages},
                 {"interrupted", true}});
     AddFileHash(end, fileDigest_);
+    AddSignature(end);
     if (log.latest) AddProgress(end, log.latest->bytesDone.value_or(0), log.latest->bytesTotal.value_or(0));
     Write(end.dump());
   }
