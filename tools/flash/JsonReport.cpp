@@ -13,6 +13,12 @@ namespace mx::flash {
 
 namespace {
 
+// One object's line. File names and trusted comments are any bytes, and JSON
+// takes UTF-8 only: what is not becomes U+FFFD instead of ending the program.
+std::string JsonLine(const nlohmann::json& object) {
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 constexpr std::string_view kProgram = "mx7410-flash: ";
 
 std::string CommandName(Command command) {
@@ -106,7 +112,7 @@ std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
   if (CommandTakesFile(options_.command)) start["file"] = AbsoluteFile(options_);
   AddFileHash(start, fileDigest_);
   std::lock_guard lock(mutex_);
-  Write(start.dump());
+  Write(JsonLine(start));
   return std::make_unique<PortJsonOutput>(*this, index);
 }
 
@@ -121,15 +127,12 @@ void JsonReport::Ended(std::size_t index, const PortResult& result) {
   AddRunResult(end, result, log.messages);
   if (!end.contains("file_sha256")) AddFileHash(end, fileDigest_);
   AddSignature(end);
-  Write(end.dump());
+  Write(JsonLine(end));
   if (result.exitStatus == kExitSuccess) ++succeeded_;
 }
 
 void JsonReport::NameSignature(std::string keyId, std::string trustedComment) {
-  // A trusted comment is any bytes; JSON takes UTF-8 only, so others become U+FFFD.
-  const std::string quoted =
-      nlohmann::json(trustedComment).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  signature_.emplace(std::move(keyId), nlohmann::json::parse(quoted).get<std::string>());
+  signature_.emplace(std::move(keyId), std::move(trustedComment));
 }
 
 void JsonReport::AddSignature(nlohmann::json& end) const {
@@ -159,7 +162,7 @@ void JsonReport::Abandoned(int exitStatus) {
     AddFileHash(end, fileDigest_);
     AddSignature(end);
     if (log.latest) AddProgress(end, log.latest->bytesDone.value_or(0), log.latest->bytesTotal.value_or(0));
-    Write(end.dump());
+    Write(JsonLine(end));
   }
   WriteSummary(exitStatus);
 }
@@ -170,7 +173,7 @@ void JsonReport::WriteSummary(int exitStatus) {
   const long ports = static_cast<long>(logs_.size());
   nlohmann::json summary = JsonEvent("summary");
   summary.update({{"exit", exitStatus}, {"succeeded", succeeded_}, {"failed", ports - succeeded_}});
-  Write(summary.dump());
+  Write(JsonLine(summary));
 }
 
 void JsonReport::PortLine(std::size_t index, std::string_view line) {
@@ -202,7 +205,7 @@ void JsonReport::WriteProgress(std::size_t index, const ProgressSample& sample) 
   nlohmann::json progress = JsonEvent("progress");
   progress["port"] = ports_[index];
   AddProgress(progress, sample.bytesDone.value_or(0), sample.bytesTotal.value_or(0));
-  Write(progress.dump());
+  Write(JsonLine(progress));
 }
 
 void JsonReport::Write(const std::string& line) { out_ << line << '\n' << std::flush; }
