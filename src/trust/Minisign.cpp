@@ -30,7 +30,7 @@ constexpr std::size_t kMaxSignatureFileBytes = kMaxCommentBytes + kMaxTrustedCom
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The file's lines without their "\n" or "\r\n"; nullopt when it has not
+// The file's lines without their "\n" and any "\r" before it; nullopt when it has not
 // exactly `count` lines (one final line break allowed) or holds a NUL.
 std::optional<std::vector<std::string_view>> Lines(std::string_view text, std::size_t count) {
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
@@ -39,7 +39,7 @@ std::optional<std::vector<std::string_view>> Lines(std::string_view text, std::s
   while (true) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    while (line.ends_with('\r')) line.remove_suffix(1);  // as minisign trims its lines
     lines.push_back(line);
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
