@@ -110,46 +110,58 @@ std::optional<std::string> CommentFault(std::string_view line, std::string_view 
   return std::nullopt;
 }
 
+// What every minisign file starts with: a bounded size, its lines, an
+// untrusted comment, and a second line with `binarySize` bytes in base64.
+struct Framing {
+  std::vector<std::string_view> lines;
+  Bytes binary;
+};
+
+Reading<Framing> Frame(std::string_view text, std::string_view what, std::size_t maxBytes, std::size_t lineCount,
+                       std::size_t binarySize) {
+  if (text.size() > maxBytes) return std::string(what) + ": the file is too large for a " + std::string(what);
+  auto lines = Lines(text, lineCount);
+  if (!lines) return LineCount(what, lineCount);
+  if (auto fault = CommentFault((*lines)[0], what)) return *fault;
+  auto binary = Base64Bytes((*lines)[1], binarySize);
+  if (!binary) return std::string(what) + ": the second line is not the base64 of a minisign " + std::string(what);
+  return Framing{std::move(*lines), std::move(*binary)};
+}
+
 }  // namespace
 
 Reading<PublicKey> ReadPublicKey(std::string_view text) {
   constexpr std::string_view what = "public key";
-  if (text.size() > kMaxKeyFileBytes) return std::string(what) + ": the file is too large for a key";
-  const auto lines = Lines(text, 2);
-  if (!lines) return LineCount(what, 2);
-  if (auto fault = CommentFault((*lines)[0], what)) return *fault;
-  const auto bytes = Base64Bytes((*lines)[1], kPublicKeyBytes);
-  if (!bytes) return std::string(what) + ": the second line is not the base64 of a minisign public key";
-  if (Tag(*bytes, 0) != kPlainAlgorithm) return std::string(what) + ": not an Ed25519 key (algorithm \"Ed\")";
+  const auto framing = Frame(text, what, kMaxKeyFileBytes, 2, kPublicKeyBytes);
+  if (const auto* fault = std::get_if<std::string>(&framing)) return *fault;
+  const Bytes& bytes = std::get<Framing>(framing).binary;
+  if (Tag(bytes, 0) != kPlainAlgorithm) return std::string(what) + ": not an Ed25519 key (algorithm \"Ed\")";
   PublicKey key;
-  CopyOut(*bytes, 2, key.id);
-  CopyOut(*bytes, 10, key.key);
+  CopyOut(bytes, 2, key.id);
+  CopyOut(bytes, 10, key.key);
   return key;
 }
 
 Reading<Signature> ReadSignature(std::string_view text) {
   constexpr std::string_view what = "signature";
-  if (text.size() > kMaxSignatureFileBytes) return std::string(what) + ": the file is too large for a signature";
-  const auto lines = Lines(text, 4);
-  if (!lines) return LineCount(what, 4);
-  if (auto fault = CommentFault((*lines)[0], what)) return *fault;
-  const auto bytes = Base64Bytes((*lines)[1], kSignatureBytes);
-  if (!bytes) return std::string(what) + ": the second line is not the base64 of a minisign signature";
+  const auto framing = Frame(text, what, kMaxSignatureFileBytes, 4, kSignatureBytes);
+  if (const auto* fault = std::get_if<std::string>(&framing)) return *fault;
+  const auto& [lines, bytes] = std::get<Framing>(framing);
   Signature signature;
-  if (Tag(*bytes, 0) == kPlainAlgorithm) {
+  if (Tag(bytes, 0) == kPlainAlgorithm) {
     signature.prehashed = false;
-  } else if (Tag(*bytes, 0) != kPrehashedAlgorithm) {
+  } else if (Tag(bytes, 0) != kPrehashedAlgorithm) {
     return std::string(what) + ": unknown algorithm (neither \"Ed\" nor \"ED\")";
   }
-  CopyOut(*bytes, 2, signature.keyId);
-  CopyOut(*bytes, 10, signature.signature);
-  const std::string_view trusted = (*lines)[2];
+  CopyOut(bytes, 2, signature.keyId);
+  CopyOut(bytes, 10, signature.signature);
+  const std::string_view trusted = lines[2];
   if (!trusted.starts_with(kTrustedCommentPrefix)) {
     return std::string(what) + ": the third line must start with \"" + std::string(kTrustedCommentPrefix) + "\"";
   }
   if (trusted.size() + 1 > kMaxTrustedCommentBytes) return std::string(what) + ": the trusted comment is too long";
   signature.trustedComment = trusted.substr(kTrustedCommentPrefix.size());
-  const auto global = Base64Bytes((*lines)[3], 64);
+  const auto global = Base64Bytes(lines[3], 64);
   if (!global) return std::string(what) + ": the fourth line is not the base64 of a 64-byte signature";
   CopyOut(*global, 0, signature.globalSignature);
   return signature;
@@ -157,23 +169,20 @@ Reading<Signature> ReadSignature(std::string_view text) {
 
 Reading<SecretKeyFile> ReadSecretKeyFile(std::string_view text) {
   constexpr std::string_view what = "secret key";
-  if (text.size() > kMaxKeyFileBytes) return std::string(what) + ": the file is too large for a key";
-  const auto lines = Lines(text, 2);
-  if (!lines) return LineCount(what, 2);
-  if (auto fault = CommentFault((*lines)[0], what)) return *fault;
-  const auto bytes = Base64Bytes((*lines)[1], kSecretKeyBytes);
-  if (!bytes) return std::string(what) + ": the second line is not the base64 of a minisign secret key";
-  if (Tag(*bytes, 0) != kPlainAlgorithm) return std::string(what) + ": not an Ed25519 key (algorithm \"Ed\")";
+  const auto framing = Frame(text, what, kMaxKeyFileBytes, 2, kSecretKeyBytes);
+  if (const auto* fault = std::get_if<std::string>(&framing)) return *fault;
+  const Bytes& bytes = std::get<Framing>(framing).binary;
+  if (Tag(bytes, 0) != kPlainAlgorithm) return std::string(what) + ": not an Ed25519 key (algorithm \"Ed\")";
   SecretKeyFile file;
-  if (Tag(*bytes, 2) == kScryptKdf) {
+  if (Tag(bytes, 2) == kScryptKdf) {
     file.passwordProtected = true;
-  } else if (Tag(*bytes, 2) != kNoKdf) {
+  } else if (Tag(bytes, 2) != kNoKdf) {
     return std::string(what) + ": unknown password protection (neither scrypt nor none)";
   }
-  if (Tag(*bytes, 4) != kBlake2Checksum) return std::string(what) + ": unknown checksum (not BLAKE2b)";
-  CopyOut(*bytes, 6, file.salt);
-  file.limits = {LittleEndian64(*bytes, 38), LittleEndian64(*bytes, 46)};
-  CopyOut(*bytes, 54, file.sealed);
+  if (Tag(bytes, 4) != kBlake2Checksum) return std::string(what) + ": unknown checksum (not BLAKE2b)";
+  CopyOut(bytes, 6, file.salt);
+  file.limits = {LittleEndian64(bytes, 38), LittleEndian64(bytes, 46)};
+  CopyOut(bytes, 54, file.sealed);
   return file;
 }
 
