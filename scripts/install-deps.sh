@@ -6,11 +6,11 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   help2man desktop-file-utils lintian dpkg-dev file
   libgtest-dev googletest
-  nlohmann-json3-dev libcli11-dev libssl-dev libudev-dev libsqlite3-dev
+  nlohmann-json3-dev libcli11-dev libssl-dev libudev-dev libsqlite3-dev libsodium-dev minisign
   qt6-base-dev qt6-base-private-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
   qt6-translations-l10n
-  g++-mingw-w64-x86-64-posix wine64 wine fonts-wine nsis xdotool imagemagick
+  g++-mingw-w64-x86-64-posix autoconf automake libtool wine64 wine fonts-wine nsis xdotool imagemagick
   qemu-system-x86 linux-image-amd64 busybox-static socat cpio kmod python3
 )
 

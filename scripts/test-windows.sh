@@ -34,9 +34,12 @@ export WINEPREFIX="$root/$build/wineprefix"
 source scripts/wine-common.sh
 trap 'exit 130' INT TERM
 
+echo "-- libsodium for Windows (built once, cached)"
+sodium_prefix="$(scripts/build-libsodium-mingw.sh | tail -n 1)"
+
 echo "-- cross build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMX_BUILD_GUI=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMX_SODIUM_PREFIX="$sodium_prefix" >/dev/null
 cmake --build "$build" -j2
 
 echo "-- Linux-side helpers"

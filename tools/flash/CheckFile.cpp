@@ -9,6 +9,7 @@
 #include "JsonEvent.h"
 #include "PortRun.h"
 #include "Sha256.h"
+#include "SignedFile.h"
 #include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 #include "update/Transfer.h"
@@ -86,11 +87,33 @@ std::string CheckWrites(const Options& options, const FirmwareImage& image, Boar
   return CheckBoardWrites(image, options.boardWrites, data.lines);
 }
 
+// What a trusted key's signature says, in the check's own words.
+void AddSignature(nlohmann::json& check, const SignedImageReading& signedReading) {
+  if (!signedReading.verification || !signedReading.signatureRefusal.empty()) return;
+  check["key_id"] = trust::KeyIdText(signedReading.verification->keyId);
+  check["trusted_comment"] = signedReading.verification->trustedComment;
+}
+
+int RefusedForSignature(const Options& options, const std::string& file, const SignedImageReading& signedReading,
+                        std::ostream& out) {
+  if (!options.json) {
+    out << signedReading.signatureRefusal << '\n';
+    return kExitFileRefused;
+  }
+  nlohmann::json check = JsonEvent("check");
+  check.update({{"file", file}, {"exit", kExitFileRefused}, {"result", "file-refused"}});
+  check["messages"] = {signedReading.signatureRefusal};
+  out << check.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  return kExitFileRefused;
+}
+
 }  // namespace
 
-int CheckFile(const Options& options, std::ostream& out) {
+int CheckFile(const Options& options, const std::vector<trust::PublicKey>& trustedKeys, std::ostream& out) {
   const std::string file = AbsoluteFile(options);
-  const ImageReading reading = ReadFirmwareFile(file, Sha256Hex);
+  const SignedImageReading signedReading = ReadSignedFirmwareFile(file, trustedKeys);
+  if (!signedReading.signatureRefusal.empty()) return RefusedForSignature(options, file, signedReading, out);
+  const ImageReading& reading = signedReading.reading;
   ImageLayout layout;
   if (reading.image) layout = DescribeImage(*reading.image);
   const bool hasData = reading.image && reading.image->DataRecordCount() > 0;
@@ -117,7 +140,8 @@ int CheckFile(const Options& options, std::ostream& out) {
     } else {
       check["messages"] = {reading.refusal};
     }
-    out << check.dump() << '\n';
+    AddSignature(check, signedReading);
+    out << check.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return status;
   }
   if (!reading.image) {
@@ -129,6 +153,10 @@ int CheckFile(const Options& options, std::ostream& out) {
       << "first address: " << Address(layout.firstAddress) << '\n'
       << "last address: " << Address(layout.lastAddress) << '\n'
       << "write blocks: " << layout.writeFrames << '\n';
+  if (const auto& signature = signedReading.verification) {
+    out << "signature: " << trust::VerdictText(*signature) << "; trusted comment: " << signature->trustedComment
+        << '\n';
+  }
   if (!hasData) out << kNoDataRefusal << '\n';
   if (!writesRefused.empty()) out << writesRefused << '\n';
   if (status == kExitSuccess) {

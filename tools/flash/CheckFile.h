@@ -5,8 +5,10 @@
 // update would write.
 
 #include <iosfwd>
+#include <vector>
 
 #include "CommandLine.h"
+#include "trust/Minisign.h"
 
 namespace mx::flash {
 
@@ -15,7 +17,8 @@ namespace mx::flash {
 inline constexpr char kNoDataRefusal[] =
     "The file holds no data records: nothing to write. To erase the device, use the erase command.";
 
-// Returns the exit status: 0 for an accepted file, 3 for a refused one.
-int CheckFile(const Options& options, std::ostream& out);
+// Returns the exit status: 0 for an accepted file, 3 for a refused one. With
+// `trustedKeys`, a file that none of them signed is refused too.
+int CheckFile(const Options& options, const std::vector<trust::PublicKey>& trustedKeys, std::ostream& out);
 
 }  // namespace mx::flash

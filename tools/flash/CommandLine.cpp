@@ -58,6 +58,13 @@ const std::vector<CommandEntry>& Commands() {
        "on every port that appears (an adapter plugged in, a\n"
        "simulator started), and on every --port each board that\n"
        "powers on (as the wizard catches it)"},
+      {"keygen", Command::Keygen,
+       "make a key pair in minisign's format: -p PUB (default\n"
+       "mx7410.pub), -s SEC (default mx7410.key), the secret key\n"
+       "protected by a password unless -W"},
+      {"sign", Command::Sign,
+       "sign FILE with --key SEC (and -t COMMENT): writes\n"
+       "FILE.minisig, as minisign -S does"},
   };
   return commands;
 }
@@ -68,8 +75,11 @@ const CommandEntry* FindCommand(std::string_view name) {
   return found == commands.end() ? nullptr : &*found;
 }
 
+// sign takes a FILE too, though not one to write into a device.
+bool CommandTakesWordFile(Command command) { return CommandTakesFile(command) || command == Command::Sign; }
+
 std::string CommandWithFile(const CommandEntry& entry) {
-  return std::string(entry.name) + (CommandTakesFile(entry.command) ? " FILE" : "");
+  return std::string(entry.name) + (CommandTakesWordFile(entry.command) ? " FILE" : "");
 }
 
 // Options only station takes; its usage line names them apart.
@@ -226,6 +236,7 @@ class Definition {
     app_.add_option("COMMAND", command_)->group("");
     app_.add_option("FILE", file_)->group("");
     DefineOptions();
+    DefineSignatureOptions();
   }
   Definition(const Definition&) = delete;
   Definition& operator=(const Definition&) = delete;
@@ -238,6 +249,8 @@ class Definition {
   void DefineOptions();
   void DefineBoardWriteOptions();
   std::string CheckBoardWrites();
+  void DefineSignatureOptions();
+  std::string CheckSignatureOptions();
   std::vector<std::string> ArgumentsForCli11(const std::vector<std::string>& arguments) const;
   std::string WhyMissingValue(const CLI::ArgumentMismatch& mismatch) const;
   std::string CollectWords();
@@ -318,6 +331,73 @@ void Definition::DefineOptions() {
       ->trigger_on_parse();
 }
 
+// A value that must not be empty, stored in `target`.
+ValueSetter NonEmptyInto(std::string name, std::string valueName, std::string& target) {
+  return [name, valueName, &target](const std::string& value) -> std::string {
+    if (value.empty()) return name + " wants a " + valueName;
+    target = value;
+    return {};
+  };
+}
+
+void Definition::DefineSignatureOptions() {
+  AddValueOption(
+      app_, "--trust", "PUBKEY",
+      [this](const std::string& value) -> std::string {
+        if (value.empty()) return "--trust wants a public key file";
+        options_.trustFiles.push_back(value);
+        return {};
+      },
+      "trust this minisign public key (repeatable); with any\n"
+      "trusted key (also from a trusted-keys folder beside the\n"
+      "program or in the configuration folder) every FILE must\n"
+      "come with FILE.minisig signed by one of them");
+  AddValueOption(app_, "-s,--secret-key", "SEC", NonEmptyInto("--secret-key", "file name", options_.secretKeyFile),
+                 "keygen: the secret key's file (default mx7410.key)");
+  AddValueOption(app_, "--public-key", "PUB", NonEmptyInto("--public-key", "file name", options_.publicKeyFile),
+                 "keygen: the public key's file (default mx7410.pub; -p\n"
+                 "also names it for keygen)");
+  AddFlag(app_, "-W,--no-password", options_.unprotectedKey, "keygen: keep the secret key without a password");
+  AddValueOption(app_, "--key", "SEC", NonEmptyInto("--key", "secret key file", options_.secretKeyFile),
+                 "sign: the secret key to sign with");
+  AddValueOption(
+      app_, "-t,--trusted-comment", "TEXT",
+      [this](const std::string& value) -> std::string {
+        if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos || value.size() > 8000) {
+          return "--trusted-comment wants one line of at most 8000 bytes";
+        }
+        options_.trustedComment = value;
+        return {};
+      },
+      "sign: the comment signed with FILE (default: the time\n"
+      "and the file's name)");
+  AddValueOption(app_, "--password-file", "FILE", NonEmptyInto("--password-file", "file name", options_.passwordFile),
+                 "keygen, sign: the secret key's password is this file's\n"
+                 "first line (else MX7410_KEY_PASSWORD, else the terminal)");
+}
+
+// keygen's -p names its public key; the key options belong to keygen and sign.
+std::string Definition::CheckSignatureOptions() {
+  const Command command = options_.command;
+  if (command == Command::Keygen && !options_.ports.empty()) {
+    if (options_.ports.size() > 1 || Given("--public-key")) return "keygen takes one public key file";
+    options_.publicKeyFile = options_.ports.front();
+    options_.ports.clear();
+    options_.port.reset();
+  }
+  if (command != Command::Keygen && (Given("--public-key") || Given("--no-password"))) {
+    return "--public-key and -W belong to keygen";
+  }
+  if (command != Command::Keygen && command != Command::Sign && (Given("--secret-key") || Given("--password-file"))) {
+    return "--secret-key and --password-file belong to keygen and sign";
+  }
+  if (command != Command::Sign && (Given("--key") || Given("--trusted-comment"))) {
+    return "--key and --trusted-comment belong to sign";
+  }
+  if (command == Command::Sign && !Given("--key") && !Given("--secret-key")) return "sign wants --key SEC";
+  return {};
+}
+
 ParsedCommandLine UsageError(std::string error) {
   ParsedCommandLine parsed;
   parsed.action = ParsedCommandLine::Action::UsageError;
@@ -344,6 +424,7 @@ ParsedCommandLine Definition::Parse(const std::vector<std::string>& arguments) {
   if (std::string error = CheckWords(); !error.empty()) return UsageError(error);
   if (std::string error = CheckCombinations(); !error.empty()) return UsageError(error);
   if (std::string error = CheckBoardWrites(); !error.empty()) return UsageError(error);
+  if (std::string error = CheckSignatureOptions(); !error.empty()) return UsageError(error);
   parsed.action = ParsedCommandLine::Action::Run;
   parsed.options = options_;
   return parsed;
@@ -404,7 +485,7 @@ std::string Definition::CheckWords() {
   if (!command) return "unknown command \"" + words_.front() + "\"";
   options_.command = command->command;
 
-  const std::size_t wanted = CommandTakesFile(options_.command) ? 2 : 1;
+  const std::size_t wanted = CommandTakesWordFile(options_.command) ? 2 : 1;
   if (words_.size() < wanted) return words_.front() + " wants a firmware FILE";
   if (words_.size() > wanted) return "unexpected argument \"" + words_[wanted] + "\"";
   if (wanted == 2) {
@@ -551,7 +632,7 @@ std::string OptionSynopsis(const CLI::Option& option) {
   for (const std::string& name : option.get_snames()) names += "-" + name + "|";
   names += option.get_name();
   const std::string value = option.get_option_text().empty() ? "" : " " + option.get_option_text();
-  const bool repeatable = option.get_name() == "--port";
+  const bool repeatable = option.get_name() == "--port" || option.get_name() == "--trust";
   return "[" + names + value + "]" + (repeatable ? "..." : "");
 }
 
@@ -591,7 +672,10 @@ bool CommandTakesFile(Command command) {
          command == Command::Check || command == Command::Station;
 }
 
-bool CommandUsesDevice(Command command) { return command != Command::Ports && command != Command::Check; }
+bool CommandUsesDevice(Command command) {
+  return command != Command::Ports && command != Command::Check && command != Command::Keygen &&
+         command != Command::Sign;
+}
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   Definition definition;

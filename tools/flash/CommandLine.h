@@ -12,7 +12,7 @@
 
 namespace mx::flash {
 
-enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station };
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station, Keygen, Sign };
 
 // Exit statuses of the program.
 enum ExitStatus : int {
@@ -63,6 +63,15 @@ struct Options {
   int retries = 0;                    // a board whose writing timed out is written again this often, from the erase
   std::string logFile;                // station: every board's record is appended here; empty: none
   BoardWrites boardWrites;            // --serial, --board-data and what goes with them
+
+  // Signatures: the keys trusted besides the trusted-keys folders, and
+  // keygen's and sign's files.
+  std::vector<std::string> trustFiles;        // every --trust, in order
+  std::string publicKeyFile = "mx7410.pub";   // keygen -p
+  std::string secretKeyFile = "mx7410.key";   // keygen -s, sign --key
+  bool unprotectedKey = false;                // keygen -W: no password
+  std::string passwordFile;                   // --password-file: the password is its first line
+  std::optional<std::string> trustedComment;  // sign -t; none: when and what was signed
 };
 
 struct ParsedCommandLine {

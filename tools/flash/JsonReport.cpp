@@ -13,6 +13,12 @@ namespace mx::flash {
 
 namespace {
 
+// One object's line. File names and trusted comments are any bytes, and JSON
+// takes UTF-8 only: what is not becomes U+FFFD instead of ending the program.
+std::string JsonLine(const nlohmann::json& object) {
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 constexpr std::string_view kProgram = "mx7410-flash: ";
 
 std::string CommandName(Command command) {
@@ -33,6 +39,10 @@ std::string CommandName(Command command) {
       return "check";
     case Command::Station:
       return "station";
+    case Command::Keygen:
+      return "keygen";
+    case Command::Sign:
+      return "sign";
   }
   return {};
 }
@@ -104,7 +114,7 @@ std::unique_ptr<TerminalOutput> JsonReport::OutputFor(std::size_t index) {
   if (CommandTakesFile(options_.command)) start["file"] = AbsoluteFile(options_);
   AddFileHash(start, fileDigest_);
   std::lock_guard lock(mutex_);
-  Write(start.dump());
+  Write(JsonLine(start));
   return std::make_unique<PortJsonOutput>(*this, index);
 }
 
@@ -118,8 +128,19 @@ void JsonReport::Ended(std::size_t index, const PortResult& result) {
   end["port"] = ports_[index];
   AddRunResult(end, result, log.messages);
   if (!end.contains("file_sha256")) AddFileHash(end, fileDigest_);
-  Write(end.dump());
+  AddSignature(end);
+  Write(JsonLine(end));
   if (result.exitStatus == kExitSuccess) ++succeeded_;
+}
+
+void JsonReport::NameSignature(std::string keyId, std::string trustedComment) {
+  signature_.emplace(std::move(keyId), std::move(trustedComment));
+}
+
+void JsonReport::AddSignature(nlohmann::json& end) const {
+  if (!signature_) return;
+  end["key_id"] = signature_->first;
+  end["trusted_comment"] = signature_->second;
 }
 
 void JsonReport::Finished(const std::vector<PortResult>&, int exitStatus) {
@@ -141,8 +162,9 @@ void JsonReport::Abandoned(int exitStatus) {
                 {"messages", log.messages},
                 {"interrupted", true}});
     AddFileHash(end, fileDigest_);
+    AddSignature(end);
     if (log.latest) AddProgress(end, log.latest->bytesDone.value_or(0), log.latest->bytesTotal.value_or(0));
-    Write(end.dump());
+    Write(JsonLine(end));
   }
   WriteSummary(exitStatus);
 }
@@ -153,7 +175,7 @@ void JsonReport::WriteSummary(int exitStatus) {
   const long ports = static_cast<long>(logs_.size());
   nlohmann::json summary = JsonEvent("summary");
   summary.update({{"exit", exitStatus}, {"succeeded", succeeded_}, {"failed", ports - succeeded_}});
-  Write(summary.dump());
+  Write(JsonLine(summary));
 }
 
 void JsonReport::PortLine(std::size_t index, std::string_view line) {
@@ -185,7 +207,7 @@ void JsonReport::WriteProgress(std::size_t index, const ProgressSample& sample) 
   nlohmann::json progress = JsonEvent("progress");
   progress["port"] = ports_[index];
   AddProgress(progress, sample.bytesDone.value_or(0), sample.bytesTotal.value_or(0));
-  Write(progress.dump());
+  Write(JsonLine(progress));
 }
 
 void JsonReport::Write(const std::string& line) { out_ << line << '\n' << std::flush; }

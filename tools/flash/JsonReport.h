@@ -29,6 +29,10 @@ class JsonReport final : public GangReport {
   JsonReport(std::ostream& out, std::ostream& err, std::vector<std::string> ports, const Options& options,
              std::string fileDigest = {});
 
+  // The signature that a trusted key made of the file: every "end" names its
+  // key_id and trusted_comment. Before the runs start.
+  void NameSignature(std::string keyId, std::string trustedComment);
+
   std::unique_ptr<TerminalOutput> OutputFor(std::size_t index) override;
   void Ended(std::size_t index, const PortResult& result) override;
   void Refresh() override {}
@@ -52,13 +56,15 @@ class JsonReport final : public GangReport {
   void WriteProgress(std::size_t index, const ProgressSample& sample);
   void WriteSummary(int exitStatus);
   void Write(const std::string& line);
+  void AddSignature(nlohmann::json& end) const;
 
   std::ostream& out_;
   std::ostream& err_;
   const std::vector<std::string> ports_;
   const Options& options_;
   const std::string fileDigest_;
-  std::mutex mutex_;  // one object a line, whole; guards what follows
+  std::optional<std::pair<std::string, std::string>> signature_;  // key id, trusted comment
+  std::mutex mutex_;                                              // one object a line, whole; guards what follows
   std::vector<PortLog> logs_;
   long succeeded_ = 0;
   bool summarised_ = false;

@@ -98,6 +98,8 @@ int PortRun::RunCommand() {
     case Command::Ports:
     case Command::Check:
     case Command::Station:
+    case Command::Keygen:
+    case Command::Sign:
       break;  // no device action of its own
   }
   return kExitDeviceFailed;

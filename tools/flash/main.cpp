@@ -15,9 +15,11 @@
 #include "Gang.h"
 #include "InterruptGuard.h"
 #include "JsonReport.h"
+#include "KeyCommands.h"
 #include "PortListing.h"
 #include "PortRun.h"
 #include "Sha256.h"
+#include "SignedFile.h"
 #include "Station.h"
 #include "StationLog.h"
 #include "StationReport.h"
@@ -78,7 +80,8 @@ int RunCommand(const Options& options, std::shared_ptr<const FirmwareImage> imag
 std::vector<std::string> GangPorts(const Options& options) { return ChooseGangPorts(options, DescribeSerialPorts()); }
 
 // Several ports at once, or any run with JSON output.
-int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image, BoardImages* boards) {
+int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image, BoardImages* boards,
+            const std::optional<trust::Verification>& signature) {
   const std::vector<std::string> ports = GangPorts(options);
   if (ports.empty()) {
     std::cerr << "mx7410-flash: " << NoGangPortNote(options) << '\n';
@@ -86,7 +89,9 @@ int RunGang(const Options& options, std::shared_ptr<const FirmwareImage> image, 
   }
   std::unique_ptr<GangReport> report;
   if (options.json) {
-    report = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options, image ? image->FileDigest() : "");
+    auto json = std::make_unique<JsonReport>(std::cout, std::cerr, ports, options, image ? image->FileDigest() : "");
+    if (signature) json->NameSignature(trust::KeyIdText(signature->keyId), signature->trustedComment);
+    report = std::move(json);
   } else {
     report = std::make_unique<ConsoleReport>(std::cout, std::cerr, ports, StreamSettingsFor(options));
   }
@@ -129,16 +134,28 @@ int ListPorts(const Options& options) {
 }
 
 // Reads, checks and hashes the command's file once, before any port opens;
-// a file refused, or one without data to write, touches no device.
-std::optional<std::shared_ptr<const FirmwareImage>> ImageForCommand(const Options& options) {
+// a file refused (also for its signature, with trusted keys), or one
+// without data to write, touches no device.
+std::optional<std::shared_ptr<const FirmwareImage>> ImageForCommand(const Options& options,
+                                                                    const std::vector<trust::PublicKey>& trustedKeys,
+                                                                    std::optional<trust::Verification>& signature) {
   if (!CommandTakesFile(options.command)) return nullptr;
-  const ImageReading reading = ReadFirmwareFile(AbsoluteFile(options), Sha256Hex);
+  const SignedImageReading signedReading = ReadSignedFirmwareFile(AbsoluteFile(options), trustedKeys);
+  const ImageReading& reading = signedReading.reading;
   std::ostream& out = options.command == Command::Station ? std::cerr : std::cout;
   const char* prefix = options.command == Command::Station ? "mx7410-flash: " : "";
+  if (!signedReading.signatureRefusal.empty()) {
+    out << prefix << signedReading.signatureRefusal << '\n';
+    return std::nullopt;
+  }
   for (const AddressFault& fault : reading.addressFaults) out << prefix << AddressFaultText(fault) << '\n';
   if (!reading.image) {
     out << prefix << reading.refusal << '\n';
     return std::nullopt;
+  }
+  signature = signedReading.verification;
+  if (signature && !options.json && !options.quiet) {
+    out << prefix << trust::VerdictText(*signature) << "; trusted comment: " << signature->trustedComment << '\n';
   }
   if (reading.image->DataRecordCount() == 0) {
     out << prefix << kNoDataRefusal << '\n';
@@ -215,14 +232,22 @@ int main(int argc, char** argv) {
       break;
   }
   const Options& options = parsed.options;
-  if (options.command == Command::Check) return CheckFile(options, std::cout);
+  if (options.command == Command::Keygen) return GenerateKeys(options, std::cout, std::cerr);
+  if (options.command == Command::Sign) return SignFile(options, std::cout, std::cerr);
+  const TrustedKeys trusted = CommandTakesFile(options.command) ? TrustedKeysFor(options) : TrustedKeys{};
+  if (!trusted.error.empty()) {
+    std::cerr << "mx7410-flash: " << trusted.error << '\n';
+    return kExitUsage;
+  }
+  if (options.command == Command::Check) return CheckFile(options, trusted.keys, std::cout);
   if (options.command == Command::Ports) return ListPorts(options);
-  const auto image = ImageForCommand(options);
+  std::optional<mx::trust::Verification> signature;
+  const auto image = ImageForCommand(options, trusted.keys, signature);
   if (!image) return kExitFileRefused;
   BoardSetup boards;
   if (const int status = PrepareBoards(options, *image, boards); status != kExitSuccess) return status;
   if (options.command == Command::Station) return RunStation(options, *image, boards.boards.get());
   const bool several = options.allPorts || options.ports.size() > 1;
-  if (several || options.json) return RunGang(options, *image, boards.boards.get());
+  if (several || options.json) return RunGang(options, *image, boards.boards.get(), signature);
   return RunCommand(options, *image, boards.boards.get());
 }
