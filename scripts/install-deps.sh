@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-private-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
   qt6-translations-l10n
-  g++-mingw-w64-x86-64-posix autoconf automake libtool wine64 wine fonts-wine nsis xdotool imagemagick
+  g++-mingw-w64-x86-64-posix autoconf automake libtool tcl wine64 wine fonts-wine nsis xdotool imagemagick
   qemu-system-x86 linux-image-amd64 busybox-static socat cpio kmod python3
 )
 

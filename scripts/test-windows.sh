@@ -34,13 +34,20 @@ export WINEPREFIX="$root/$build/wineprefix"
 source scripts/wine-common.sh
 trap 'exit 130' INT TERM
 
-echo "-- libsodium for Windows (built once, cached)"
+echo "-- libsodium and SQLite for Windows (built once, cached)"
 sodium_prefix="$(scripts/build-libsodium-mingw.sh | tail -n 1)"
+sqlite_prefix="$(scripts/build-sqlite-mingw.sh | tail -n 1)"
+sqlite_options=(-DSQLite3_INCLUDE_DIR="$sqlite_prefix/include" -DSQLite3_LIBRARY="$sqlite_prefix/lib/libsqlite3.a")
 
 echo "-- cross build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMX_BUILD_GUI=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMX_SODIUM_PREFIX="$sodium_prefix" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMX_SODIUM_PREFIX="$sodium_prefix" "${sqlite_options[@]}" >/dev/null
 cmake --build "$build" -j2
+# SQLite is linked in: no program asks for its DLL.
+if x86_64-w64-mingw32-objdump -p "$build"/tests/records/record_store_test.exe | grep -i 'DLL Name: .*sqlite'; then
+  echo "test-windows: the record store needs an SQLite DLL" >&2
+  exit 1
+fi
 
 echo "-- Linux-side helpers"
 sim="${MX7410_SIM:-$linux_build/tools/sim/mx7410-sim}"  # MX7410_SIM: another build of it

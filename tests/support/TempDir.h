@@ -1,11 +1,10 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -16,10 +15,17 @@ namespace mx::test {
 // everything in it when the object goes.
 class TempDir {
  public:
+  // A random name that nobody has yet (as mkdtemp does, which Windows lacks),
+  // readable by its owner only.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mx7410-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = base / ("mx7410-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a temporary directory in " + base.string());
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
   }
   ~TempDir() {
     std::error_code ignored;
