@@ -11,7 +11,8 @@ as_root=()
 # Source packages need deb-src entries; Debian 12 lists none by default.
 ensure_debian_sources() {
   local source=$1
-  apt-cache showsrc "$source" 2>/dev/null | grep -q '^Version:' && return 0
+  # grep reads to the end: with pipefail, an early exit would fail apt-cache.
+  apt-cache showsrc "$source" 2>/dev/null | grep '^Version:' >/dev/null && return 0
   echo "mingw-deps: adding Debian's deb-src entries" >&2
   sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
     "${as_root[@]}" tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
@@ -23,7 +24,7 @@ ensure_debian_sources() {
 debian_source_version() {
   local source=$1 binary=$2 version
   version=$(dpkg-query -W -f='${source:Version}' "$binary" 2>/dev/null || true)
-  [ -n "$version" ] || version=$(apt-cache showsrc "$source" | sed -n 's/^Version: //p' | head -n 1)
+  [ -n "$version" ] || version=$(apt-cache showsrc "$source" | awk '/^Version: / && !v { v = $2 } END { print v }')
   echo "$version"
 }
 
