@@ -14,12 +14,15 @@ constexpr const char* kTakePoolsLock = "SELECT pg_advisory_xact_lock(7410, 0)";
 constexpr const char* kTakeSchemaLock = "SELECT pg_advisory_xact_lock(7410, 1)";
 constexpr const char* kTryInstanceLock = "SELECT pg_try_advisory_lock(7410, hashtext(?1))";
 
-// Gone: no fresh lease (?1 is now) and no session holding the instance's lock.
+// Gone: no fresh lease (?1 is now), no session holding the instance's lock,
+// and the server up for longer than a lease (?2 ms), so that after a restart
+// every live station has had the time to come back.
 constexpr const char* kGoneInstance =
     " r.instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1) AND NOT EXISTS (SELECT 1"
     " FROM pg_locks l WHERE l.locktype = 'advisory' AND l.granted AND l.classid = 7410 AND l.objsubid = 2"
     " AND l.objid = hashtext(r.instance)::oid"
-    " AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()))";
+    " AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()))"
+    " AND clock_timestamp() - pg_postmaster_start_time() > ?2 * interval '1 millisecond'";
 const std::string kGiveBackGoneReservations =
     std::string("INSERT INTO free_numbers (pool, number) SELECT r.pool, r.number FROM reservations r WHERE") +
     kGoneInstance;
@@ -169,8 +172,9 @@ ReserveResult PostgresRecordStore::ReserveLowest(const std::string& pool) {
   const std::int64_t last = select.OptionalInt(1).value_or(kHighestNumber);
   const std::int64_t next = select.Int(2);
   const std::int64_t now = NowMs();
-  connection_.Run(kGiveBackGoneReservations, PgParameters().Add(now));
-  connection_.Run(kDeleteGoneReservations, PgParameters().Add(now));
+  const std::int64_t leaseMs = options_.leaseLength.count();
+  connection_.Run(kGiveBackGoneReservations, PgParameters().Add(now).Add(leaseMs));
+  connection_.Run(kDeleteGoneReservations, PgParameters().Add(now).Add(leaseMs));
   auto lowest = connection_.Run(sql::kLowestFreeNumber, PgParameters().Add(pool));
   lowest.Step();
   std::optional<std::int64_t> number = lowest.OptionalInt(0);

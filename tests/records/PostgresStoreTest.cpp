@@ -145,9 +145,11 @@ TEST_F(PostgresStoreTest, AKilledStationsNumberComesBackAndALiveOnesNever) {
   ASSERT_EQ(read(numbers[0], &held, sizeof held), static_cast<ssize_t>(sizeof held));
   ASSERT_EQ(held, 1u);
 
-  // Its lease looks lapsed from an hour ahead; its session still holds its lock.
+  // Its lease looks lapsed from an hour ahead; its session still holds its
+  // lock. (A short lease here: the fresh server's grace after its start.)
   StoreOptions later;
   later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  later.leaseLength = std::chrono::milliseconds(1);
   auto store = Open("parent", later);
   EXPECT_EQ(ReserveNumber(*store), 2u);
 
@@ -187,6 +189,22 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   store->Finish(board, Reservation{"boards", number});
   EXPECT_EQ(store->Find({}).size(), 2u);
   EXPECT_EQ(ReserveNumber(*store), number + 1);
+}
+
+TEST_F(PostgresStoreTest, AfterARestartAStationHasALeaseLongToComeBack) {
+  StoreOptions quiet;
+  quiet.renewEvery = std::chrono::hours(1);
+  auto away = Open("away", quiet);
+  ASSERT_EQ(away->OpenPool("boards", {1, std::nullopt}), std::nullopt);
+  ASSERT_EQ(ReserveNumber(*away), 1u);
+  Server("pause");
+  Server("resume");
+  // Its session is gone and, an hour ahead, its lease too; but the server
+  // has not been up for a lease's length.
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  later.leaseLength = std::chrono::minutes(10);
+  EXPECT_EQ(ReserveNumber(*Open("other", later)), 2u);
 }
 
 TEST_F(PostgresStoreTest, TheSpoolIsSentWhenTheNextStoreOpens) {
