@@ -1,5 +1,7 @@
 #include "records/PostgresRecordStore.h"
 
+#include <algorithm>
+
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
@@ -41,6 +43,8 @@ PostgresRecordStore::PostgresRecordStore(const std::string& location, const Stat
       options_(options),
       connection_(location),
       spool_(spoolPath) {
+  // A zero pause would renew without rest.
+  options_.renewEvery = std::max(options_.renewEvery, std::chrono::milliseconds(1));
   connection_.EnsureConnected();
   PrepareSchema();
   TakeInstanceLock();
