@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   help2man desktop-file-utils lintian dpkg-dev file
   libgtest-dev googletest
-  nlohmann-json3-dev libcli11-dev libssl-dev libudev-dev libsqlite3-dev libsodium-dev minisign
+  nlohmann-json3-dev libcli11-dev libssl-dev libudev-dev libsqlite3-dev libsodium-dev minisign libpq-dev postgresql
   qt6-base-dev qt6-base-private-dev fonts-arphic-uming xvfb x11-utils
   clang libclang-rt-14-dev
   qt6-translations-l10n

@@ -2,6 +2,8 @@
 # A throw-away PostgreSQL server for the tests of the shared record store.
 #   pg-test-server.sh start DIR PORT   prints the connection string
 #   pg-test-server.sh stop DIR
+#   pg-test-server.sh pause DIR        stops the server, keeping its data
+#   pg-test-server.sh resume DIR PORT  starts it again
 # The server lives in DIR, listens only on a socket in DIR (on PORT, never
 # the system's 5432) and trusts local connections. initdb refuses root, so
 # as root the server runs as the unprivileged user nobody.
@@ -14,6 +16,11 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 as_owner=()
 [ "$(id -u)" -eq 0 ] && as_owner=(runuser -u nobody --)
 
+start_server() {
+  "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+    -o "-k $dir -p $1 -c listen_addresses='' -c fsync=off" start >/dev/null
+}
+
 case $action in
   start)
     port=${3:?the port of the server}
@@ -23,8 +30,7 @@ case $action in
     chmod 755 "$dir"
     [ "$(id -u)" -eq 0 ] && chown nobody "$dir"
     "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U mx -A trust --no-sync -E UTF8 >"$dir/initdb.log"
-    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
-      -o "-k $dir -p $port -c listen_addresses='' -c fsync=off" start >/dev/null
+    start_server "$port"
     "$bin/createdb" -h "$dir" -p "$port" -U mx mx_test
     echo "host=$dir port=$port user=mx dbname=mx_test"
     ;;
@@ -33,8 +39,14 @@ case $action in
     "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
     rm -rf "$dir"
     ;;
+  pause)
+    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+    ;;
+  resume)
+    start_server "${3:?the port of the server}"
+    ;;
   *)
-    echo "pg-test-server: start or stop" >&2
+    echo "pg-test-server: start, stop, pause or resume" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "records/OpenPostgres.h"
 #include "records/RecordStore.h"
 #include "records/SqliteRecordStore.h"
 
@@ -29,10 +30,7 @@ OpenedStore OpenRecordStore(const std::string& location, const StationIdentity& 
 }
 
 OpenedStore OpenRecordStore(const std::string& location, const StationIdentity& who, const StoreOptions& options) {
-  if (IsConnectionString(location)) {
-    return {nullptr, "cannot open the record database " + WithoutPassword(location) +
-                         ": PostgreSQL is not available in this build"};
-  }
+  if (IsConnectionString(location)) return OpenPostgresStore(location, who, options);
   if (location.empty()) return {nullptr, "no record database was named"};
   if (who.instance.empty()) return {nullptr, "cannot open the record database " + location + ": no instance name"};
   return OpenSqlite(location, who, options);

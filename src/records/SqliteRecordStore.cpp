@@ -1,8 +1,9 @@
 #include "records/SqliteRecordStore.h"
 
 #include <algorithm>
-#include <limits>
 
+#include "records/BoardRow.h"
+#include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
 
 namespace mx::records {
@@ -11,48 +12,6 @@ namespace {
 
 // How long a writer waits for another process's transaction to end.
 constexpr int kBusyTimeoutMs = 15000;
-// Numbers are stored as signed 64-bit, and the search looks one past a taken one.
-constexpr std::uint64_t kHighestNumber = std::numeric_limits<std::int64_t>::max() - 1;
-
-std::string RangeText(const PoolRange& range) {
-  return std::to_string(range.first) + ".." + (range.last ? std::to_string(*range.last) : std::string());
-}
-
-std::optional<std::string> RangeProblem(const PoolRange& range) {
-  if (range.last && *range.last < range.first) return "the range " + RangeText(range) + " holds no number";
-  if (range.first > kHighestNumber || range.last.value_or(0) > kHighestNumber) {
-    return "the range " + RangeText(range) + " goes beyond " + std::to_string(kHighestNumber);
-  }
-  return std::nullopt;
-}
-
-std::int64_t StoredNumber(std::uint64_t number) {
-  if (number > kHighestNumber) throw RecordStoreError("the serial number " + std::to_string(number) + " is too large");
-  return static_cast<std::int64_t>(number);
-}
-
-BoardRecord ReadBoard(const SqliteStatement& row) {
-  BoardRecord board;
-  board.station = row.Text(0);
-  board.instance = row.Text(1);
-  board.slot = row.Text(2);
-  board.port = row.Text(3);
-  board.started = row.Text(4);
-  board.ended = row.Text(5);
-  board.file = row.Text(6);
-  board.fileSha256 = row.Text(7);
-  if (auto serial = row.OptionalInt(8)) board.serial = static_cast<std::uint64_t>(*serial);
-  board.data = row.OptionalText(9);
-  board.oldVersion = row.Text(10);
-  board.restorePoint = row.Text(11);
-  board.bootloaderVersion = row.Text(12);
-  board.result = row.Text(13);
-  board.reason = row.Text(14);
-  board.attempts = static_cast<int>(row.Int(15));
-  board.interrupted = row.Int(16) != 0;
-  board.packageId = row.Text(17);
-  return board;
-}
 
 }  // namespace
 
@@ -172,8 +131,10 @@ ReserveResult SqliteRecordStore::ReserveLowest(const std::string& pool) {
   const std::int64_t last = select.OptionalInt(1).value_or(kHighestNumber);
   const std::int64_t next = select.Int(2);
   RenewLease();
-  db_.Prepare(sql::kGiveBackLapsedReservations).Bind(1, NowMs()).Run();
-  db_.Prepare(sql::kDeleteLapsedReservations).Bind(1, NowMs()).Run();
+  // One moment for both: a lease that lapsed between them would lose its number.
+  const std::int64_t now = NowMs();
+  db_.Prepare(sql::kGiveBackLapsedReservations).Bind(1, now).Run();
+  db_.Prepare(sql::kDeleteLapsedReservations).Bind(1, now).Run();
   std::optional<std::int64_t> number = TakeLowestFreeNumber(pool);
   if (!number && next <= last) {
     number = next;
@@ -235,12 +196,8 @@ bool SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::option
     serial = StoredNumber(*record.serial);
   }
   auto insert = db_.Prepare(sql::kInsertBoard);
-  insert.Bind(1, record.station).Bind(2, record.instance).Bind(3, record.slot).Bind(4, record.port);
-  insert.Bind(5, record.started).Bind(6, record.ended).Bind(7, record.file).Bind(8, record.fileSha256);
-  insert.Bind(9, serial).Bind(10, record.data).Bind(11, record.oldVersion).Bind(12, record.restorePoint);
-  insert.Bind(13, record.bootloaderVersion).Bind(14, record.result).Bind(15, record.reason);
-  insert.Bind(16, std::int64_t{record.attempts}).Bind(17, std::int64_t{record.interrupted ? 1 : 0});
-  insert.Bind(18, record.packageId).Bind(19, kept ? std::optional<std::string>(kept->pool) : std::nullopt);
+  BindBoard(record, serial, kept ? std::optional<std::string>(kept->pool) : std::nullopt,
+            [&insert](int index, const auto& value) { insert.Bind(index, value); });
   insert.Run();
   return insert.Changes() > 0;
 }
@@ -262,7 +219,7 @@ std::vector<BoardRecord> SqliteRecordStore::Find(const RecordQuery& query) {
     if (query.slot) select.Bind(4, *query.slot);
     if (query.result) select.Bind(5, *query.result);
     std::vector<BoardRecord> boards;
-    while (select.Step()) boards.push_back(ReadBoard(select));
+    while (select.Step()) boards.push_back(ReadBoardRow(select));
     return boards;
   } catch (const RecordStoreError& error) {
     throw RecordStoreError("cannot read the boards in " + path_ + ": " + error.what());

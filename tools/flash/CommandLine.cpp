@@ -65,6 +65,10 @@ const std::vector<CommandEntry>& Commands() {
       {"sign", Command::Sign,
        "sign FILE with --key SEC (and -t COMMENT): writes\n"
        "FILE.minisig, as minisign -S does"},
+      {"records", Command::Records,
+       "the recorded boards: --db, --since, --until, --serial,\n"
+       "--slot, --result, --json or --csv, or --summary per\n"
+       "station and slot (see 'records --help')"},
   };
   return commands;
 }
@@ -206,6 +210,7 @@ status of the first port, in command-line order, that failed):
   4  the port could not be opened (standard error says why, e.g.
      "cannot open /dev/ttyUSB7: No such file or directory"), or no serial
      port is listed
+  5  records: the record database could not be opened or read
   130  ended by Ctrl-C (SIGINT); 143 ended by SIGTERM
 
 Interrupting: Ctrl-C (or SIGTERM) closes the port and ends the run with
@@ -677,7 +682,23 @@ bool CommandUsesDevice(Command command) {
          command != Command::Sign;
 }
 
+namespace {
+
+// records has options of its own, whose names other commands use otherwise.
+ParsedCommandLine ParseRecordsCommandLine(const std::vector<std::string>& arguments) {
+  const ParsedRecords records = ParseRecordsArguments(arguments);
+  if (!records.error.empty()) return UsageError(records.error);
+  ParsedCommandLine parsed;
+  parsed.action = records.helpAsked ? ParsedCommandLine::Action::ShowRecordsHelp : ParsedCommandLine::Action::Run;
+  parsed.options.command = Command::Records;
+  if (records.options) parsed.options.records = *records.options;
+  return parsed;
+}
+
+}  // namespace
+
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  if (IsRecordsCommand(arguments)) return ParseRecordsCommandLine(arguments);
   Definition definition;
   return definition.Parse(arguments);
 }

@@ -8,19 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "Records.h"
 #include "update/BoardPatch.h"
 
 namespace mx::flash {
 
-enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station, Keygen, Sign };
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station, Keygen, Sign, Records };
 
 // Exit statuses of the program.
 enum ExitStatus : int {
   kExitSuccess = 0,
   kExitDeviceFailed = 1,  // no answer, refused, handshake failed, time-out, interrupted
   kExitUsage = 2,
-  kExitFileRefused = 3,  // the firmware file was refused or could not be read
-  kExitPortFailed = 4,   // the port could not be opened, or no port is listed
+  kExitFileRefused = 3,    // the firmware file was refused or could not be read
+  kExitPortFailed = 4,     // the port could not be opened, or no port is listed
+  kExitRecordsFailed = 5,  // records: the record database could not be opened or read
   // Ended by a signal: 128 + its number, as shells report it.
   kExitInterrupted = 130,  // SIGINT, Ctrl-C
   kExitTerminated = 143,   // SIGTERM
@@ -63,6 +65,7 @@ struct Options {
   int retries = 0;                    // a board whose writing timed out is written again this often, from the erase
   std::string logFile;                // station: every board's record is appended here; empty: none
   BoardWrites boardWrites;            // --serial, --board-data and what goes with them
+  RecordsOptions records;             // records: where, which boards, and how to print them
 
   // Signatures: the keys trusted besides the trusted-keys folders, and
   // keygen's and sign's files.
@@ -75,7 +78,7 @@ struct Options {
 };
 
 struct ParsedCommandLine {
-  enum class Action { Run, ShowHelp, ShowVersion, UsageError };
+  enum class Action { Run, ShowHelp, ShowRecordsHelp, ShowVersion, UsageError };
   Action action = Action::UsageError;
   Options options;
   std::string error;  // UsageError: what is wrong, one line

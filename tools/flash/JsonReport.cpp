@@ -43,6 +43,8 @@ std::string CommandName(Command command) {
       return "keygen";
     case Command::Sign:
       return "sign";
+    case Command::Records:
+      return "records";
   }
   return {};
 }

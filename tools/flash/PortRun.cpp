@@ -100,6 +100,7 @@ int PortRun::RunCommand() {
     case Command::Station:
     case Command::Keygen:
     case Command::Sign:
+    case Command::Records:
       break;  // no device action of its own
   }
   return kExitDeviceFailed;

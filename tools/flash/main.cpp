@@ -18,6 +18,7 @@
 #include "KeyCommands.h"
 #include "PortListing.h"
 #include "PortRun.h"
+#include "Records.h"
 #include "Sha256.h"
 #include "SignedFile.h"
 #include "Station.h"
@@ -222,6 +223,9 @@ int main(int argc, char** argv) {
     case ParsedCommandLine::Action::ShowHelp:
       std::cout << HelpText();
       return kExitSuccess;
+    case ParsedCommandLine::Action::ShowRecordsHelp:
+      std::cout << RecordsHelpText();
+      return kExitSuccess;
     case ParsedCommandLine::Action::ShowVersion:
       std::cout << "mx7410-flash " << MX_FLASH_VERSION << '\n';
       return kExitSuccess;
@@ -241,6 +245,7 @@ int main(int argc, char** argv) {
   }
   if (options.command == Command::Check) return CheckFile(options, trusted.keys, std::cout);
   if (options.command == Command::Ports) return ListPorts(options);
+  if (options.command == Command::Records) return RunRecords(options.records, std::cout, std::cerr);
   std::optional<mx::trust::Verification> signature;
   const auto image = ImageForCommand(options, trusted.keys, signature);
   if (!image) return kExitFileRefused;

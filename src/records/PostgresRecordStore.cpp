@@ -1,0 +1,320 @@
+#include "records/PostgresRecordStore.h"
+
+#include <algorithm>
+
+#include "records/BoardRow.h"
+#include "records/PoolNumbers.h"
+#include "records/RecordSql.h"
+
+namespace mx::records {
+
+namespace {
+
+// The first key of every advisory lock this program takes; the second is 0
+// for the pools, 1 for the schema, and an instance's hashed name for it.
+constexpr const char* kTakePoolsLock = "SELECT pg_advisory_xact_lock(7410, 0)";
+constexpr const char* kTakeSchemaLock = "SELECT pg_advisory_xact_lock(7410, 1)";
+constexpr const char* kTryInstanceLock = "SELECT pg_try_advisory_lock(7410, hashtext(?1))";
+
+// Gone: no fresh lease (?1 is now), no session holding the instance's lock,
+// and the server up for longer than a lease (?2 ms), so that after a restart
+// every live station has had the time to come back.
+constexpr const char* kGoneInstance =
+    " r.instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1) AND NOT EXISTS (SELECT 1"
+    " FROM pg_locks l WHERE l.locktype = 'advisory' AND l.granted AND l.classid = 7410 AND l.objsubid = 2"
+    " AND l.objid = hashtext(r.instance)::oid"
+    " AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database()))"
+    " AND clock_timestamp() - pg_postmaster_start_time() > ?2 * interval '1 millisecond'";
+const std::string kGiveBackGoneReservations =
+    std::string("INSERT INTO free_numbers (pool, number) SELECT r.pool, r.number FROM reservations r WHERE") +
+    kGoneInstance;
+const std::string kDeleteGoneReservations = std::string("DELETE FROM reservations r WHERE") + kGoneInstance;
+
+std::string NotReached(const std::string& location, const std::string& detail) {
+  return "the record server " + location + " cannot be reached: " + detail;
+}
+
+}  // namespace
+
+PostgresRecordStore::PostgresRecordStore(const std::string& location, const StationIdentity& who,
+                                         const StoreOptions& options, const std::string& spoolPath)
+    : shownLocation_(WithoutPassword(location)),
+      who_(who),
+      options_(options),
+      connection_(location),
+      spool_(spoolPath) {
+  // A zero pause would renew without rest.
+  options_.renewEvery = std::max(options_.renewEvery, std::chrono::milliseconds(1));
+  connection_.EnsureConnected();
+  PrepareSchema();
+  TakeInstanceLock();
+  if (!instanceLocked_) throw RecordStoreError("the instance \"" + who_.instance + "\" is already running on it");
+  RenewLease();
+  SendSpool();
+  renewer_ = std::thread([this] { RenewUntilStopped(); });
+}
+
+PostgresRecordStore::~PostgresRecordStore() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stopWanted_.notify_all();
+  renewer_.join();
+  try {
+    if (connection_.Connected()) connection_.Run(sql::kEndLease, PgParameters().Add(who_.instance));
+  } catch (const RecordStoreError&) {
+    // The lease then runs out by itself.
+  }
+}
+
+void PostgresRecordStore::PrepareSchema() {
+  PgTransaction transaction(connection_);
+  connection_.Run(kTakeSchemaLock);
+  connection_.Run(sql::kCreateVersionTable);
+  auto select = connection_.Run(sql::kSelectVersion);
+  select.Step();
+  const std::int64_t version = select.OptionalInt(0).value_or(0);
+  if (version > sql::kSchemaVersion) {
+    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
+                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
+  }
+  if (version < 1) {
+    for (const char* step : sql::kSchemaVersion1) connection_.Run(step);
+    connection_.Run(sql::kInsertVersion, PgParameters().Add(std::int64_t{1}));
+  }
+  transaction.Commit();
+}
+
+void PostgresRecordStore::TakeInstanceLock() {
+  auto taken = connection_.Run(kTryInstanceLock, PgParameters().Add(who_.instance));
+  instanceLocked_ = taken.Step() && taken.Text(0) == "t";
+}
+
+std::int64_t PostgresRecordStore::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(options_.clock().time_since_epoch()).count();
+}
+
+void PostgresRecordStore::RenewLease() {
+  connection_.Run(sql::kRenewLease, PgParameters()
+                                        .Add(who_.instance)
+                                        .Add(who_.station)
+                                        .Add(NowMs() + static_cast<std::int64_t>(options_.leaseLength.count())));
+}
+
+void PostgresRecordStore::Refresh() {
+  // A new session holds no lock yet; the lease has kept the reservations.
+  if (connection_.EnsureConnected()) instanceLocked_ = false;
+  if (!instanceLocked_) TakeInstanceLock();
+  RenewLease();
+  SendSpool();
+}
+
+void PostgresRecordStore::RenewUntilStopped() {
+  std::unique_lock lock(mutex_);
+  while (!stopWanted_.wait_for(lock, options_.renewEvery, [this] { return stopping_; })) {
+    try {
+      Refresh();
+    } catch (const RecordStoreError&) {
+      // Out of reach for now: the next renewal or call tries again.
+    }
+  }
+}
+
+std::optional<std::string> PostgresRecordStore::OpenPool(const std::string& pool, const PoolRange& range) {
+  if (pool.empty()) return "a pool needs a name";
+  if (auto problem = RangeProblem(range)) return "pool \"" + pool + "\": " + *problem;
+  std::lock_guard lock(mutex_);
+  try {
+    Refresh();
+    PgTransaction transaction(connection_);
+    connection_.Run(kTakePoolsLock);
+    auto select = connection_.Run(sql::kSelectPool, PgParameters().Add(pool));
+    if (select.Step()) {
+      const PoolRange stored{static_cast<std::uint64_t>(select.Int(0)),
+                             select.IsNull(1) ? std::nullopt : std::optional<std::uint64_t>(select.Int(1))};
+      if (stored.first != range.first || stored.last != range.last) {
+        return "pool \"" + pool + "\" has the numbers " + RangeText(stored) + " in " + shownLocation_ + ", not " +
+               RangeText(range);
+      }
+      return std::nullopt;
+    }
+    const auto last = range.last ? std::optional<std::int64_t>(StoredNumber(*range.last)) : std::nullopt;
+    connection_.Run(sql::kInsertPool, PgParameters().Add(pool).Add(StoredNumber(range.first)).Add(last));
+    transaction.Commit();
+    return std::nullopt;
+  } catch (const RecordStoreError& error) {
+    return "cannot open pool \"" + pool + "\" in " + shownLocation_ + ": " + error.what();
+  }
+}
+
+ReserveResult PostgresRecordStore::Reserve(const std::string& pool) {
+  std::lock_guard lock(mutex_);
+  for (int attempt = 0;; ++attempt) {
+    try {
+      Refresh();
+      return ReserveLowest(pool);
+    } catch (const PostgresUnreachable& error) {
+      // A first failure may be a server that restarted: one new session.
+      if (attempt == 0) continue;
+      return {ReserveResult::Status::Unreachable,
+              {},
+              NotReached(shownLocation_, error.what()) + "; boards that need a number wait until it is back"};
+    } catch (const RecordStoreError& error) {
+      return {ReserveResult::Status::Unreachable,
+              {},
+              "cannot reserve a number of pool \"" + pool + "\" in " + shownLocation_ + ": " + error.what()};
+    }
+  }
+}
+
+ReserveResult PostgresRecordStore::ReserveLowest(const std::string& pool) {
+  PgTransaction transaction(connection_);
+  connection_.Run(kTakePoolsLock);
+  auto select = connection_.Run(sql::kSelectPool, PgParameters().Add(pool));
+  if (!select.Step()) throw RecordStoreError("there is no such pool");
+  const std::int64_t last = select.OptionalInt(1).value_or(kHighestNumber);
+  const std::int64_t next = select.Int(2);
+  const std::int64_t now = NowMs();
+  const std::int64_t leaseMs = options_.leaseLength.count();
+  connection_.Run(kGiveBackGoneReservations, PgParameters().Add(now).Add(leaseMs));
+  connection_.Run(kDeleteGoneReservations, PgParameters().Add(now).Add(leaseMs));
+  auto lowest = connection_.Run(sql::kLowestFreeNumber, PgParameters().Add(pool));
+  lowest.Step();
+  std::optional<std::int64_t> number = lowest.OptionalInt(0);
+  if (number) {
+    connection_.Run(sql::kDeleteFreeNumber, PgParameters().Add(pool).Add(*number));
+  } else if (next <= last) {
+    number = next;
+    connection_.Run(sql::kAdvancePool, PgParameters().Add(pool));
+  }
+  if (!number) {
+    return {ReserveResult::Status::Exhausted,
+            {},
+            "pool \"" + pool + "\" has no free number left (" + std::to_string(select.Int(0)) + ".." +
+                std::to_string(last) + ")"};
+  }
+  connection_.Run(sql::kInsertReservation, PgParameters().Add(pool).Add(*number).Add(who_.instance));
+  transaction.Commit();
+  return {ReserveResult::Status::Reserved, {pool, static_cast<std::uint64_t>(*number)}, {}};
+}
+
+void PostgresRecordStore::Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) {
+  if (reservation && record.result == kPassedResult && record.serial && *record.serial != reservation->number) {
+    throw RecordStoreError("the board of slot " + record.slot + " holds " + std::to_string(*record.serial) +
+                           ", not its reserved number " + std::to_string(reservation->number));
+  }
+  std::lock_guard lock(mutex_);
+  try {
+    for (int attempt = 0;; ++attempt) {
+      try {
+        Refresh();
+        Record(record, reservation, who_.instance);
+        return;
+      } catch (const PostgresUnreachable&) {
+        // A repeated commit records once: the board's key is unique.
+        if (attempt > 0) throw;
+      }
+    }
+  } catch (const PostgresUnreachable&) {
+    spool_.Add(record, reservation, who_.instance);
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot record the board of slot " + record.slot + " in " + shownLocation_ + ": " +
+                           error.what());
+  }
+}
+
+void PostgresRecordStore::Record(const BoardRecord& record, const std::optional<Reservation>& reservation,
+                                 const std::string& holder) {
+  const bool keeps = reservation && record.result == kPassedResult;
+  std::optional<std::int64_t> serial;
+  if (keeps) {
+    serial = StoredNumber(reservation->number);
+  } else if (record.serial) {
+    serial = StoredNumber(*record.serial);
+  }
+  PgParameters board;
+  BindBoard(record, serial, keeps ? std::optional<std::string>(reservation->pool) : std::nullopt,
+            [&board](int, const auto& value) { board.Add(value); });
+  PgTransaction transaction(connection_);
+  connection_.Run(kTakePoolsLock);
+  // A board recorded before has settled its reservation then.
+  if (connection_.Run(sql::kInsertBoard, board).Changes() > 0 && reservation) Settle(*reservation, keeps, holder);
+  transaction.Commit();
+}
+
+void PostgresRecordStore::Settle(const Reservation& reservation, bool keeps, const std::string& holder) {
+  const std::int64_t number = StoredNumber(reservation.number);
+  const auto released =
+      connection_.Run(sql::kDeleteReservation, PgParameters().Add(reservation.pool).Add(number).Add(holder));
+  if (keeps) {
+    // Given back while this instance was taken for gone: the board holds it now.
+    connection_.Run(sql::kDeleteFreeNumber, PgParameters().Add(reservation.pool).Add(number));
+  } else if (released.Changes() > 0) {
+    connection_.Run(sql::kInsertFreeNumber, PgParameters().Add(reservation.pool).Add(number));
+  }
+}
+
+void PostgresRecordStore::SendSpool() {
+  while (auto spooled = spool_.Oldest()) {
+    try {
+      Record(spooled->record, spooled->reservation, spooled->holder);
+    } catch (const PostgresUnreachable&) {
+      throw;
+    } catch (const RecordStoreError& error) {
+      // The server refuses this board (its number is another's): it stays
+      // in the spool with the reason, for the operator, and blocks no later one.
+      spool_.SetAside(spooled->id, error.what());
+      continue;
+    }
+    spool_.Remove(spooled->id);
+  }
+}
+
+std::vector<BoardRecord> PostgresRecordStore::Find(const RecordQuery& query) {
+  std::string text = sql::kSelectBoards;
+  PgParameters parameters;
+  // The shared conditions number their parameters by filter; here they count up.
+  int next = 1;
+  auto condition = [&](const char* sqlText, const auto& value) {
+    std::string part = sqlText;
+    const auto mark = part.find('?');
+    part.replace(mark, part.find_first_not_of("0123456789", mark + 1) - mark, "?" + std::to_string(next++));
+    text += part;
+    parameters.Add(value);
+  };
+  if (query.since) condition(sql::kSinceCondition, *query.since);
+  if (query.until) condition(sql::kUntilCondition, *query.until);
+  if (query.serial) condition(sql::kSerialCondition, StoredNumber(*query.serial));
+  if (query.slot) condition(sql::kSlotCondition, *query.slot);
+  if (query.result) condition(sql::kResultCondition, *query.result);
+  text += sql::kOldestFirst;
+  std::lock_guard lock(mutex_);
+  try {
+    Refresh();
+    auto rows = connection_.Run(text, parameters);
+    std::vector<BoardRecord> boards;
+    while (rows.Step()) boards.push_back(ReadBoardRow(rows));
+    return boards;
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot read the boards in " + shownLocation_ + ": " + error.what());
+  }
+}
+
+}  // namespace mx::records
+
+namespace mx::records {
+
+OpenedStore OpenPostgresStore(const std::string& location, const StationIdentity& who, const StoreOptions& options) {
+  const std::string shown = WithoutPassword(location);
+  if (who.instance.empty()) return {nullptr, "cannot open the record database " + shown + ": no instance name"};
+  try {
+    return {std::make_unique<PostgresRecordStore>(location, who, options, SpoolPathFor(location)), {}};
+  } catch (const PostgresUnreachable& failure) {
+    return {nullptr, "cannot open the record database " + shown + ": " + NotReached(shown, failure.what())};
+  } catch (const RecordStoreError& failure) {
+    return {nullptr, "cannot open the record database " + shown + ": " + failure.what()};
+  }
+}
+
+}  // namespace mx::records

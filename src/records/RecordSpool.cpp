@@ -1,0 +1,103 @@
+#include "records/RecordSpool.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "records/BoardRow.h"
+
+namespace mx::records {
+
+namespace {
+
+// Another station process on this computer may be sending the same spool.
+constexpr int kBusyTimeoutMs = 15000;
+
+constexpr const char* kCreateSpool =
+    "CREATE TABLE IF NOT EXISTS spooled_boards (id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " station TEXT NOT NULL, instance TEXT NOT NULL, slot TEXT NOT NULL, port TEXT NOT NULL, started TEXT NOT NULL,"
+    " ended TEXT NOT NULL, file TEXT NOT NULL, file_sha256 TEXT NOT NULL, serial INTEGER, data TEXT,"
+    " old_version TEXT NOT NULL, restore_point TEXT NOT NULL, bootloader_version TEXT NOT NULL, result TEXT NOT NULL,"
+    " reason TEXT NOT NULL, attempts INTEGER NOT NULL, interrupted INTEGER NOT NULL, package_id TEXT NOT NULL,"
+    " reserved_pool TEXT, reserved_number INTEGER, holder TEXT NOT NULL, refused_because TEXT)";
+constexpr const char* kInsertSpooled =
+    "INSERT INTO spooled_boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
+    " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id,"
+    " reserved_pool, reserved_number, holder)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)";
+constexpr const char* kSelectOldest =
+    "SELECT station, instance, slot, port, started, ended, file, file_sha256, serial, data, old_version,"
+    " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, reserved_pool,"
+    " reserved_number, holder, id FROM spooled_boards WHERE refused_because IS NULL ORDER BY id LIMIT 1";
+constexpr const char* kSetAside = "UPDATE spooled_boards SET refused_because = ?2 WHERE id = ?1";
+constexpr const char* kDeleteSpooled = "DELETE FROM spooled_boards WHERE id = ?1";
+
+std::string CreatedFolderOf(const std::string& path) {
+  const auto folder = std::filesystem::path(std::u8string(path.begin(), path.end())).parent_path();
+  std::error_code error;
+  if (!folder.empty()) std::filesystem::create_directories(folder, error);
+  if (error) throw RecordStoreError("cannot create the folder of " + path + ": " + error.message());
+  return path;
+}
+
+// FNV-1a: a short, stable name for a location.
+std::string Digest(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char byte : text) hash = (hash ^ byte) * 1099511628211ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return hex;
+}
+
+}  // namespace
+
+RecordSpool::RecordSpool(const std::string& path) : path_(path), db_(CreatedFolderOf(path)) {
+  sqlite3_busy_timeout(db_.Handle(), kBusyTimeoutMs);
+  db_.Execute("PRAGMA synchronous = FULL");
+  db_.Execute(kCreateSpool);
+}
+
+void RecordSpool::Add(const BoardRecord& record, const std::optional<Reservation>& reservation,
+                      const std::string& holder) {
+  std::lock_guard lock(mutex_);
+  auto insert = db_.Prepare(kInsertSpooled);
+  const auto serial =
+      record.serial ? std::optional<std::int64_t>(static_cast<std::int64_t>(*record.serial)) : std::nullopt;
+  BindBoard(record, serial, std::nullopt, [&insert](int index, const auto& value) { insert.Bind(index, value); });
+  insert.Bind(19, reservation ? std::optional<std::string>(reservation->pool) : std::nullopt);
+  insert.Bind(20,
+              reservation ? std::optional<std::int64_t>(static_cast<std::int64_t>(reservation->number)) : std::nullopt);
+  insert.Bind(21, holder);
+  insert.Run();
+}
+
+std::optional<SpooledBoard> RecordSpool::Oldest() {
+  std::lock_guard lock(mutex_);
+  auto select = db_.Prepare(kSelectOldest);
+  if (!select.Step()) return std::nullopt;
+  SpooledBoard spooled{select.Int(21), ReadBoardRow(select), std::nullopt, select.Text(20)};
+  if (!select.IsNull(18)) {
+    spooled.reservation = Reservation{select.Text(18), static_cast<std::uint64_t>(select.Int(19))};
+  }
+  return spooled;
+}
+
+void RecordSpool::SetAside(std::int64_t id, const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare(kSetAside).Bind(1, id).Bind(2, reason).Run();
+}
+
+void RecordSpool::Remove(std::int64_t id) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare(kDeleteSpooled).Bind(1, id).Run();
+}
+
+std::string SpoolPathFor(const std::string& location) {
+  const std::string database = DefaultDatabasePath();
+  const auto folder = std::filesystem::path(std::u8string(database.begin(), database.end())).parent_path();
+  const auto file = folder / ("spool-" + Digest(WithoutPassword(location)) + ".sqlite");
+  const std::u8string name = file.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+}  // namespace mx::records
