@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "ConnectorName.h"
 #include "DeadlineTimer.h"
 #include "Gang.h"
 #include "JsonEvent.h"
@@ -259,7 +260,7 @@ void PortRun::FinishBoard(int status) {
   if (!boards_ || !boardSeen_ || port_.devicePath.empty()) return;
   records::BoardRecord record;
   record.port = options_.port.value_or(port_.devicePath);
-  record.slot = record.port;
+  record.slot = ConnectorName(port_.devicePath, record.port);
   record.started = UtcTimestamp(started_);
   record.ended = UtcTimestamp(std::chrono::system_clock::now());
   record.file = AbsoluteFile(options_);
