@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/CliFixture.h"
+#include "cli/JsonLines.h"
 
 namespace mx::test {
 namespace {
@@ -20,15 +21,6 @@ void Server(const char* action) {
   char command[1024];
   std::snprintf(command, sizeof command, MX_PG_TEST_SERVER, action);
   ASSERT_EQ(std::system(command), 0) << command;
-}
-
-std::vector<Json> Events(const std::string& text, const std::string& event) {
-  std::vector<Json> found;
-  for (const std::string& line : Lines(text)) {
-    const Json object = Json::parse(line);
-    if (object.at("event") == event) found.push_back(object);
-  }
-  return found;
 }
 
 // Each test has a schema of its own on the shared server.
@@ -84,11 +76,11 @@ TEST_F(PoolWait, ABoardWaitsForItsNumberUntilTheServerIsBack) {
   EXPECT_EQ(run.exitStatus, 130) << run.err;
   EXPECT_TRUE(Contains(run.err, "waiting for the number pool")) << run.err;
 
-  const std::vector<Json> waits = Events(run.out, "waiting");
+  const std::vector<Json> waits = JsonLines(run.out, "waiting");
   ASSERT_EQ(waits.size(), 1u) << run.out;  // once, however long it waits
   EXPECT_EQ(waits[0].at("port"), (portDirectory() / "boardA").string());
   EXPECT_EQ(waits[0].at("for"), "number-pool");
-  const std::vector<Json> ended = Events(run.out, "board");
+  const std::vector<Json> ended = JsonLines(run.out, "board");
   ASSERT_EQ(ended.size(), 1u);
   EXPECT_EQ(ended[0].at("result"), "ok") << ended[0];
   EXPECT_EQ(ended[0].at("serial"), 1);
@@ -108,7 +100,7 @@ TEST_F(PoolWait, ABoardStoppedWhileItWaitsIsRecordedAsInterrupted) {
   ::kill(station->Pid(), SIGTERM);
   const ChildResult run = station->Finish(20s);
   EXPECT_EQ(run.exitStatus, 143) << run.err;
-  const std::vector<Json> ended = Events(run.out, "board");
+  const std::vector<Json> ended = JsonLines(run.out, "board");
   ASSERT_EQ(ended.size(), 1u) << run.out;
   EXPECT_EQ(ended[0].at("interrupted"), true);
   EXPECT_FALSE(ended[0].contains("serial"));
