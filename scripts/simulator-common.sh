@@ -16,6 +16,8 @@ for program in "$sim" "$flash"; do
 done
 
 work=$(mktemp -d)
+# A station records every board: in the work directory, not the user's records.
+export XDG_DATA_HOME="$work/data"
 sim_pid=
 cleanup() {
   if [ -n "$sim_pid" ]; then

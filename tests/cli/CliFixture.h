@@ -62,8 +62,11 @@ class Cli : public ::testing::Test {
     ChildLaunch launch;
     launch.args = {kFlash};
     launch.args.insert(launch.args.end(), args.begin(), args.end());
+    // A station records every board in the user's data folder: here, a test's own.
     launch.env = {{"HOME", home.Path().string()},
                   {"XDG_CONFIG_HOME", home.Path().string()},
+                  {"XDG_DATA_HOME", data.Path().string()},
+                  {"LOCALAPPDATA", data.Path().string()},
                   {"MX7410_PORT_DIR", portDirectory().string()}};
     return launch;
   }
@@ -76,7 +79,11 @@ class Cli : public ::testing::Test {
     return files.Write(name, image.Text()).string();
   }
 
+  // The record file a station uses without --db.
+  fs::path DefaultRecords() const { return data.Path() / "mx7410" / "records.sqlite"; }
+
   TempDir home;
+  TempDir data;
   TempDir files;
 };
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "cli/CliFixture.h"
+#include "cli/JsonLines.h"
 
 namespace mx::test {
 namespace {
@@ -24,15 +25,6 @@ Bytes BytesAt(const Device& device, std::uint32_t address, std::size_t count) {
     if (found != memory.end()) bytes.push_back(found->second);
   }
   return bytes;
-}
-
-std::vector<Json> JsonLines(const std::string& text, const std::string& event) {
-  std::vector<Json> objects;
-  for (const std::string& line : Lines(text)) {
-    const Json object = Json::parse(line);
-    if (object.at("event") == event) objects.push_back(object);
-  }
-  return objects;
 }
 
 class BoardData : public Cli {

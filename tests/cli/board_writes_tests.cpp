@@ -39,6 +39,10 @@ TEST(BoardWriteOptions, TakeAddressesFormatsAndRanges) {
   EXPECT_FALSE(defaults.serialLast);
   EXPECT_EQ(defaults.pool, "default");
   EXPECT_TRUE(defaults.UsesStore());
+  // update, wizard and station record their boards in the store --db names.
+  EXPECT_EQ(ParseCommandLine({"update", "fw.hex", "--db", "boards.db"}).action, Action::Run);
+  EXPECT_EQ(ParseCommandLine({"station", "fw.hex", "--db", "boards.db", "--station", "bench"}).action, Action::Run);
+  EXPECT_EQ(ParseCommandLine({"station", "fw.hex", "--station", "bench"}).action, Action::Run);
   // No end: numbers that outgrow the format end the station when they come.
   EXPECT_EQ(ParseCommandLine({"update", "fw.hex", "--serial", "0:u16le", "--serial-range", "65535"}).action,
             Action::Run);
@@ -68,7 +72,7 @@ TEST(BoardWriteOptions, RefuseWhatCannotWork) {
        "--serial-range wants FIRST or FIRST-LAST, whole numbers with FIRST <= LAST, not \"5-4\""},
       {{"update", "f", "--serial-range", "5"}, "--serial-range and --pool go with --serial"},
       {{"update", "f", "--station", "bench"}, "--station goes with --serial or --db"},
-      {{"update", "f", "--db", "x.db"}, "--db goes with --serial or --board-data"},
+      {{"check", "f", "--db", "x.db"}, "--db goes with --serial or --board-data"},
       {{"update", "f", "--board-data", "m.txt"}, "--board-data and --board-data-at go together"},
       {{"update", "f", "--board-data-at", "0"}, "--board-data and --board-data-at go together"},
       {{"restore", "f", "--serial", "16"}, "--serial and --board-data go with update, wizard, station and check"},
@@ -208,6 +212,33 @@ TEST_F(SerialNumbers, AnEndedPoolRefusesEveryLaterBoard) {
   EXPECT_FALSE(boards.Draw().image);
   EXPECT_TRUE(boards.UsedUp());
   EXPECT_TRUE(Contains(boards.UsedUpText(), "the pool \"line\" has no numbers left")) << boards.UsedUpText();
+}
+
+// The number is reserved before the line is taken: a board refused its
+// number takes no line, and one refused its line gives its number back.
+TEST_F(SerialNumbers, ABoardWithoutANumberTakesNoLineOfBoardData) {
+  const auto store = Store("line", {7, 7});
+  const std::string path = dir_.Write("macs.txt", "A1\nB1\n").string();
+  BoardWrites writes = Writes(path);
+  writes.serialAddress = 0x10;
+  writes.pool = "line";
+  BoardImages boards(Image(), writes, ReadBoardData(path), std::make_unique<StationLog>(UsedLinesPath(path)),
+                     store.get(), {"bench", "instance-1"});
+  ASSERT_TRUE(boards.Draw().image);
+  EXPECT_FALSE(boards.Draw().image);
+  EXPECT_EQ(ReadBoardData(path).used, 1u);
+
+  const std::string oneLine = dir_.Write("one.txt", "C1\n").string();
+  writes = Writes(oneLine);
+  writes.serialAddress = 0x10;
+  ASSERT_EQ(store->OpenPool("default", {1, std::nullopt}), std::nullopt);
+  BoardImages lines(Image(), writes, ReadBoardData(oneLine), nullptr, store.get(), {"bench", "instance-1"});
+  EXPECT_EQ(lines.Finish(lines.Draw(), Ended("ok")), "");
+  const BoardImage noLine = lines.Draw();
+  ASSERT_FALSE(noLine.image);
+  EXPECT_EQ(noLine.serial->number, 2u);
+  EXPECT_EQ(lines.Finish(noLine, Ended("device-failed")), "");
+  EXPECT_EQ(store->Reserve("default").reservation.number, 2u);  // back in the pool
 }
 
 }  // namespace

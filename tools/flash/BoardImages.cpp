@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 
 #include "update/FileAccess.h"
 #include "update/HexFile.h"
@@ -92,46 +93,61 @@ BoardImages::BoardImages(std::shared_ptr<const FirmwareImage> image, BoardWrites
       nextLine_(data.used) {}
 
 BoardImage BoardImages::Draw() {
-  std::lock_guard lock(mutex_);
-  if (!usedUp_.empty()) return Refuse(usedUp_);
+  if (UsedUp()) return Refuse(UsedUpText());
   BoardImage board;
   std::vector<BoardPatch> patches;
-  if (writes_.BoardData()) {
-    if (nextLine_ >= lines_.size()) {
-      usedUp_ = "all " + std::to_string(lines_.size()) + " lines of board data " + writes_.boardDataFile +
-                " have been used (" + UsedLinesPath(writes_.boardDataFile) + "): no more boards can be written";
-      return Refuse(usedUp_);
-    }
-    const std::vector<std::uint8_t>& line = lines_[nextLine_];
-    if (usedLines_ && !usedLines_->Append(std::to_string(nextLine_ + 1) + " " + HexText(line))) {
-      return Refuse("the use of board data line " + std::to_string(nextLine_ + 1) + " could not be recorded in " +
-                    UsedLinesPath(writes_.boardDataFile));
-    }
-    board.data = lines_[nextLine_++];
-    patches.push_back({*writes_.boardDataAt, *board.data});
-  }
-  if (writes_.Serial()) {
-    const records::ReserveResult reserved = store_->Reserve(writes_.pool);
-    if (reserved.status == records::ReserveResult::Status::Exhausted) {
-      usedUp_ = "the pool \"" + writes_.pool + "\" has no numbers left: no more boards can be written";
-      if (!reserved.message.empty()) usedUp_ += " (" + reserved.message + ")";
-      return Refuse(usedUp_);
-    }
-    if (reserved.status != records::ReserveResult::Status::Reserved) {
-      return Refuse("no serial number could be reserved: " + reserved.message);
-    }
-    board.serial = reserved.reservation;
-    const auto bytes = FormatNumber(reserved.reservation.number, writes_.serialFormat);
-    if (!bytes) {  // the lowest free number is too large: so is every later one
-      usedUp_ = "serial number " + std::to_string(reserved.reservation.number) + " does not fit " +
-                writes_.serialFormat.Name() + ": no more boards can be written";
-      board.refusal = usedUp_;
-      return board;  // Finish gives the number back
-    }
-    patches.push_back({*writes_.serialAddress, *bytes});
-  }
-  board.image = PatchedImage(*image_, patches);
+  if (writes_.Serial() && !ReserveNumber(board, patches)) return board;
+  if (writes_.BoardData() && !TakeLine(board, patches)) return board;  // Finish gives a number back
+  board.image = patches.empty() ? image_ : PatchedImage(*image_, patches);
   return board;
+}
+
+// The reservation runs outside the lock: a server slow to answer holds up no
+// board that needs no number.
+bool BoardImages::ReserveNumber(BoardImage& board, std::vector<BoardPatch>& patches) {
+  using Status = records::ReserveResult::Status;
+  const records::ReserveResult reserved = store_->Reserve(writes_.pool);
+  if (reserved.status == Status::Unreachable) {
+    board.poolOutOfReach = true;
+    board.refusal = "no serial number could be reserved: " + reserved.message;
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  if (reserved.status == Status::Exhausted) {
+    usedUp_ = "the pool \"" + writes_.pool + "\" has no numbers left: no more boards can be written";
+    if (!reserved.message.empty()) usedUp_ += " (" + reserved.message + ")";
+    board.refusal = usedUp_;
+    return false;
+  }
+  board.serial = reserved.reservation;
+  const auto bytes = FormatNumber(reserved.reservation.number, writes_.serialFormat);
+  if (!bytes) {  // the lowest free number is too large: so is every later one
+    usedUp_ = "serial number " + std::to_string(reserved.reservation.number) + " does not fit " +
+              writes_.serialFormat.Name() + ": no more boards can be written";
+    board.refusal = usedUp_;
+    return false;
+  }
+  patches.push_back({*writes_.serialAddress, *bytes});
+  return true;
+}
+
+bool BoardImages::TakeLine(BoardImage& board, std::vector<BoardPatch>& patches) {
+  std::lock_guard lock(mutex_);
+  if (nextLine_ >= lines_.size()) {
+    usedUp_ = "all " + std::to_string(lines_.size()) + " lines of board data " + writes_.boardDataFile +
+              " have been used (" + UsedLinesPath(writes_.boardDataFile) + "): no more boards can be written";
+    board.refusal = usedUp_;
+    return false;
+  }
+  const std::vector<std::uint8_t>& line = lines_[nextLine_];
+  if (usedLines_ && !usedLines_->Append(std::to_string(nextLine_ + 1) + " " + HexText(line))) {
+    board.refusal = "the use of board data line " + std::to_string(nextLine_ + 1) + " could not be recorded in " +
+                    UsedLinesPath(writes_.boardDataFile);
+    return false;
+  }
+  board.data = lines_[nextLine_++];
+  patches.push_back({*writes_.boardDataAt, *board.data});
+  return true;
 }
 
 BoardImage BoardImages::Refuse(std::string why) {
@@ -140,18 +156,19 @@ BoardImage BoardImages::Refuse(std::string why) {
   return board;
 }
 
+// The store keeps its own lock; a record that cannot be kept is said, and
+// the boards go on.
 std::string BoardImages::Finish(const BoardImage& board, records::BoardRecord record) {
+  if (!store_) return {};
   record.station = identity_.station;
   record.instance = identity_.instance;
   if (record.fileSha256.empty()) record.fileSha256 = image_->FileDigest();  // as read, before any patch
   if (board.serial && board.image) record.serial = board.serial->number;
   if (board.data) record.data = HexText(*board.data);
-  std::lock_guard lock(mutex_);
-  if (!store_) return {};
   try {
     store_->Finish(record, board.serial);
-  } catch (const records::RecordStoreError& error) {
-    return error.what();
+  } catch (const std::exception& error) {
+    return "the board's record could not be kept in " + store_->Location() + ": " + error.what();
   }
   return {};
 }

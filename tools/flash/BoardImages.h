@@ -53,20 +53,22 @@ struct BoardImage {
   std::optional<records::Reservation> serial;     // the number reserved for it
   std::optional<std::vector<std::uint8_t>> data;  // its line of board data
   std::string refusal;                            // when no image: why, for the operator
+  bool poolOutOfReach = false;  // no image yet: the number pool could not be reached; draw again later
 };
 
 // The source of every board's image, shared by the runs on all ports; every
 // member may be called from any thread.
 class BoardImages {
  public:
-  // `store` (may be null without --serial) outlives this. `data` is the
+  // `store` (may be null: nothing is recorded) outlives this. `data` is the
   // board data read; `usedLines` records each line as it is handed out (on
   // disk before the board gets it). `identity` goes into every record.
   BoardImages(std::shared_ptr<const FirmwareImage> image, BoardWrites writes, BoardDataReading data,
               std::unique_ptr<StationLog> usedLines, records::RecordStore* store, records::StationIdentity identity);
 
-  // The next board's image: its number durably reserved, its line of data
-  // taken. Once the numbers or the lines run out, every call refuses.
+  // The next board's image: its number durably reserved, then its line of
+  // data taken, so a board refused or told to wait for its number takes no
+  // line. Once the numbers or the lines run out, every call refuses.
   BoardImage Draw();
   // The board has ended: its record goes to the store, with the number and
   // data it got. A board that did not pass gives its number back; its line
@@ -78,7 +80,9 @@ class BoardImages {
   std::string UsedUpText() const;
 
  private:
-  BoardImage Refuse(std::string why);  // with mutex_ held
+  static BoardImage Refuse(std::string why);
+  bool ReserveNumber(BoardImage& board, std::vector<BoardPatch>& patches);
+  bool TakeLine(BoardImage& board, std::vector<BoardPatch>& patches);
 
   const std::shared_ptr<const FirmwareImage> image_;
   const BoardWrites writes_;

@@ -15,6 +15,10 @@ namespace mx::flash {
 // no other run takes, before or after it.
 records::StationIdentity StationIdentityFor(const BoardWrites& writes);
 
+// Whether this build has the record store: without it a station keeps
+// only its --log.
+bool RecordStoreBuilt();
+
 // The store at --db (else the default file), with the pool of --serial
 // created or checked against --serial-range. Nothing, with `error` for the
 // operator, when it cannot be opened or the pool has another range.

@@ -2,12 +2,15 @@
 
 namespace mx::flash {
 
+bool RecordStoreBuilt() { return true; }
+
 std::unique_ptr<records::RecordStore> OpenStoreForBoards(const BoardWrites& writes, const records::StationIdentity& who,
                                                          std::string& error) {
   const std::string location = writes.database.empty() ? records::DefaultDatabasePath() : writes.database;
   records::OpenedStore opened = records::OpenRecordStore(location, who);
   if (!opened.store) {
     error = opened.error;
+    if (writes.database.empty()) error += " (the default record file; --db names another)";
     return nullptr;
   }
   if (writes.Serial()) {

@@ -2,6 +2,8 @@
 
 namespace mx::flash {
 
+bool RecordStoreBuilt() { return false; }
+
 // A build without SQLite has no record store.
 std::unique_ptr<records::RecordStore> OpenStoreForBoards(const BoardWrites&, const records::StationIdentity&,
                                                          std::string& error) {

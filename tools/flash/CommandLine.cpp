@@ -616,8 +616,10 @@ std::string Definition::CheckBoardWrites() {
   }
   if (!writes.Serial() && (Given("--serial-range") || Given("--pool")))
     return "--serial-range and --pool go with --serial";
-  if (!writes.Any() && Given("--db")) return "--db goes with --serial or --board-data";
-  if (!writes.UsesStore() && Given("--station")) return "--station goes with --serial or --db";
+  // update, wizard and station record every board in the store; check only shows where bytes go.
+  if (!writing && !writes.Any() && Given("--db")) return "--db goes with --serial or --board-data";
+  if (!writes.UsesStore() && command != Command::Station && Given("--station"))
+    return "--station goes with --serial or --db";
   if (writes.BoardData() != writes.boardDataAt.has_value()) return "--board-data and --board-data-at go together";
   if (!writes.Serial()) return {};
   const std::uint64_t highest = writes.serialLast.value_or(writes.serialFirst);

@@ -24,6 +24,12 @@ nlohmann::json JsonEvent(std::string_view name) {
   return {{"event", name}, {"time", UtcTimestamp(std::chrono::system_clock::now())}};
 }
 
+nlohmann::json NumberPoolWaitEvent(const std::string& port) {
+  nlohmann::json event = JsonEvent("waiting");
+  event.update({{"port", port}, {"for", "number-pool"}});
+  return event;
+}
+
 void AddFileHash(nlohmann::json& object, const std::string& sha256) {
   if (!sha256.empty()) object["file_sha256"] = sha256;
 }

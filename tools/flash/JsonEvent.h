@@ -17,6 +17,10 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 // {"event": name, "time": now}; the caller adds the rest.
 nlohmann::json JsonEvent(std::string_view name);
 
+// {"event": "waiting", "time", "port", "for": "number-pool"}: a board on
+// `port` waits for its serial number while the pool is out of reach.
+nlohmann::json NumberPoolWaitEvent(const std::string& port);
+
 // The SHA-256 (lower-case hex) of the bytes a run read, when it read any.
 void AddFileHash(nlohmann::json& object, const std::string& sha256);
 

@@ -57,6 +57,7 @@ class PortJsonOutput final : public TerminalOutput {
   void Note(std::string_view note) override { report_.PortNote(index_, note); }
   void Progress(const ProgressSample& sample) override { report_.PortProgress(index_, sample); }
   void Waiting(std::string_view) override {}
+  void WaitingForNumber(std::string_view why) override { report_.PortWaitingForNumber(index_, why); }
   void EndTransient() override {}
   void Beep() override {}
   void Flush() override {}
@@ -188,6 +189,12 @@ void JsonReport::PortLine(std::size_t index, std::string_view line) {
 void JsonReport::PortNote(std::size_t index, std::string_view note) {
   std::lock_guard lock(mutex_);
   err_ << kProgram << ports_[index] << ": " << note << '\n' << std::flush;
+}
+
+void JsonReport::PortWaitingForNumber(std::size_t index, std::string_view why) {
+  PortNote(index, "waiting for the number pool: " + std::string(why));
+  std::lock_guard lock(mutex_);
+  Write(JsonLine(NumberPoolWaitEvent(ports_[index])));
 }
 
 void JsonReport::PortProgress(std::size_t index, const ProgressSample& sample) {

@@ -42,6 +42,8 @@ class JsonReport final : public GangReport {
   // What one port shows, from its thread.
   void PortLine(std::size_t index, std::string_view line);
   void PortNote(std::size_t index, std::string_view note);
+  // The "waiting" object, and why on standard error.
+  void PortWaitingForNumber(std::size_t index, std::string_view why);
   void PortProgress(std::size_t index, const ProgressSample& sample);
 
  private:

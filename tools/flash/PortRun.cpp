@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "ConnectorName.h"
 #include "DeadlineTimer.h"
 #include "Gang.h"
 #include "JsonEvent.h"
@@ -225,9 +226,10 @@ int PortRun::ReportOpenFailure(const std::optional<ECommsError>& failure) {
 bool PortRun::DrawBoardImage() {
   if (!boards_) return true;
   board_ = boards_->Draw();
+  if (board_->poolOutOfReach) WaitForNumberPool();
   if (!board_->image) {
-    Fail(ActionResult::DeviceFailed, board_->refusal, false);
-    output_.Note(board_->refusal);
+    Fail(ActionResult::DeviceFailed, interrupted_ ? "interrupted" : board_->refusal, false);
+    if (!interrupted_) output_.Note(board_->refusal);
     return false;
   }
   const BoardWrites& writes = options_.boardWrites;
@@ -240,12 +242,25 @@ bool PortRun::DrawBoardImage() {
   return true;
 }
 
-// The board's record, with the same facts as the JSON "end" object.
+// The board keeps its connection and asks the pool again now and then, until
+// a number comes, the port is lost or the run is interrupted. The wait is on
+// the event queue: an interrupt ends it at once.
+void PortRun::WaitForNumberPool() {
+  output_.WaitingForNumber(board_->refusal);
+  while (board_->poolOutOfReach && NextStepMayRun()) {
+    const Clock::time_point retryAt = Clock::now() + kPoolRetry;
+    while (Clock::now() < retryAt && NextStepMayRun()) loop_.WaitForEvents(retryAt);
+    if (NextStepMayRun()) board_ = boards_->Draw();
+  }
+}
+
+// The board's record, with the same facts as the JSON "end" object. A board
+// that came is recorded however far it got.
 void PortRun::FinishBoard(int status) {
-  if (!boards_ || !board_) return;
+  if (!boards_ || !boardSeen_ || port_.devicePath.empty()) return;
   records::BoardRecord record;
   record.port = options_.port.value_or(port_.devicePath);
-  record.slot = record.port;
+  record.slot = ConnectorName(port_.devicePath, record.port);
   record.started = UtcTimestamp(started_);
   record.ended = UtcTimestamp(std::chrono::system_clock::now());
   record.file = AbsoluteFile(options_);
@@ -258,7 +273,8 @@ void PortRun::FinishBoard(int status) {
   record.reason = outcome_.portError ? std::string(PortErrorKindName(outcome_.portError.kind)) : outcome_.reason;
   record.attempts = retries_ + 1;
   record.interrupted = outcome_.interrupted;
-  if (const std::string error = boards_->Finish(*board_, std::move(record)); !error.empty()) output_.Note(error);
+  const BoardImage drawn = board_.value_or(BoardImage{});
+  if (const std::string error = boards_->Finish(drawn, std::move(record)); !error.empty()) output_.Note(error);
 }
 
 // Writes the image once; the outcome's closing lines are printed.

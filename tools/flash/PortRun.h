@@ -25,6 +25,9 @@ namespace mx::flash {
 
 class PortRun final : private ActionEvents {
  public:
+  // A board that waits for a number asks the pool again this often.
+  static constexpr std::chrono::seconds kPoolRetry{3};
+
   // `output` must outlive the run; `image` is the firmware file read and
   // checked once, for the commands that take one. With `boards`, an update
   // writes the board's own image from there instead, and records the board.
@@ -66,6 +69,7 @@ class PortRun final : private ActionEvents {
   bool ChoosePort();
   int ReportOpenFailure(const std::optional<ECommsError>& failure);
   bool DrawBoardImage();
+  void WaitForNumberPool();
   void FinishBoard(int status);
   int Transfer(bool restore);
   int EndTransfer(const TransferOutcome& transfer, Clock::time_point start);

@@ -8,9 +8,11 @@ namespace mx::flash {
 std::string PortTableLine(const PortTableRow& row, std::size_t portWidth, int stateWidth, int columns) {
   char percent[8] = "";
   if (row.progress) std::snprintf(percent, sizeof percent, "%3d%%", WholePercent(*row.progress));
+  // Without progress beside it, a state is shown whole ("waiting for the number pool").
+  const int shownState = row.progress ? stateWidth : std::max(stateWidth, static_cast<int>(row.state.size()));
   char line[512];
-  std::snprintf(line, sizeof line, "%-*s  %-*.*s %4s  %s", static_cast<int>(portWidth), row.port.c_str(), stateWidth,
-                stateWidth, row.state.c_str(), percent, row.progress ? FormatRate(*row.progress).c_str() : "");
+  std::snprintf(line, sizeof line, "%-*s  %-*.*s %4s  %s", static_cast<int>(portWidth), row.port.c_str(), shownState,
+                shownState, row.state.c_str(), percent, row.progress ? FormatRate(*row.progress).c_str() : "");
   std::string text = line;
   const auto width = static_cast<std::size_t>(std::max(columns - 1, 20));
   if (text.size() > width) text.resize(width);

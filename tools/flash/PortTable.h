@@ -21,7 +21,7 @@ struct PortTableRow {
 };
 
 // One row as a line of at most `columns - 1` characters, the port padded to
-// `portWidth` and the state cut to `stateWidth`.
+// `portWidth` and the state cut to `stateWidth` while progress stands beside it.
 std::string PortTableLine(const PortTableRow& row, std::size_t portWidth, int stateWidth, int columns);
 
 // Draws the rows (and `footer` when not empty) and returns how many lines

@@ -5,8 +5,8 @@
 // it; each fixed --port gets the Update Wizard again and again, so every
 // board that powers on there is caught, flashed, and followed by a wait for
 // the next. Every board runs in a PortRun on a thread of its own, at once
-// with the others; its outcome goes to the StationReport before that port
-// takes its next board. Nothing spins: the threads block on the port, the
+// with the others; its outcome goes to the StationReport, and its row to the
+// record store, before that port takes its next board. Nothing spins: the threads block on the port, the
 // watch and a condition.
 
 #include <chrono>

@@ -21,6 +21,7 @@ void BoardOutput::Line(std::string_view line) { messages_.emplace_back(line); }
 void BoardOutput::Note(std::string_view note) { report_.PortNote(port_, note); }
 void BoardOutput::Progress(const ProgressSample& sample) { report_.PortState(port_, "writing", sample); }
 void BoardOutput::Waiting(std::string_view) { report_.PortState(port_, std::string(StationReport::kWaitingState)); }
+void BoardOutput::WaitingForNumber(std::string_view why) { report_.PortWaitingForNumber(port_, why); }
 // The wait for a board is over: a board is there from now on.
 void BoardOutput::EndTransient() { report_.BoardCaught(port_); }
 
@@ -137,6 +138,14 @@ void StationReport::PortNote(const std::string& port, std::string_view note) {
   if (lift) ClearTable();
   err_ << kProgram << port << ": " << note << '\n' << std::flush;
   if (lift) DrawTable();
+}
+
+void StationReport::PortWaitingForNumber(const std::string& port, std::string_view why) {
+  PortState(port, kNumberPoolState);
+  PortNote(port, "waiting for the number pool: " + std::string(why));
+  if (!options_.json) return;
+  std::lock_guard lock(mutex_);
+  out_ << NumberPoolWaitEvent(port).dump() << '\n' << std::flush;
 }
 
 void StationReport::Refresh() {

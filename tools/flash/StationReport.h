@@ -48,6 +48,7 @@ class BoardOutput final : public TerminalOutput {
   void Note(std::string_view note) override;
   void Progress(const ProgressSample& sample) override;
   void Waiting(std::string_view text) override;
+  void WaitingForNumber(std::string_view why) override;
   void EndTransient() override;
   void Beep() override {}
   void Flush() override {}
@@ -65,6 +66,7 @@ class StationReport {
  public:
   // A port's state while its run waits for a board to power on.
   static constexpr char kWaitingState[] = "waiting for a board";
+  static constexpr char kNumberPoolState[] = "waiting for the number pool";
 
   // `log` may be null: no log file.
   // `fileDigest`: the SHA-256 of the file, read once at the start.
@@ -84,6 +86,9 @@ class StationReport {
   void Watching();
   void PortState(const std::string& port, std::string state, std::optional<ProgressSample> progress = std::nullopt);
   void PortNote(const std::string& port, std::string_view note);
+  // The board on `port` waits for a serial number: its row, a note, and the
+  // "waiting" object with --json.
+  void PortWaitingForNumber(const std::string& port, std::string_view why);
   // Draws the table again (only while standard error is a terminal).
   void Refresh();
   // The table is redrawn in place: only where the terminal moves its cursor.

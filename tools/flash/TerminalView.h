@@ -24,6 +24,9 @@ class TerminalOutput {
   virtual void Progress(const ProgressSample& sample) = 0;
   virtual void Waiting(std::string_view text) = 0;  // the wizard's waiting counter
   virtual void EndTransient() = 0;                  // the progress or the counter is over
+  // The board waits for a serial number while the pool is out of reach
+  // (`why`); said once, when the wait starts.
+  virtual void WaitingForNumber(std::string_view why) { Note("waiting for the number pool: " + std::string(why)); }
   virtual void Beep() = 0;
   virtual void Flush() = 0;
 };

@@ -174,7 +174,9 @@ struct BoardSetup {
 
 int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareImage>& image, BoardSetup& setup) {
   const BoardWrites& writes = options.boardWrites;
-  if (!writes.Any()) return kExitSuccess;
+  // A station records every board, where the build has the store.
+  const bool recording = writes.UsesStore() || (options.command == Command::Station && RecordStoreBuilt());
+  if (!writes.Any() && !recording) return kExitSuccess;
   BoardDataReading data;
   if (writes.BoardData()) {
     data = ReadBoardData(writes.boardDataFile);
@@ -188,7 +190,7 @@ int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareIm
     return kExitFileRefused;
   }
   records::StationIdentity identity;
-  if (writes.UsesStore()) {
+  if (recording) {
     std::string error;
     identity = StationIdentityFor(writes);
     setup.store = OpenStoreForBoards(writes, identity, error);
