@@ -92,6 +92,7 @@ BoardImages::BoardImages(std::shared_ptr<const FirmwareImage> image, BoardWrites
       nextLine_(data.used) {}
 
 BoardImage BoardImages::Draw() {
+  const auto asked = std::chrono::steady_clock::now();  // the wait for the other ports counts too
   std::lock_guard lock(mutex_);
   if (!usedUp_.empty()) return Refuse(usedUp_);
   BoardImage board;
@@ -121,6 +122,7 @@ BoardImage BoardImages::Draw() {
       return Refuse("no serial number could be reserved: " + reserved.message);
     }
     board.serial = reserved.reservation;
+    board.reserveTime = std::chrono::steady_clock::now() - asked;
     const auto bytes = FormatNumber(reserved.reservation.number, writes_.serialFormat);
     if (!bytes) {  // the lowest free number is too large: so is every later one
       usedUp_ = "serial number " + std::to_string(reserved.reservation.number) + " does not fit " +
