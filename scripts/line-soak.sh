@@ -42,7 +42,10 @@ stop_everything() {
   slot_pids=()
   local pid
   for pid in "${station_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${station_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for pid in "${station_pids[@]}"; do
+    kill_after "$pid" 30
+    wait "$pid" 2>/dev/null || true
+  done
   station_pids=()
   [ -z "$sampler" ] || { kill "$sampler" 2>/dev/null || true; wait "$sampler" 2>/dev/null || true; }
   sampler=
@@ -60,7 +63,7 @@ if [ "$mode" = postgresql ]; then
   pg_port=$((56000 + $$ % 1000))
   scripts/pg-test-server.sh start "$pg_dir" "$pg_port" >/dev/null
   db="postgresql://mx@/mx_test?host=$pg_dir&port=$pg_port"
-  pool_query() { psql -h "$pg_dir" -p "$pg_port" -U mx -d mx_test -At -c "$1"; }
+  pool_query() { psql -X -h "$pg_dir" -p "$pg_port" -U mx -d mx_test -At -c "$1"; }
 else
   stations=1
   db="$work/records.sqlite"
@@ -128,6 +131,7 @@ for n in $(seq "$stations"); do
 done
 for n in $(seq "$stations"); do
   status=0
+  kill_after "${station_pids[$n]}" 60
   wait "${station_pids[$n]}" || status=$?
   echo "line-$n $status" >>"$work/exits.txt"
 done

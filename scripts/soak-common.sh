@@ -46,6 +46,13 @@ soak_slot() {  # PORT_DIR BOARD_DIR PREFIX DEADLINE SIM_ARGS...
   done
 }
 
+# Gives PID up to SECONDS to end after a signal, then kills it: a process
+# that does not stop must not hang the script.
+kill_after() {  # PID SECONDS
+  for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  kill -KILL "$1" 2>/dev/null || true
+}
+
 # Ends slot loops at once, by their pids: each is frozen so it starts no
 # new board, its simulator and sleep are ended, then the loop itself.
 stop_slots() {  # PID...
