@@ -38,9 +38,14 @@ slot_pids=()
 sampler=
 pg_dir=
 stop_everything() {
-  stop_slots "${slot_pids[@]}"
+  # Every child but the stations and the sampler is a slot, including one
+  # started just before an interrupt, whose pid was not kept yet.
+  local pid slots_left=()
+  for pid in $(jobs -p); do
+    [[ " ${station_pids[*]} $sampler " == *" $pid "* ]] || slots_left+=("$pid")
+  done
+  stop_slots "${slots_left[@]}"
   slot_pids=()
-  local pid
   for pid in "${station_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "${station_pids[@]}"; do
     kill_after "$pid" 30
@@ -90,7 +95,8 @@ start_station() {  # N
 }
 
 # Adds station N's CPU ticks so far to its count (read before it ends).
-count_cpu() { echo "line-$1 $(ticks "${station_pids[$1]}")" >>"$work/cpu.txt"; }
+# A station that died on its own counts none; its exit status tells.
+count_cpu() { echo "line-$1 $(ticks "${station_pids[$1]}" 2>/dev/null || echo 0)" >>"$work/cpu.txt"; }
 
 sleep_until() { local left=$(($1 - $(date +%s))); [ "$left" -le 0 ] || sleep "$left"; }
 
@@ -101,6 +107,7 @@ sampler=$!
 start=$(date +%s.%N)
 begin=$(date +%s)
 deadline=$((begin + seconds))
+set -m  # each slot a process group of its own, for stop_slots
 for n in $(seq "$stations"); do
   for i in $(seq "$slots"); do
     soak_slot "$work/line-$n/ports" "$work/line-$n/boards" "l${n}s$i" "$deadline" \
@@ -108,11 +115,12 @@ for n in $(seq "$stations"); do
     slot_pids+=($!)
   done
 done
+set +m
 
 sleep_until $((begin + seconds / 3))
 victim=$((RANDOM % stations + 1))
 count_cpu "$victim"
-kill -KILL "${station_pids[$victim]}"
+kill -KILL "${station_pids[$victim]}" 2>/dev/null || true
 wait "${station_pids[$victim]}" 2>/dev/null || true
 start_station "$victim"
 echo "line-$victim killed (SIGKILL) and started again at $(($(date +%s) - begin)) s" >>"$work/faults.txt"
@@ -127,7 +135,7 @@ fi
 sleep_until "$deadline"
 for n in $(seq "$stations"); do
   count_cpu "$n"
-  kill -TERM "${station_pids[$n]}"
+  kill -TERM "${station_pids[$n]}" 2>/dev/null || true
 done
 for n in $(seq "$stations"); do
   status=0

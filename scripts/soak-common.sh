@@ -53,15 +53,13 @@ kill_after() {  # PID SECONDS
   kill -KILL "$1" 2>/dev/null || true
 }
 
-# Ends slot loops at once, by their pids: each is frozen so it starts no
-# new board, its simulator and sleep are ended, then the loop itself.
+# Ends slot loops at once, by their pids. Each must have been started as a
+# job of its own (set -m): the whole group goes, the loop with its
+# simulator and sleep, even a child still between fork and exec.
 stop_slots() {  # PID...
   local pid
   for pid in "$@"; do
-    kill -STOP "$pid" 2>/dev/null || continue
-    pkill -TERM -P "$pid" 2>/dev/null || true
-    kill -KILL "$pid" 2>/dev/null || true
-    kill -CONT "$pid" 2>/dev/null || true
+    kill -KILL -- "-$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
 }
