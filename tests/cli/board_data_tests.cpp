@@ -114,9 +114,11 @@ TEST_F(BoardData, AStationNumbersItsBoardsFromThePool) {
   const std::vector<Json> records = JsonLines(run.out, "board");
   ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[0].at("serial"), 1);
+  EXPECT_GE(records[0].at("serial_reserve_s").get<double>(), 0.0);
   EXPECT_EQ(records[1].at("result"), "device-failed");
   EXPECT_EQ(records[2].at("serial"), 2);
   EXPECT_FALSE(records[3].contains("serial"));
+  EXPECT_FALSE(records[3].contains("serial_reserve_s"));
   EXPECT_EQ(BytesAt(*boards[0], 0x0200, 4), (Bytes{0, 0, 0, 1}));
   EXPECT_EQ(BytesAt(*boards[1], 0x0200, 4), Bytes{});
   EXPECT_EQ(BytesAt(*boards[2], 0x0200, 4), (Bytes{0, 0, 0, 2}));

@@ -106,6 +106,7 @@ BoardImage BoardImages::Draw() {
 // board that needs no number.
 bool BoardImages::ReserveNumber(BoardImage& board, std::vector<BoardPatch>& patches) {
   using Status = records::ReserveResult::Status;
+  const auto asked = std::chrono::steady_clock::now();
   const records::ReserveResult reserved = store_->Reserve(writes_.pool);
   if (reserved.status == Status::Unreachable) {
     board.poolOutOfReach = true;
@@ -120,6 +121,7 @@ bool BoardImages::ReserveNumber(BoardImage& board, std::vector<BoardPatch>& patc
     return false;
   }
   board.serial = reserved.reservation;
+  board.reserveTime = std::chrono::steady_clock::now() - asked;
   const auto bytes = FormatNumber(reserved.reservation.number, writes_.serialFormat);
   if (!bytes) {  // the lowest free number is too large: so is every later one
     usedUp_ = "serial number " + std::to_string(reserved.reservation.number) + " does not fit " +

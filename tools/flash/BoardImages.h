@@ -6,6 +6,7 @@
 // its bootloader has answered and before the erase, and hands it back when
 // it ends, so a number that was not written returns to the pool.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,7 @@ std::string DeviceAddressText(std::uint32_t address);
 struct BoardImage {
   std::shared_ptr<const FirmwareImage> image;     // none: no board may be written
   std::optional<records::Reservation> serial;     // the number reserved for it
+  std::chrono::duration<double> reserveTime{0};   // from asking for the number to holding it
   std::optional<std::vector<std::uint8_t>> data;  // its line of board data
   std::string refusal;                            // when no image: why, for the operator
   bool poolOutOfReach = false;  // no image yet: the number pool could not be reached; draw again later

@@ -16,7 +16,10 @@ int GangExitStatus(const std::vector<PortResult>& results) {
 BoardWritten WrittenInto(const std::optional<BoardImage>& board) {
   BoardWritten written;
   if (!board || !board->image) return written;
-  if (board->serial) written.serial = board->serial->number;
+  if (board->serial) {
+    written.serial = board->serial->number;
+    written.serialReserveSeconds = board->reserveTime.count();
+  }
   if (board->data) written.data = HexText(*board->data);
   return written;
 }

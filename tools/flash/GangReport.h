@@ -20,8 +20,9 @@ namespace mx::flash {
 
 // What a board got written into its image.
 struct BoardWritten {
-  std::optional<std::uint64_t> serial;  // its serial number
-  std::optional<std::string> data;      // its line of board data, in hex
+  std::optional<std::uint64_t> serial;         // its serial number
+  std::optional<double> serialReserveSeconds;  // how long reserving it took
+  std::optional<std::string> data;             // its line of board data, in hex
 };
 
 // From the run's board image: nothing when none was written.

@@ -85,6 +85,8 @@ void AddRunResult(nlohmann::json& object, const PortResult& result, const std::v
   }
   if (result.outcome.interrupted) object["interrupted"] = true;
   if (result.written.serial) object["serial"] = *result.written.serial;
+  if (const auto& took = result.written.serialReserveSeconds)
+    object["serial_reserve_s"] = std::round(*took * 1e6) / 1e6;
   if (result.written.data) object["board_data"] = *result.written.data;
   if (const PortError& error = result.outcome.portError) {
     object["reason"] = PortErrorKindName(error.kind);
