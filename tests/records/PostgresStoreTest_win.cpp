@@ -6,8 +6,6 @@
 
 namespace mx::records {
 
-void PointDataHomeAt(const std::filesystem::path& folder) {
-  SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
-}
+void PointDataHomeAt(const std::filesystem::path& folder) { SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str()); }
 
 }  // namespace mx::records
