@@ -41,12 +41,13 @@ export WINEPREFIX="$root/$build/wineprefix"
 source scripts/wine-common.sh
 trap 'exit 130' INT TERM
 
-# The record tests' PostgreSQL server, stopped however this script ends.
+# The record tests' PostgreSQL server, stopped however this script ends;
+# cleanup (wine-common.sh) then sees the script's exit status as $?.
 pg_dir=$(mktemp -d /tmp/mx7410-pg-win.XXXXXX)
 pg_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 pg_db="host=127.0.0.1 port=$pg_port user=mx dbname=mx_test"
 stop_pg_server() { scripts/pg-test-server.sh stop "$pg_dir" || true; rm -rf "$pg_dir"; }
-trap 'status=$?; stop_pg_server; (exit "$status"); cleanup' EXIT
+trap 'status=$?; set +e; stop_pg_server; (exit "$status"); cleanup' EXIT
 
 echo "-- libsodium, SQLite and libpq for Windows (built once, cached)"
 sodium_prefix="$(scripts/build-libsodium-mingw.sh | tail -n 1)"
