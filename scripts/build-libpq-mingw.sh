@@ -40,13 +40,14 @@ partial=$(mktemp -d "$prefix.partial.XXXXXX")
   make -s "$jobs" -C src/backend generated-headers >/dev/null
   make -s "$jobs" -C src/port libpgport_shlib.a >/dev/null
   make -s "$jobs" -C src/common libpgcommon_shlib.a >/dev/null
-  # Without the DLL's prerequisite, which builds every flavour of both.
-  make -s "$jobs" -C src/interfaces/libpq all-static-lib SHLIB_PREREQS= >/dev/null
+  # libpq's objects alone: its Makefile would link a DLL.
+  printf 'mx-objects: $(OBJS)\n' >"$work/objects.mk"
+  make -s "$jobs" -C src/interfaces/libpq -f Makefile -f "$work/objects.mk" mx-objects >/dev/null
 )
 mkdir -p "$partial/include" "$partial/lib"
 src=$work/src
-# On Windows, PostgreSQL's own libpq.a is the DLL's import library: put the
-# objects into an archive here instead, without the DLL's version resource.
+# On Windows, PostgreSQL's own libpq.a is the DLL's import library: the
+# objects go into an archive here instead, without the DLL's version resource.
 # libpq brings a few pthread functions of its own, with a mutex unlike
 # winpthread's; they are renamed, so that both live in one program.
 libpq_objects=$(ls "$src/src/interfaces/libpq/"*.o | grep -v '/win32ver\.o$')
