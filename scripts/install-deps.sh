@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-translations-l10n
   g++-mingw-w64-x86-64-posix autoconf automake libtool tcl wine64 wine fonts-wine nsis xdotool imagemagick
+  perl
   qemu-system-x86 linux-image-amd64 busybox-static socat cpio kmod python3
 )
 

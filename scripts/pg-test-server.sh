@@ -5,8 +5,10 @@
 #   pg-test-server.sh pause DIR        stops the server, keeping its data
 #   pg-test-server.sh resume DIR PORT  starts it again
 # The server lives in DIR, listens only on a socket in DIR (on PORT, never
-# the system's 5432) and trusts local connections. initdb refuses root, so
-# as root the server runs as the unprivileged user nobody.
+# the system's 5432) and trusts local connections. With MX_PG_TEST_TCP=1 it
+# also listens on 127.0.0.1:PORT and names that, for programs without the socket
+# (Windows ones under Wine). initdb refuses root, so as root the server runs
+# as the unprivileged user nobody.
 set -euo pipefail
 action=${1:?start or stop}
 dir=${2:?the folder of the server}
@@ -16,9 +18,16 @@ bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 as_owner=()
 [ "$(id -u)" -eq 0 ] && as_owner=(runuser -u nobody --)
 
+listen=''
+host=$dir
+if [ "${MX_PG_TEST_TCP:-}" = 1 ]; then
+  listen=127.0.0.1
+  host=127.0.0.1
+fi
+
 start_server() {
   "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
-    -o "-k $dir -p $1 -c listen_addresses='' -c fsync=off" start >/dev/null
+    -o "-k $dir -p $1 -c listen_addresses='$listen' -c fsync=off" start >/dev/null
 }
 
 case $action in
@@ -31,8 +40,8 @@ case $action in
     [ "$(id -u)" -eq 0 ] && chown nobody "$dir"
     "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U mx -A trust --no-sync -E UTF8 >"$dir/initdb.log"
     start_server "$port"
-    "$bin/createdb" -h "$dir" -p "$port" -U mx mx_test
-    echo "host=$dir port=$port user=mx dbname=mx_test"
+    "$bin/createdb" -h "$host" -p "$port" -U mx mx_test
+    echo "host=$host port=$port user=mx dbname=mx_test"
     ;;
   stop)
     [ -d "$dir/data" ] || exit 0

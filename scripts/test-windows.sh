@@ -5,8 +5,10 @@
 #   COM5       a simulated bootloader (build/tools/sim/mx7410-sim)
 #   COM8       another one, for an image across a 64 KiB boundary
 #   COM6/COM7  the two ends of a null-modem cable (tests/win/host/null_modem.cpp)
-# Runs every Windows test through ctest, then full updates with
-# mx7410-flash.exe, and checks the images that the simulators received.
+# and to a throw-away PostgreSQL server on 127.0.0.1 (scripts/pg-test-server.sh)
+# for the record store's tests. Runs every Windows test through ctest, then
+# full updates with mx7410-flash.exe, and checks the images that the
+# simulators received.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -29,23 +31,38 @@ for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja Xv
     exit 0
   fi
 done
+if ! ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1; then
+  [ "${CI:-}" = "true" ] && { echo "test-windows: PostgreSQL is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+  echo "test-windows: skipped: PostgreSQL is not installed (scripts/install-deps.sh installs it)"
+  exit 0
+fi
 
 export WINEPREFIX="$root/$build/wineprefix"
 source scripts/wine-common.sh
 trap 'exit 130' INT TERM
 
-echo "-- libsodium and SQLite for Windows (built once, cached)"
+# The record tests' PostgreSQL server, stopped however this script ends;
+# cleanup (wine-common.sh) then sees the script's exit status as $?.
+pg_dir=$(mktemp -d /tmp/mx7410-pg-win.XXXXXX)
+pg_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+pg_db="host=127.0.0.1 port=$pg_port user=mx dbname=mx_test"
+stop_pg_server() { scripts/pg-test-server.sh stop "$pg_dir" || true; rm -rf "$pg_dir"; }
+trap 'status=$?; set +e; stop_pg_server; (exit "$status"); cleanup' EXIT
+
+echo "-- libsodium, SQLite and libpq for Windows (built once, cached)"
 sodium_prefix="$(scripts/build-libsodium-mingw.sh | tail -n 1)"
 sqlite_prefix="$(scripts/build-sqlite-mingw.sh | tail -n 1)"
+libpq_prefix="$(scripts/build-libpq-mingw.sh | tail -n 1)"
 sqlite_options=(-DSQLite3_INCLUDE_DIR="$sqlite_prefix/include" -DSQLite3_LIBRARY="$sqlite_prefix/lib/libsqlite3.a")
 
 echo "-- cross build ($build)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMX_BUILD_GUI=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMX_SODIUM_PREFIX="$sodium_prefix" "${sqlite_options[@]}" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DMX_SODIUM_PREFIX="$sodium_prefix" "${sqlite_options[@]}" \
+  -DMX_LIBPQ_PREFIX="$libpq_prefix" -DMX_PG_TEST_DB="$pg_db" >/dev/null
 cmake --build "$build" -j2
-# SQLite is linked in: no program asks for its DLL.
-if x86_64-w64-mingw32-objdump -p "$build"/tests/records/record_store_test.exe | grep -i 'DLL Name: .*sqlite'; then
-  echo "test-windows: the record store needs an SQLite DLL" >&2
+# SQLite and libpq are linked in: no program asks for their DLLs.
+if x86_64-w64-mingw32-objdump -p "$build"/tools/flash/mx7410-flash.exe | grep -i -E 'DLL Name: .*(sqlite|libpq)'; then
+  echo "test-windows: the record store needs a DLL of SQLite or libpq" >&2
   exit 1
 fi
 
@@ -154,10 +171,18 @@ echo "$sim_port -> ${sim_a[0]}, $boundary_port -> ${sim_b[0]}," \
   "${modem_ports[0]} -> $modem_a, ${modem_ports[1]} -> $modem_b"
 grep -i ' com' "$work/serialcomm.txt"
 
+echo "-- PostgreSQL on 127.0.0.1:$pg_port"
+MX_PG_TEST_TCP=1 scripts/pg-test-server.sh start "$pg_dir" "$pg_port"
+
 echo "-- tests under Wine"
 export MX_TEST_COM="$sim_port"
 export MX_TEST_NULL_MODEM="${modem_ports[*]}"
 ctest --test-dir "$build" --output-on-failure -j2
+
+echo "-- mx7410-flash.exe records --db postgresql://..."
+timeout 120 "${launcher[@]}" wine "$build/tools/flash/mx7410-flash.exe" records \
+  --db "postgresql://mx@127.0.0.1:$pg_port/mx_test" --summary
+stop_pg_server
 
 # Updates the simulator on PORT with FILE; the simulator, ended by the end
 # frame, must report that its memory matches the file.

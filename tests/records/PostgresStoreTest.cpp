@@ -1,105 +1,13 @@
 // The store on a PostgreSQL server shared by several stations: numbers never
-// given twice, a gone station's numbers given back, a lost server's boards
-// kept and sent once, and passwords never shown.
+// given twice, a newer schema refused, and passwords never shown.
 
-#include <gtest/gtest.h>
-#include <libpq-fe.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
 #include <future>
 #include <set>
-#include <thread>
 
-#include "records/RecordStore.h"
-#include "support/TempDir.h"
+#include "PostgresStoreFixture.h"
 
 namespace mx::records {
 namespace {
-
-using Status = ReserveResult::Status;
-
-BoardRecord Board(const std::string& instance, const std::string& slot, const std::string& result = kPassedResult) {
-  BoardRecord board;
-  board.station = "station-1";
-  board.instance = instance;
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = "2026-12-09T10:00:00.000Z";
-  board.ended = "2026-12-09T10:00:09.000Z";
-  board.file = "firmware.hex";
-  board.fileSha256 = "ab12";
-  board.result = result;
-  return board;
-}
-
-// Runs the server's script: "pause" or "resume".
-void Server(const char* action) {
-  char command[1024];
-  std::snprintf(command, sizeof command, MX_PG_TEST_SERVER, action);
-  ASSERT_EQ(std::system(command), 0) << command;
-}
-
-// Each test has a schema of its own on the shared server, and its spools
-// in a folder of its own.
-class PostgresStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* server = std::getenv("MX_PG_TEST_DB");
-    ASSERT_NE(server, nullptr) << "MX_PG_TEST_DB names the test server";
-    server_ = server;
-    schema_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::transform(schema_.begin(), schema_.end(), schema_.begin(), ::tolower);
-    admin_ = PQconnectdb(server_.c_str());
-    ASSERT_EQ(PQstatus(admin_), CONNECTION_OK) << PQerrorMessage(admin_);
-    Admin("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-    Admin("CREATE SCHEMA " + schema_);
-    location_ = server_ + " options='-csearch_path=" + schema_ + "'";
-    setenv("XDG_DATA_HOME", dataHome_.Path().c_str(), 1);
-  }
-  void TearDown() override { PQfinish(admin_); }
-
-  // A statement on an administrator's session of its own; the first value.
-  std::string Admin(const std::string& statement) {
-    if (PQstatus(admin_) != CONNECTION_OK) PQreset(admin_);
-    PGresult* result = PQexec(admin_, statement.c_str());
-    const ExecStatusType status = PQresultStatus(result);
-    EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << statement << ": " << PQerrorMessage(admin_);
-    const std::string value = PQntuples(result) > 0 ? PQgetvalue(result, 0, 0) : "";
-    PQclear(result);
-    return value;
-  }
-  // A value of the test server's connection string.
-  std::string ServerValue(const std::string& key) const {
-    std::string value;
-    PQconninfoOption* options = PQconninfoParse(server_.c_str(), nullptr);
-    for (PQconninfoOption* option = options; option && option->keyword; ++option) {
-      if (key == option->keyword && option->val) value = option->val;
-    }
-    PQconninfoFree(options);
-    return value;
-  }
-  std::unique_ptr<RecordStore> Open(const std::string& instance, const StoreOptions& options = {}) {
-    OpenedStore opened = OpenRecordStore(location_, {"station-1", instance}, options);
-    EXPECT_NE(opened.store, nullptr) << opened.error;
-    return std::move(opened.store);
-  }
-  std::uint64_t ReserveNumber(RecordStore& store) {
-    const ReserveResult result = store.Reserve("boards");
-    EXPECT_EQ(result.status, Status::Reserved) << result.message;
-    return result.reservation.number;
-  }
-
-  std::string server_;
-  std::string schema_;
-  std::string location_;
-  PGconn* admin_ = nullptr;
-  test::TempDir dataHome_;
-};
 
 TEST_F(PostgresStoreTest, TwoStationsReservingAtOnceNeverShareANumber) {
   auto first = Open("first");
@@ -122,98 +30,6 @@ TEST_F(PostgresStoreTest, TwoStationsReservingAtOnceNeverShareANumber) {
   for (auto number : b.get()) all.insert(number);
   EXPECT_EQ(all.size(), 80u);
   EXPECT_EQ(*all.rbegin(), 80u);
-}
-
-TEST_F(PostgresStoreTest, AKilledStationsNumberComesBackAndALiveOnesNever) {
-  Open("setup")->OpenPool("boards", {1, std::nullopt});
-  int numbers[2];
-  int hold[2];
-  ASSERT_EQ(pipe(numbers), 0);
-  ASSERT_EQ(pipe(hold), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Reserves, says which number, and holds it until killed.
-    OpenedStore opened = OpenRecordStore(location_, {"station-2", "child"});
-    const std::uint64_t number = opened.store ? opened.store->Reserve("boards").reservation.number : 0;
-    (void)!write(numbers[1], &number, sizeof number);
-    char never;
-    (void)!read(hold[0], &never, 1);
-    _exit(0);
-  }
-  std::uint64_t held = 0;
-  ASSERT_EQ(read(numbers[0], &held, sizeof held), static_cast<ssize_t>(sizeof held));
-  ASSERT_EQ(held, 1u);
-
-  // Its lease looks lapsed from an hour ahead; its session still holds its
-  // lock. (A short lease here: the fresh server's grace after its start.)
-  StoreOptions later;
-  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
-  later.leaseLength = std::chrono::milliseconds(1);
-  auto store = Open("parent", later);
-  EXPECT_EQ(ReserveNumber(*store), 2u);
-
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  // The server has ended the child's session once its lock can be taken.
-  Admin("SELECT pg_advisory_lock(7410, hashtext('child'))");
-  Admin("SELECT pg_advisory_unlock(7410, hashtext('child'))");
-  EXPECT_EQ(ReserveNumber(*store), 1u);
-  close(numbers[0]);
-  close(numbers[1]);
-  close(hold[0]);
-  close(hold[1]);
-}
-
-TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsBack) {
-  auto store = Open("line-1");
-  ASSERT_EQ(store->OpenPool("boards", {1, std::nullopt}), std::nullopt);
-  const std::uint64_t number = ReserveNumber(*store);
-  BoardRecord board = Board("line-1", "a");
-  board.serial = number;
-
-  Server("pause");
-  const ReserveResult refused = store->Reserve("boards");
-  EXPECT_EQ(refused.status, Status::Unreachable);
-  EXPECT_NE(refused.message.find("cannot be reached"), std::string::npos) << refused.message;
-  EXPECT_NO_THROW(store->Finish(board, Reservation{"boards", number}));
-  EXPECT_NO_THROW(store->Finish(Board("line-1", "b", "port-failed"), std::nullopt));
-  EXPECT_THROW(store->Find({}), RecordStoreError);
-  Server("resume");
-
-  // Sent in order on the next call; a repeated commit records nothing more.
-  const auto boards = store->Find({});
-  ASSERT_EQ(boards.size(), 2u);
-  EXPECT_EQ(boards[0].slot, "a");
-  EXPECT_EQ(boards[0].serial, number);
-  store->Finish(board, Reservation{"boards", number});
-  EXPECT_EQ(store->Find({}).size(), 2u);
-  EXPECT_EQ(ReserveNumber(*store), number + 1);
-}
-
-TEST_F(PostgresStoreTest, AfterARestartAStationHasALeaseLongToComeBack) {
-  StoreOptions quiet;
-  quiet.renewEvery = std::chrono::hours(1);
-  auto away = Open("away", quiet);
-  ASSERT_EQ(away->OpenPool("boards", {1, std::nullopt}), std::nullopt);
-  ASSERT_EQ(ReserveNumber(*away), 1u);
-  Server("pause");
-  Server("resume");
-  // Its session is gone and, an hour ahead, its lease too; but the server
-  // has not been up for a lease's length.
-  StoreOptions later;
-  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
-  later.leaseLength = std::chrono::minutes(10);
-  EXPECT_EQ(ReserveNumber(*Open("other", later)), 2u);
-}
-
-TEST_F(PostgresStoreTest, TheSpoolIsSentWhenTheNextStoreOpens) {
-  auto store = Open("line-1");
-  Server("pause");
-  store->Finish(Board("line-1", "a", "port-failed"), std::nullopt);
-  store.reset();
-  Server("resume");
-  EXPECT_EQ(Open("line-2")->Find({}).size(), 1u);
 }
 
 TEST_F(PostgresStoreTest, ANewerSchemaIsRefused) {
