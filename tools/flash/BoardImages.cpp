@@ -32,14 +32,15 @@ std::string DeviceAddressText(std::uint32_t address) {
 }
 
 BoardDataReading ReadBoardData(const std::string& path) {
+  const FileContents file = ReadRegularFile(path, kMaxBoardDataBytes);
+  if (!file.error.empty()) return {{}, 0, "cannot read board data " + path + ": " + file.error};
+  return BoardDataFromText(file.bytes, path);
+}
+
+BoardDataReading BoardDataFromText(const std::string& text, const std::string& path) {
   BoardDataReading reading;
   const std::string name = "board data " + path;
-  const FileContents file = ReadRegularFile(path, kMaxBoardDataBytes);
-  if (!file.error.empty()) {
-    reading.error = "cannot read " + name + ": " + file.error;
-    return reading;
-  }
-  const std::vector<std::string> lines = SplitLines(file.bytes);
+  const std::vector<std::string> lines = SplitLines(text);
   for (std::size_t index = 0; index < lines.size(); ++index) {
     std::optional<std::vector<std::uint8_t>> bytes = ParseHexBytes(lines[index]);
     if (!bytes) {
@@ -94,6 +95,14 @@ BoardImages::BoardImages(std::shared_ptr<const FirmwareImage> image, BoardWrites
 BoardImage BoardImages::Draw() {
   std::lock_guard lock(mutex_);
   if (!usedUp_.empty()) return Refuse(usedUp_);
+  BoardImage counted;
+  if (std::string why = ReserveCount(counted); !why.empty()) return Refuse(std::move(why));
+  BoardImage board = DrawWrites();
+  board.count = counted.count;  // Finish settles it, written or not
+  return board;
+}
+
+BoardImage BoardImages::DrawWrites() {
   BoardImage board;
   std::vector<BoardPatch> patches;
   if (writes_.BoardData()) {
@@ -134,6 +143,30 @@ BoardImage BoardImages::Draw() {
   return board;
 }
 
+std::string BoardImages::ReserveCount(BoardImage& board) {
+  if (!writes_.maxBoards) return {};
+  const records::ReserveResult reserved = store_->Reserve(writes_.BoardCountPool());
+  if (reserved.status == records::ReserveResult::Status::Exhausted) {
+    usedUp_ = "the package's " + std::to_string(*writes_.maxBoards) +
+              " boards (--max-boards) have been flashed: no more boards can be written";
+    return usedUp_;
+  }
+  if (reserved.status != records::ReserveResult::Status::Reserved) {
+    return "no board of the package's --max-boards could be counted: " + reserved.message;
+  }
+  board.count = reserved.reservation;
+  return {};
+}
+
+void BoardImages::SettleCount(const BoardImage& board, bool passed, std::string& error) {
+  if (!board.count) return;
+  try {
+    store_->SettleCount(*board.count, passed);
+  } catch (const records::RecordStoreError& settleError) {
+    error += (error.empty() ? "" : "; ") + std::string(settleError.what());
+  }
+}
+
 BoardImage BoardImages::Refuse(std::string why) {
   BoardImage board;
   board.refusal = std::move(why);
@@ -146,14 +179,18 @@ std::string BoardImages::Finish(const BoardImage& board, records::BoardRecord re
   if (record.fileSha256.empty()) record.fileSha256 = image_->FileDigest();  // as read, before any patch
   if (board.serial && board.image) record.serial = board.serial->number;
   if (board.data) record.data = HexText(*board.data);
+  record.packageId = writes_.packageId;
+  const bool passed = board.image && record.result == records::kPassedResult;
   std::lock_guard lock(mutex_);
   if (!store_) return {};
+  std::string error;
   try {
     store_->Finish(record, board.serial);
-  } catch (const records::RecordStoreError& error) {
-    return error.what();
+  } catch (const records::RecordStoreError& finishError) {
+    error = finishError.what();
   }
-  return {};
+  SettleCount(board, passed, error);
+  return error;
 }
 
 bool BoardImages::UsedUp() const {

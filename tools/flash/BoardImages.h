@@ -33,6 +33,8 @@ struct BoardDataReading {
 // hex bytes is refused with its number. Blank lines are refused too, as they
 // would silently shift every later board's data.
 BoardDataReading ReadBoardData(const std::string& path);
+// The same for its text already read (from a sealed package at `path`).
+BoardDataReading BoardDataFromText(const std::string& text, const std::string& path);
 
 // FILE.used: one line for every line of FILE handed to a board, by this run
 // or an earlier one, so that no line goes to two boards. Delete it to start
@@ -52,6 +54,7 @@ struct BoardImage {
   std::shared_ptr<const FirmwareImage> image;     // none: no board may be written
   std::optional<records::Reservation> serial;     // the number reserved for it
   std::optional<std::vector<std::uint8_t>> data;  // its line of board data
+  std::optional<records::Reservation> count;      // its place among a package's --max-boards
   std::string refusal;                            // when no image: why, for the operator
 };
 
@@ -79,6 +82,11 @@ class BoardImages {
 
  private:
   BoardImage Refuse(std::string why);  // with mutex_ held
+  BoardImage DrawWrites();             // the number and the data; with mutex_ held
+  // A package's limit: the board's place reserved before anything else is
+  // taken for it; returns why the board may not be written. With mutex_ held.
+  std::string ReserveCount(BoardImage& board);
+  void SettleCount(const BoardImage& board, bool passed, std::string& error);  // with mutex_ held
 
   const std::shared_ptr<const FirmwareImage> image_;
   const BoardWrites writes_;
