@@ -73,6 +73,12 @@ TEST_F(Packages, AMadePackageIsATarThatCheckReads) {
       << checked.out;
   EXPECT_TRUE(Contains(made.out, Lines(checked.out).front().substr(9))) << made.out << checked.out;
 
+  const ChildResult json = Flash({"--trust", Path("line.pub"), "--json", "check", Path("line.mxpkg")});
+  ASSERT_EQ(json.exitStatus, 0) << json.err;
+  const Json object = Json::parse(json.out);
+  EXPECT_EQ(object.at("package"), Lines(checked.out).front().substr(9));
+  EXPECT_EQ(object.at("manifest").at("serial").at("last"), 99);
+
   const ChildResult again = MakePackage("line.mxpkg", {});
   EXPECT_EQ(again.exitStatus, 2);
   EXPECT_TRUE(Contains(again.err, "exists already")) << again.err;

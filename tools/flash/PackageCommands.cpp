@@ -3,9 +3,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "CheckFile.h"
+#include "JsonEvent.h"
 #include "KeyCommands.h"
 #include "PackageTrust.h"
 #include "PortRun.h"
@@ -190,10 +192,32 @@ std::optional<OpenedPackage> OpenPackageForRun(Options& options, std::ostream& e
   return opened;
 }
 
+namespace {
+
+// check --json: one object, as for a firmware file, with the package's id and settings.
+int PrintPackageJson(const OpenedPackage& opened, const Options& options, std::ostream& out) {
+  const package::Manifest& manifest = opened.sealed.contents.manifest;
+  nlohmann::json check = JsonEvent("check");
+  check.update({{"file", AbsoluteFile(options)},
+                {"exit", kExitSuccess},
+                {"result", "ok"},
+                {"package", opened.sealed.id},
+                {"key_id", trust::KeyIdText(opened.sealed.verification.keyId)},
+                {"trusted_comment", opened.sealed.verification.trustedComment},
+                {"data_records", opened.image->DataRecordCount()},
+                {"manifest", nlohmann::json::parse(package::ManifestText(manifest))}});
+  AddFileHash(check, manifest.imageSha256);
+  out << check.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int CheckPackage(Options options, std::ostream& out, std::ostream& err) {
   int status = kExitSuccess;
   const auto opened = OpenPackageForRun(options, err, status);
   if (!opened) return status;
+  if (options.json) return PrintPackageJson(*opened, options, out);
   const package::Manifest& manifest = opened->sealed.contents.manifest;
   const BoardWrites& writes = options.boardWrites;
   out << "package: " << opened->sealed.id << '\n'
