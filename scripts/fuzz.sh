@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
 BUILD_DIR="${FUZZ_BUILD_DIR:-build-fuzz}"
-TARGETS=(fuzz_reply_parser fuzz_hex_check fuzz_minisign)
+TARGETS=(fuzz_reply_parser fuzz_hex_check fuzz_minisign fuzz_package)
 
 CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMX_BUILD_FUZZERS=ON -DMX_BUILD_TESTS=OFF -DMX_BUILD_GUI=OFF >/dev/null

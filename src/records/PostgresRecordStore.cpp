@@ -243,6 +243,20 @@ void PostgresRecordStore::Record(const BoardRecord& record, const std::optional<
   transaction.Commit();
 }
 
+void PostgresRecordStore::SettleCount(const Reservation& reservation, bool keep) {
+  std::lock_guard lock(mutex_);
+  try {
+    Refresh();
+    PgTransaction transaction(connection_);
+    connection_.Run(kTakePoolsLock);
+    Settle(reservation, keep, who_.instance);
+    transaction.Commit();
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot settle number " + std::to_string(reservation.number) + " of pool \"" +
+                           reservation.pool + "\" in " + shownLocation_ + ": " + error.what());
+  }
+}
+
 void PostgresRecordStore::Settle(const Reservation& reservation, bool keeps, const std::string& holder) {
   const std::int64_t number = StoredNumber(reservation.number);
   const auto released =

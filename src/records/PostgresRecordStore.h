@@ -30,6 +30,7 @@ class PostgresRecordStore : public RecordStore {
   std::optional<std::string> OpenPool(const std::string& pool, const PoolRange& range) override;
   ReserveResult Reserve(const std::string& pool) override;
   void Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) override;
+  void SettleCount(const Reservation& reservation, bool keep) override;
   std::vector<BoardRecord> Find(const RecordQuery& query) override;
 
  private:

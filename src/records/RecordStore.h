@@ -97,6 +97,12 @@ class RecordStore {
   // Throws RecordStoreError when the board cannot be recorded.
   virtual void Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) = 0;
 
+  // Settles a reservation that no board's record carries (a count of boards,
+  // not a number written): kept, it is never given out again; else it goes
+  // back to the pool. Throws RecordStoreError when it cannot be settled; the
+  // number then stays this instance's while its lease lasts.
+  virtual void SettleCount(const Reservation& reservation, bool keep) = 0;
+
   // The recorded boards that match `query`, oldest first.
   virtual std::vector<BoardRecord> Find(const RecordQuery& query) = 0;
 };

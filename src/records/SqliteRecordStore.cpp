@@ -176,6 +176,18 @@ void SqliteRecordStore::Finish(const BoardRecord& record, const std::optional<Re
   }
 }
 
+void SqliteRecordStore::SettleCount(const Reservation& reservation, bool keep) {
+  std::lock_guard lock(mutex_);
+  try {
+    SqliteTransaction transaction(db_);
+    Settle(reservation, keep);
+    transaction.Commit();
+  } catch (const RecordStoreError& error) {
+    throw RecordStoreError("cannot settle number " + std::to_string(reservation.number) + " of pool \"" +
+                           reservation.pool + "\" in " + path_ + ": " + error.what());
+  }
+}
+
 void SqliteRecordStore::Settle(const Reservation& reservation, bool keeps) {
   const std::int64_t number = StoredNumber(reservation.number);
   auto release = db_.Prepare(sql::kDeleteReservation);

@@ -36,17 +36,11 @@ std::string CannotOpen(const std::string& path, const std::string& reason) {
   return "Cannot open file \"" + path + "\". " + reason;
 }
 
-ImageReading Read(const std::string& path, const FileDigest& digest) {
+ImageReading ReadText(std::string bytes, const FileDigest& digest) {
   ImageReading reading;
-  FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
-  if (!file.error.empty()) {
-    reading.refusal = CannotOpen(path, file.error);
-    reading.refusalBeeps = true;
-    return reading;
-  }
-  if (digest) reading.fileDigest = digest(file.bytes);
-  HexReading hex = ReadHexText(file.bytes);
-  file = {};  // the text is done with before the image is made
+  if (digest) reading.fileDigest = digest(bytes);
+  HexReading hex = ReadHexText(bytes);
+  bytes = {};  // the text is done with before the image is made
   reading.fileRead = true;
   HexCheck& check = hex.check;
   reading.linesExamined = check.linesExamined;
@@ -62,6 +56,17 @@ ImageReading Read(const std::string& path, const FileDigest& digest) {
   return reading;
 }
 
+ImageReading Read(const std::string& path, const FileDigest& digest) {
+  ImageReading reading;
+  FileContents file = ReadRegularFile(path, kMaxHexFileBytes);
+  if (!file.error.empty()) {
+    reading.refusal = CannotOpen(path, file.error);
+    reading.refusalBeeps = true;
+    return reading;
+  }
+  return ReadText(std::move(file.bytes), digest);
+}
+
 }  // namespace
 
 ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest) {
@@ -70,6 +75,17 @@ ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest)
   } catch (const std::bad_alloc&) {
     ImageReading reading;
     reading.refusal = CannotOpen(path, "Not enough memory");
+    reading.refusalBeeps = true;
+    return reading;
+  }
+}
+
+ImageReading ReadFirmwareBytes(std::string bytes, const FileDigest& digest) {
+  try {
+    return ReadText(std::move(bytes), digest);
+  } catch (const std::bad_alloc&) {
+    ImageReading reading;
+    reading.refusal = "Not enough memory";
     reading.refusalBeeps = true;
     return reading;
   }

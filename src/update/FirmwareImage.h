@@ -62,5 +62,7 @@ struct ImageReading {
 // before they are checked. Its memory stays at the file's size plus what the
 // image keeps. Never throws: running out of memory is a refusal too.
 ImageReading ReadFirmwareFile(const std::string& path, const FileDigest& digest = {});
+// The same for a file's bytes already read (from a sealed package).
+ImageReading ReadFirmwareBytes(std::string bytes, const FileDigest& digest = {});
 
 }  // namespace mx

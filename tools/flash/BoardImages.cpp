@@ -33,14 +33,15 @@ std::string DeviceAddressText(std::uint32_t address) {
 }
 
 BoardDataReading ReadBoardData(const std::string& path) {
+  const FileContents file = ReadRegularFile(path, kMaxBoardDataBytes);
+  if (!file.error.empty()) return {{}, 0, "cannot read board data " + path + ": " + file.error};
+  return BoardDataFromText(file.bytes, path);
+}
+
+BoardDataReading BoardDataFromText(const std::string& text, const std::string& path) {
   BoardDataReading reading;
   const std::string name = "board data " + path;
-  const FileContents file = ReadRegularFile(path, kMaxBoardDataBytes);
-  if (!file.error.empty()) {
-    reading.error = "cannot read " + name + ": " + file.error;
-    return reading;
-  }
-  const std::vector<std::string> lines = SplitLines(file.bytes);
+  const std::vector<std::string> lines = SplitLines(text);
   for (std::size_t index = 0; index < lines.size(); ++index) {
     std::optional<std::vector<std::uint8_t>> bytes = ParseHexBytes(lines[index]);
     if (!bytes) {
@@ -95,8 +96,12 @@ BoardImages::BoardImages(std::shared_ptr<const FirmwareImage> image, BoardWrites
 BoardImage BoardImages::Draw() {
   if (UsedUp()) return Refuse(UsedUpText());
   BoardImage board;
+  if (writes_.maxBoards && !ReserveCount(board)) return board;
   std::vector<BoardPatch> patches;
-  if (writes_.Serial() && !ReserveNumber(board, patches)) return board;
+  if (writes_.Serial() && !ReserveNumber(board, patches)) {
+    if (board.poolOutOfReach) GiveBackCount(board);  // the board draws again later
+    return board;
+  }
   if (writes_.BoardData() && !TakeLine(board, patches)) return board;  // Finish gives a number back
   board.image = patches.empty() ? image_ : PatchedImage(*image_, patches);
   return board;
@@ -152,6 +157,44 @@ bool BoardImages::TakeLine(BoardImage& board, std::vector<BoardPatch>& patches) 
   return true;
 }
 
+// A package's limit: the board's place among its --max-boards, reserved
+// before anything else is taken for it. Like a number, it needs the pool.
+bool BoardImages::ReserveCount(BoardImage& board) {
+  using Status = records::ReserveResult::Status;
+  const records::ReserveResult reserved = store_->Reserve(writes_.BoardCountPool());
+  if (reserved.status == Status::Unreachable) {
+    board.poolOutOfReach = true;
+    board.refusal = "no board of the package's --max-boards could be counted: " + reserved.message;
+    return false;
+  }
+  if (reserved.status == Status::Exhausted) {
+    std::lock_guard lock(mutex_);
+    usedUp_ = "the package's " + std::to_string(*writes_.maxBoards) +
+              " boards (--max-boards) have been flashed: no more boards can be written";
+    board.refusal = usedUp_;
+    return false;
+  }
+  board.count = reserved.reservation;
+  return true;
+}
+
+// A board that waits for its number holds no place meanwhile. A place that
+// cannot be given back now stays this station's until it ends.
+void BoardImages::GiveBackCount(BoardImage& board) {
+  std::string ignored;
+  SettleCount(board, false, ignored);
+  board.count.reset();
+}
+
+void BoardImages::SettleCount(const BoardImage& board, bool passed, std::string& error) {
+  if (!board.count) return;
+  try {
+    store_->SettleCount(*board.count, passed);
+  } catch (const std::exception& settleError) {
+    error += (error.empty() ? "" : "; ") + std::string(settleError.what());
+  }
+}
+
 BoardImage BoardImages::Refuse(std::string why) {
   BoardImage board;
   board.refusal = std::move(why);
@@ -167,12 +210,16 @@ std::string BoardImages::Finish(const BoardImage& board, records::BoardRecord re
   if (record.fileSha256.empty()) record.fileSha256 = image_->FileDigest();  // as read, before any patch
   if (board.serial && board.image) record.serial = board.serial->number;
   if (board.data) record.data = HexText(*board.data);
+  record.packageId = writes_.packageId;
+  const bool passed = board.image && record.result == records::kPassedResult;
+  std::string error;
   try {
     store_->Finish(record, board.serial);
-  } catch (const std::exception& error) {
-    return "the board's record could not be kept in " + store_->Location() + ": " + error.what();
+  } catch (const std::exception& finishError) {
+    error = "the board's record could not be kept in " + store_->Location() + ": " + finishError.what();
   }
-  return {};
+  SettleCount(board, passed, error);
+  return error;
 }
 
 bool BoardImages::UsedUp() const {

@@ -34,6 +34,8 @@ struct BoardDataReading {
 // hex bytes is refused with its number. Blank lines are refused too, as they
 // would silently shift every later board's data.
 BoardDataReading ReadBoardData(const std::string& path);
+// The same for its text already read (from a sealed package at `path`).
+BoardDataReading BoardDataFromText(const std::string& text, const std::string& path);
 
 // FILE.used: one line for every line of FILE handed to a board, by this run
 // or an earlier one, so that no line goes to two boards. Delete it to start
@@ -54,6 +56,7 @@ struct BoardImage {
   std::optional<records::Reservation> serial;     // the number reserved for it
   std::chrono::duration<double> reserveTime{0};   // from asking for the number to holding it
   std::optional<std::vector<std::uint8_t>> data;  // its line of board data
+  std::optional<records::Reservation> count;      // its place among a package's --max-boards
   std::string refusal;                            // when no image: why, for the operator
   bool poolOutOfReach = false;  // no image yet: the number pool could not be reached; draw again later
 };
@@ -85,6 +88,9 @@ class BoardImages {
   static BoardImage Refuse(std::string why);
   bool ReserveNumber(BoardImage& board, std::vector<BoardPatch>& patches);
   bool TakeLine(BoardImage& board, std::vector<BoardPatch>& patches);
+  bool ReserveCount(BoardImage& board);
+  void GiveBackCount(BoardImage& board);
+  void SettleCount(const BoardImage& board, bool passed, std::string& error);
 
   const std::shared_ptr<const FirmwareImage> image_;
   const BoardWrites writes_;

@@ -19,6 +19,12 @@ std::unique_ptr<records::RecordStore> OpenStoreForBoards(const BoardWrites& writ
       return nullptr;
     }
   }
+  if (writes.maxBoards) {
+    if (const auto refusal = opened.store->OpenPool(writes.BoardCountPool(), {1, *writes.maxBoards})) {
+      error = *refusal;
+      return nullptr;
+    }
+  }
   return std::move(opened.store);
 }
 

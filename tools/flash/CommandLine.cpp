@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "Package.h"
+
 namespace mx::flash {
 
 namespace {
@@ -65,6 +67,11 @@ const std::vector<CommandEntry>& Commands() {
       {"sign", Command::Sign,
        "sign FILE with --key SEC (and -t COMMENT): writes\n"
        "FILE.minisig, as minisign -S does"},
+      {"package", Command::Package,
+       "seal --image FILE with the station's settings (--serial,\n"
+       "--board-data, --retries, --read-gap, --max-boards) and a\n"
+       "signature by --key SEC into -o LINE.mxpkg, which station\n"
+       "and check take as their FILE"},
       {"records", Command::Records,
        "the recorded boards: --db, --since, --until, --serial,\n"
        "--slot, --result, --json or --csv, or --summary per\n"
@@ -242,6 +249,7 @@ class Definition {
     app_.add_option("FILE", file_)->group("");
     DefineOptions();
     DefineSignatureOptions();
+    DefinePackageOptions();
   }
   Definition(const Definition&) = delete;
   Definition& operator=(const Definition&) = delete;
@@ -256,6 +264,8 @@ class Definition {
   std::string CheckBoardWrites();
   void DefineSignatureOptions();
   std::string CheckSignatureOptions();
+  void DefinePackageOptions();
+  std::string CheckPackageOptions();
   std::vector<std::string> ArgumentsForCli11(const std::vector<std::string>& arguments) const;
   std::string WhyMissingValue(const CLI::ArgumentMismatch& mismatch) const;
   std::string CollectWords();
@@ -393,15 +403,63 @@ std::string Definition::CheckSignatureOptions() {
   if (command != Command::Keygen && (Given("--public-key") || Given("--no-password"))) {
     return "--public-key and -W belong to keygen";
   }
-  if (command != Command::Keygen && command != Command::Sign && (Given("--secret-key") || Given("--password-file"))) {
-    return "--secret-key and --password-file belong to keygen and sign";
+  const bool signing = command == Command::Sign || command == Command::Package;
+  if (command != Command::Keygen && !signing && (Given("--secret-key") || Given("--password-file"))) {
+    return "--secret-key and --password-file belong to keygen, sign and package";
   }
-  if (command != Command::Sign && (Given("--key") || Given("--trusted-comment"))) {
-    return "--key and --trusted-comment belong to sign";
+  if (!signing && (Given("--key") || Given("--trusted-comment"))) {
+    return "--key and --trusted-comment belong to sign and package";
   }
-  if (command == Command::Sign && !Given("--key") && !Given("--secret-key")) return "sign wants --key SEC";
+  if (signing && !Given("--key") && !Given("--secret-key")) return words_.front() + " wants --key SEC";
   return {};
 }
+
+// ---- sealed packages: making one, and running one without changing it
+
+void Definition::DefinePackageOptions() {
+  AddValueOption(app_, "--image", "FILE", NonEmptyInto("--image", "firmware file", options_.packageImage),
+                 "package: the firmware file to seal");
+  AddValueOption(app_, "-o,--output", "FILE", NonEmptyInto("--output", "file name", options_.packageOutput),
+                 "package: the package to write (never over an existing\n"
+                 "file); name it *.mxpkg");
+  AddValueOption(
+      app_, "--max-boards", "N",
+      [this](const std::string& value) -> std::string {
+        const auto number = WholeNumber(value, 1, static_cast<long>(package::kMaxBoardsLimit));
+        if (!number) return "--max-boards wants a whole number from 1 to " + std::to_string(package::kMaxBoardsLimit);
+        options_.boardWrites.maxBoards = static_cast<std::uint64_t>(*number);
+        return {};
+      },
+      "package: at most N boards are flashed from the package, by\n"
+      "every station that shares the record store");
+}
+
+// The settings a package seals may not be given beside it.
+constexpr std::string_view kSealedOptions[] = {"--serial",        "--serial-range", "--pool",     "--board-data",
+                                               "--board-data-at", "--retries",      "--read-gap", "--max-boards"};
+
+std::string Definition::CheckPackageOptions() {
+  const Command command = options_.command;
+  if (command == Command::Package) {
+    if (!Given("--image") || !Given("--output")) return "package wants --image FILE and -o FILE";
+    if (Given("--db") || Given("--station")) return "--db and --station are the station's: give them to station";
+    return {};
+  }
+  const bool runsPackage = CommandTakesFile(command) && options_.FileIsPackage();
+  if (runsPackage && command != Command::Station && command != Command::Check) {
+    return "a package (" + options_.file + ") runs with station; check checks it";
+  }
+  for (const std::string_view name : kSealedOptions) {
+    if (runsPackage && Given(std::string(name))) {
+      return std::string(name) + " is sealed in the package and cannot be given with it";
+    }
+  }
+  if (Given("--image") || Given("--output") || Given("--max-boards")) {
+    return "--image, --output and --max-boards belong to package";
+  }
+  return {};
+}
+// ---- end of sealed packages
 
 ParsedCommandLine UsageError(std::string error) {
   ParsedCommandLine parsed;
@@ -427,6 +485,7 @@ ParsedCommandLine Definition::Parse(const std::vector<std::string>& arguments) {
   }
   if (std::string error = CollectWords(); !error.empty()) return UsageError(error);
   if (std::string error = CheckWords(); !error.empty()) return UsageError(error);
+  if (std::string error = CheckPackageOptions(); !error.empty()) return UsageError(error);
   if (std::string error = CheckCombinations(); !error.empty()) return UsageError(error);
   if (std::string error = CheckBoardWrites(); !error.empty()) return UsageError(error);
   if (std::string error = CheckSignatureOptions(); !error.empty()) return UsageError(error);
@@ -503,9 +562,10 @@ std::string Definition::CheckWords() {
 std::string Definition::CheckCombinations() {
   if (options_.allPorts && !options_.ports.empty()) return "--all-ports and --port exclude each other";
   const bool station = options_.command == Command::Station;
-  if (!station && (Given("--retries") || Given("--log"))) return "--retries and --log belong to station";
+  const bool package = options_.command == Command::Package;
+  if (!station && ((!package && Given("--retries")) || Given("--log"))) return "--retries and --log belong to station";
   if (station && options_.allPorts) return "station watches for ports itself; give fixed ones with --port";
-  if (station && !Given("--retries")) options_.retries = kDefaultStationRetries;
+  if ((station || package) && !Given("--retries")) options_.retries = kDefaultStationRetries;
   if (options_.longListing && options_.command != Command::Ports) return "--long goes with ports";
   if (options_.ports.size() == 1) options_.port = options_.ports.front();
   return {};
@@ -608,7 +668,8 @@ void Definition::DefineBoardWriteOptions() {
 std::string Definition::CheckBoardWrites() {
   const BoardWrites& writes = options_.boardWrites;
   const Command command = options_.command;
-  const bool writing = command == Command::Update || command == Command::Wizard || command == Command::Station;
+  const bool writing = command == Command::Update || command == Command::Wizard || command == Command::Station ||
+                       command == Command::Package;
   const bool any = writes.Any() || Given("--board-data-at") || Given("--serial-range") || Given("--pool") ||
                    Given("--db") || Given("--station");
   if (any && !writing && command != Command::Check) {
@@ -616,9 +677,11 @@ std::string Definition::CheckBoardWrites() {
   }
   if (!writes.Serial() && (Given("--serial-range") || Given("--pool")))
     return "--serial-range and --pool go with --serial";
-  // update, wizard and station record every board in the store; check only shows where bytes go.
-  if (!writing && !writes.Any() && Given("--db")) return "--db goes with --serial or --board-data";
-  if (!writes.UsesStore() && command != Command::Station && Given("--station"))
+  // update, wizard and station record every board in the store; check only
+  // shows where bytes go. A package's own settings may want the store.
+  if (!writing && !writes.Any() && Given("--db") && !options_.FileIsPackage())
+    return "--db goes with --serial or --board-data";
+  if (!writes.UsesStore() && command != Command::Station && Given("--station") && !options_.FileIsPackage())
     return "--station goes with --serial or --db";
   if (writes.BoardData() != writes.boardDataAt.has_value()) return "--board-data and --board-data-at go together";
   if (!writes.Serial()) return {};
@@ -681,7 +744,7 @@ bool CommandTakesFile(Command command) {
 
 bool CommandUsesDevice(Command command) {
   return command != Command::Ports && command != Command::Check && command != Command::Keygen &&
-         command != Command::Sign;
+         command != Command::Sign && command != Command::Package;
 }
 
 namespace {

@@ -13,7 +13,7 @@
 
 namespace mx::flash {
 
-enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station, Keygen, Sign, Records };
+enum class Command { Ports, Connect, Update, Restore, Erase, Wizard, Check, Station, Keygen, Sign, Records, Package };
 
 // Exit statuses of the program.
 enum ExitStatus : int {
@@ -40,12 +40,16 @@ struct BoardWrites {
   std::string station;                         // --station; empty: the host name
   std::string boardDataFile;                   // --board-data: one line of hex bytes per board
   std::optional<std::uint32_t> boardDataAt;    // --board-data-at ADDR
+  std::optional<std::uint64_t> maxBoards;      // package --max-boards: boards flashed from a package, at most
+  std::string packageId;                       // the sealed package the run comes from, if any
 
   bool Serial() const { return serialAddress.has_value(); }
   bool BoardData() const { return !boardDataFile.empty(); }
-  bool Any() const { return Serial() || BoardData(); }
+  bool Any() const { return Serial() || BoardData() || maxBoards.has_value(); }
   // The record store is used: for the numbers, or asked for with --db.
-  bool UsesStore() const { return Serial() || !database.empty(); }
+  bool UsesStore() const { return Serial() || maxBoards.has_value() || !database.empty(); }
+  // The pool that counts a package's boards, 1 to --max-boards.
+  std::string BoardCountPool() const { return "package " + packageId; }
 };
 // ---- end of what each board gets written
 
@@ -75,6 +79,13 @@ struct Options {
   bool unprotectedKey = false;                // keygen -W: no password
   std::string passwordFile;                   // --password-file: the password is its first line
   std::optional<std::string> trustedComment;  // sign -t; none: when and what was signed
+
+  // Sealed packages: package's image and output.
+  std::string packageImage;   // package --image
+  std::string packageOutput;  // package -o
+
+  // station and check take a sealed package for a FILE named *.mxpkg.
+  bool FileIsPackage() const { return file.ends_with(".mxpkg"); }
 };
 
 struct ParsedCommandLine {

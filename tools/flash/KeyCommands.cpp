@@ -126,6 +126,15 @@ int GenerateKeys(const Options& options, std::ostream& out, std::ostream& err) {
   return kExitSuccess;
 }
 
+std::optional<trust::SecretKey> OpenSigningKey(const Options& options, std::ostream& err, int& status) {
+  auto key = LoadSecretKey(options);
+  if (auto* failure = std::get_if<Failure>(&key)) {
+    status = Fail(err, *failure);
+    return std::nullopt;
+  }
+  return std::get<trust::SecretKey>(key);
+}
+
 int SignFile(const Options& options, std::ostream& out, std::ostream& err) {
   auto key = LoadSecretKey(options);
   if (auto* failure = std::get_if<Failure>(&key)) return Fail(err, *failure);

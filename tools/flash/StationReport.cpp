@@ -45,6 +45,11 @@ void StationReport::BoardCaught(const std::string& port) {
   if (row.state == kWaitingState) row.state = "connecting";
 }
 
+// A board from a sealed package names it.
+void StationReport::AddPackageId(nlohmann::json& record) const {
+  if (!options_.boardWrites.packageId.empty()) record["package"] = options_.boardWrites.packageId;
+}
+
 nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOutcome& board) {
   nlohmann::json record = JsonEvent("board");
   std::lock_guard lock(mutex_);
@@ -52,6 +57,7 @@ nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOut
   record.update({{"board", ++boards_}, {"port", port}, {"file", AbsoluteFile(options_)}});
   AddRunResult(record, board.result, board.messages);
   if (!record.contains("file_sha256")) AddFileHash(record, fileDigest_);
+  AddPackageId(record);
   record["attempts"] = 1 + board.retries;
   if (board.interrupted) record["interrupted"] = true;
   KeepRecord(port, record, board.result.exitStatus, board.result.outcome.reason, board.result.elapsed);
@@ -102,6 +108,7 @@ void StationReport::Abandoned(int exitStatus) {
                      {"interrupted", true},
                      {"stage", row.state}});
       AddFileHash(record, fileDigest_);
+      AddPackageId(record);
       if (row.progress) AddProgress(record, row.progress->bytesDone.value_or(0), row.progress->bytesTotal.value_or(0));
       KeepRecord(port, record, exitStatus, "interrupted", now - row.started);
     }

@@ -16,6 +16,7 @@
 #include "InterruptGuard.h"
 #include "JsonReport.h"
 #include "KeyCommands.h"
+#include "PackageCommands.h"
 #include "PortListing.h"
 #include "PortRun.h"
 #include "Records.h"
@@ -28,6 +29,7 @@
 #include "TerminalView.h"
 #include "app/HostSystem.h"
 #include "serial/SerialComm.h"
+#include "update/FileAccess.h"
 #include "update/FirmwareImage.h"
 #include "update/HexFile.h"
 
@@ -172,14 +174,19 @@ struct BoardSetup {
   std::unique_ptr<BoardImages> boards;
 };
 
-int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareImage>& image, BoardSetup& setup) {
+int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareImage>& image, BoardSetup& setup,
+                  const BoardDataReading* packaged = nullptr) {
   const BoardWrites& writes = options.boardWrites;
   // A station records every board, where the build has the store.
   const bool recording = writes.UsesStore() || (options.command == Command::Station && RecordStoreBuilt());
   if (!writes.Any() && !recording) return kExitSuccess;
   BoardDataReading data;
   if (writes.BoardData()) {
-    data = ReadBoardData(writes.boardDataFile);
+    data = packaged ? *packaged : ReadBoardData(writes.boardDataFile);
+    if (packaged) {  // the lines its earlier runs used
+      const FileContents used = ReadRegularFile(UsedLinesPath(writes.boardDataFile), package::kMaxBoardDataBytes);
+      if (used.error.empty()) data.used = SplitLines(used.bytes).size();
+    }
     if (!data.error.empty()) {
       std::cerr << "mx7410-flash: " << data.error << '\n';
       return kExitFileRefused;
@@ -213,6 +220,21 @@ int PrepareBoards(const Options& options, const std::shared_ptr<const FirmwareIm
   return kExitSuccess;
 }
 
+// A sealed package on a station: verified, its settings in place, before any port opens.
+int RunPackageStation(Options options) {
+  int status = kExitSuccess;
+  const auto opened = OpenPackageForRun(options, std::cerr, status);
+  if (!opened) return status;
+  if (!options.quiet) {
+    std::cerr << "mx7410-flash: package " << opened->sealed.id << " signed by key "
+              << trust::KeyIdText(opened->sealed.verification.keyId)
+              << "; trusted comment: " << opened->sealed.verification.trustedComment << '\n';
+  }
+  BoardSetup boards;
+  if (status = PrepareBoards(options, opened->image, boards, &opened->boardData); status != kExitSuccess) return status;
+  return RunStation(options, opened->image, boards.boards.get());
+}
+
 }  // namespace
 }  // namespace mx::flash
 
@@ -240,6 +262,9 @@ int main(int argc, char** argv) {
   const Options& options = parsed.options;
   if (options.command == Command::Keygen) return GenerateKeys(options, std::cout, std::cerr);
   if (options.command == Command::Sign) return SignFile(options, std::cout, std::cerr);
+  if (options.command == Command::Package) return MakePackage(options, std::cout, std::cerr);
+  if (options.FileIsPackage() && options.command == Command::Check) return CheckPackage(options, std::cout, std::cerr);
+  if (options.FileIsPackage() && options.command == Command::Station) return RunPackageStation(options);
   const TrustedKeys trusted = CommandTakesFile(options.command) ? TrustedKeysFor(options) : TrustedKeys{};
   if (!trusted.error.empty()) {
     std::cerr << "mx7410-flash: " << trusted.error << '\n';
