@@ -16,6 +16,13 @@ namespace {
 // Keys and signatures are a few hundred bytes; a larger file is none of them.
 constexpr std::uintmax_t kMaxSmallFileBytes = 16 * 1024;
 
+// Names are UTF-8 here, whatever the system's narrow code page is.
+fs::path PathFromUtf8(const std::string& name) { return fs::path(std::u8string(name.begin(), name.end())); }
+std::string Utf8FromPath(const fs::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
 struct KeyFileList {
   std::vector<std::string> files;
   std::string error;
@@ -27,11 +34,12 @@ struct KeyFileList {
 KeyFileList KeyFilesIn(const std::string& folder) {
   KeyFileList list;
   std::error_code error;
-  if (fs::status(fs::path(folder), error).type() == fs::file_type::not_found) return list;
+  const fs::path folderPath = PathFromUtf8(folder);
+  if (fs::status(folderPath, error).type() == fs::file_type::not_found) return list;
   fs::directory_iterator entries;
-  if (!error) entries = fs::directory_iterator(fs::path(folder), error);
+  if (!error) entries = fs::directory_iterator(folderPath, error);
   for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-    if (entries->path().extension() == ".pub") list.files.push_back(entries->path().string());
+    if (entries->path().extension() == ".pub") list.files.push_back(Utf8FromPath(entries->path()));
   }
   if (error) return {{}, "trusted keys folder " + folder + ": " + error.message()};
   std::sort(list.files.begin(), list.files.end());
