@@ -12,6 +12,8 @@ void SetOwnEnglishTexts(LanguageTexts& t) {
   t.LastFramesNotSentText = "The last frames could not be sent, update not finished!";
   t.NoDataText = "Mx7410 erased; the file holds no data.";
   t.NotAnsweredText = "Mx7410 has not answered on this port, nothing was sent: connect first!";
+  t.UnsignedFileText = "The file is not signed by a trusted key: ";
+  t.TrustedKeysFaultText = "The trusted keys cannot be read, so no file is taken: ";
 }
 
 LanguageTexts MakeEnglish() {
@@ -72,6 +74,8 @@ LanguageTexts MakeChinese() {
   t.LastFramesNotSentText = "最後的資料無法送出，更新未完成!";
   t.NoDataText = "Mx7410 已清除，檔案沒有資料。";
   t.NotAnsweredText = "Mx7410 尚未在此序列埠回應，未送出任何資料：請先連線!";
+  t.UnsignedFileText = "檔案未經信任的金鑰簽署：";
+  t.TrustedKeysFaultText = "無法讀取信任的金鑰，不接受任何檔案：";
   return t;
 }
 

@@ -38,6 +38,8 @@ struct LanguageTexts {
   std::string LastFramesNotSentText;  // the update's last frames never left the port
   std::string NoDataText;             // an update of a file without data records
   std::string NotAnsweredText;        // nothing sent: the bootloader has not answered on this port
+  std::string UnsignedFileText;       // before the reason a file's signature is refused for
+  std::string TrustedKeysFaultText;   // before the reason the installed trusted keys cannot be read
 };
 
 enum class Language { None, English, Chinese };

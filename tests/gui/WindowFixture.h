@@ -47,6 +47,7 @@ class WindowTest : public ::testing::Test {
     services.listSerialPorts = [this] { return ports; };
     services.portDevicePath = [](const std::string& name) { return name; };
     services.killProcessByName = [](const std::string&) { return false; };
+    services.trustedKeysFolder = trustedKeysFolder;
     window = std::make_unique<TFVantroUpdate>(loop, std::move(services), [this](FormView& own) -> FormView& {
       dialogs = std::make_unique<DialogAnsweringView>(own);
       return *dialogs;
@@ -81,6 +82,7 @@ class WindowTest : public ::testing::Test {
 
   TempDir settings;
   std::vector<std::string> ports{"ttyMX0", "ttyMX9"};
+  std::optional<std::string> trustedKeysFolder;  // none: "trusted-keys" beside the test program
   QtEventLoop loop;
   std::unique_ptr<DialogAnsweringView> dialogs;  // outlives the window, whose form shows through it
   std::unique_ptr<TFVantroUpdate> window;

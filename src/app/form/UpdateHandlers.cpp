@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/form/UpdaterForm.h"
+#include "trust/TrustedFiles.h"
 
 namespace mx {
 
@@ -46,6 +47,8 @@ void UpdaterForm::BtnFileOpenClick() {
   if (!path) return;
 
   BeginAction(outcome_, Action::Update);
+  const std::optional<ImageReading> reading = ReadTrustedFile(*path);
+  if (!reading) return;  // as if cancelled: the file held and the controls stay
   bool accepted = true;
   try {
     settings_.Store("Filename", *path);
@@ -58,7 +61,7 @@ void UpdaterForm::BtnFileOpenClick() {
     controls_.SetEnabled(Control::BtnRestore, false);
     controls_.SetEnabled(Control::BtnFileOpen, false);
     controls_.SetProgressPosition(0);
-    accepted = ReadHexFile(*path);
+    accepted = TakeReading(*path, *reading);
   }
   if (!accepted) {
     controls_.SetEnabled(Control::BtnFileOpen, true);
@@ -70,10 +73,29 @@ void UpdaterForm::BtnFileOpenClick() {
 }
 
 bool UpdaterForm::ReadHexFile(const std::string& Path) {
+  const std::optional<ImageReading> reading = ReadTrustedFile(Path);
+  return reading && TakeReading(Path, *reading);
+}
+
+std::optional<ImageReading> UpdaterForm::ReadTrustedFile(const std::string& path) {
+  // Read at every choice, so keys installed or removed meanwhile count.
+  const trust::TrustedKeys trusted = trust::LoadTrustedKeys({*services_.trustedKeysFolder}, {});
+  std::string refusal;
+  if (!trusted.error.empty()) refusal = Texts().TrustedKeysFaultText + trusted.error;
+  trust::SignedImageReading read;
+  if (refusal.empty()) {
+    read = trust::ReadSignedFirmwareFile(path, trusted.keys, services_.firmwareDigest);
+    if (!read.signatureRefusal.empty()) refusal = Texts().UnsignedFileText + read.signatureRefusal;
+  }
+  if (refusal.empty()) return std::move(read.reading);
+  ReportFailure(ActionResult::FileRefused, refusal, FailureNotice::BeepAndMessage);
+  return std::nullopt;
+}
+
+bool UpdaterForm::TakeReading(const std::string& path, const ImageReading& reading) {
   image_.reset();  // a reading always replaces the image; a refused one leaves none
-  const ImageReading reading = ReadFirmwareFile(Path, services_.firmwareDigest);
   if (reading.fileRead) {
-    controls_.SetCaption(Control::Label11, Texts().UpdateFileNameText + ":" + LastPathComponent(Path));
+    controls_.SetCaption(Control::Label11, Texts().UpdateFileNameText + ":" + LastPathComponent(path));
     controls_.SetCaption(Control::LabelTimeout, "Hex File Openning...");
     for (const AddressFault& fault : reading.addressFaults) controls_.MemoAppend(AddressFaultText(fault) + "\r\n");
     controls_.SetCaption(Control::Label7, std::to_string(reading.linesExamined));

@@ -9,6 +9,7 @@
 
 #include "app/HostSystem.h"
 #include "protocol/ReplyParser.h"
+#include "trust/TrustedFiles.h"
 
 namespace mx {
 
@@ -67,6 +68,7 @@ UpdaterForm::UpdaterForm(EventLoop& loop, FormView& view, FormServices services)
   if (!services_.listSerialPorts) services_.listSerialPorts = ListSerialPortNames;
   if (!services_.portDevicePath) services_.portDevicePath = PortDevicePath;
   if (!services_.killProcessByName) services_.killProcessByName = EndThisProcess;
+  if (!services_.trustedKeysFolder) services_.trustedKeysFolder = ExecutableDirectory() + trust::kTrustedKeysFolder;
   language_.texts = &TextsFor(Language::None);
   ConfigureComm(actions_.Port());
 }

@@ -54,6 +54,10 @@ struct FormServices {
   // Names the bytes of every firmware file read, for a front end that
   // records what it flashed (default: none).
   FileDigest firmwareDigest;
+  // The folder of the keys that must have signed every firmware file the
+  // window takes, when it holds at least one. Default: "trusted-keys" beside
+  // the program, where only an administrator installs keys.
+  std::optional<std::string> trustedKeysFolder;
   // The window greets even a port that failed to open, so its user sees the
   // open's message and then the connect's; a script wants the first alone.
   bool greetUnopenedPort = true;
@@ -130,6 +134,8 @@ class UpdaterForm final : private ActionEvents {
   void Restore1Click();
   void BtnEraseClick();
   // firmware image and update (UpdateHandlers.cpp, TransferHandlers.cpp)
+  // Reads a firmware file and holds its image; false when refused. A file
+  // the trusted keys refuse changes nothing, not even the image held.
   bool ReadHexFile(const std::string& Path);
   void Button_SendClick();
   void BtnFileOpenClick();
@@ -161,6 +167,12 @@ class UpdaterForm final : private ActionEvents {
   // Update and Restore, usable once the bootloader has answered on the open
   // port (or at once in "Code Report", which sends no erase).
   void EnableDeviceActions();
+
+  // The chosen file read once, with its signature when keys are installed;
+  // nullopt when the keys or the signature refuse it (the user was told).
+  std::optional<ImageReading> ReadTrustedFile(const std::string& path);
+  // Shows a reading and holds its image; false when the file was refused.
+  bool TakeReading(const std::string& path, const ImageReading& reading);
 
   bool RunHandshake();
   bool OpenPortForGreeting();
