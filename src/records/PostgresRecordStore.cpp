@@ -5,6 +5,7 @@
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
+#include "records/SchemaUpgrade.h"
 
 namespace mx::records {
 
@@ -75,14 +76,9 @@ void PostgresRecordStore::PrepareSchema() {
   auto select = connection_.Run(sql::kSelectVersion);
   select.Step();
   const std::int64_t version = select.OptionalInt(0).value_or(0);
-  if (version > sql::kSchemaVersion) {
-    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
-                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
-  }
-  if (version < 1) {
-    for (const char* step : sql::kSchemaVersion1) connection_.Run(step);
-    connection_.Run(sql::kInsertVersion, PgParameters().Add(std::int64_t{1}));
-  }
+  UpgradeSchema(
+      version, [this](const char* step) { connection_.Run(step); },
+      [this](std::int64_t reached) { connection_.Run(sql::kInsertVersion, PgParameters().Add(reached)); });
   transaction.Commit();
 }
 
@@ -234,8 +230,8 @@ void PostgresRecordStore::Record(const BoardRecord& record, const std::optional<
     serial = StoredNumber(*record.serial);
   }
   PgParameters board;
-  BindBoard(record, serial, keeps ? std::optional<std::string>(reservation->pool) : std::nullopt,
-            [&board](int, const auto& value) { board.Add(value); });
+  BindBoard(record, serial, [&board](int, const auto& value) { board.Add(value); });
+  board.Add(keeps ? std::optional<std::string>(reservation->pool) : std::nullopt);
   PgTransaction transaction(connection_);
   connection_.Run(kTakePoolsLock);
   // A board recorded before has settled its reservation then.

@@ -5,12 +5,13 @@
 // never pasted in. Times of leases are milliseconds since 1970 UTC.
 
 #include <array>
+#include <span>
 
 namespace mx::records::sql {
 
 // Each schema version's steps, applied in order from the database's version
 // up to kSchemaVersion; the index is the version a step leads to, minus one.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 inline constexpr const char* kCreateVersionTable =
     "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
@@ -35,6 +36,15 @@ inline constexpr std::array<const char*, 6> kSchemaVersion1 = {
     " PRIMARY KEY (instance, slot, started), UNIQUE (kept_pool, serial))",
     "CREATE INDEX boards_by_started ON boards (started)",
 };
+
+// The signature of the file a board was written from: its key id and trusted comment.
+inline constexpr std::array<const char*, 2> kSchemaVersion2 = {
+    "ALTER TABLE boards ADD COLUMN key_id TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE boards ADD COLUMN trusted_comment TEXT NOT NULL DEFAULT ''",
+};
+
+inline constexpr std::array<std::span<const char* const>, kSchemaVersion> kSchemaSteps = {kSchemaVersion1,
+                                                                                          kSchemaVersion2};
 
 inline constexpr const char* kSelectPool = "SELECT first_number, last_number, next_number FROM pools WHERE name = ?1";
 inline constexpr const char* kInsertPool =
@@ -65,14 +75,16 @@ inline constexpr const char* kDeleteReservation =
 // A board already recorded under the same instance, slot and start stays as it is.
 inline constexpr const char* kInsertBoard =
     "INSERT INTO boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
-    " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, kept_pool)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)"
+    " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, key_id,"
+    " trusted_comment, kept_pool)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)"
     " ON CONFLICT (instance, slot, started) DO NOTHING";
 
 // Find: the base, then one condition per filter given, in this order.
 inline constexpr const char* kSelectBoards =
     "SELECT station, instance, slot, port, started, ended, file, file_sha256, serial, data, old_version,"
-    " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id FROM boards"
+    " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, key_id, trusted_comment"
+    " FROM boards"
     " WHERE 1 = 1";
 inline constexpr const char* kSinceCondition = " AND started >= ?1";
 inline constexpr const char* kUntilCondition = " AND started < ?2";

@@ -5,6 +5,7 @@
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
+#include "records/SchemaUpgrade.h"
 
 namespace mx::records {
 
@@ -47,17 +48,16 @@ void SqliteRecordStore::Configure() {
 void SqliteRecordStore::PrepareSchema() {
   SqliteTransaction transaction(db_);
   db_.Execute(sql::kCreateVersionTable);
-  auto select = db_.Prepare(sql::kSelectVersion);
-  select.Step();
-  const std::int64_t version = select.OptionalInt(0).value_or(0);
-  if (version > sql::kSchemaVersion) {
-    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
-                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
+  std::int64_t version = 0;
+  {
+    // Done reading before the upgrade changes the tables.
+    auto select = db_.Prepare(sql::kSelectVersion);
+    select.Step();
+    version = select.OptionalInt(0).value_or(0);
   }
-  if (version < 1) {
-    for (const char* step : sql::kSchemaVersion1) db_.Execute(step);
-    db_.Prepare(sql::kInsertVersion).Bind(1, std::int64_t{1}).Run();
-  }
+  UpgradeSchema(
+      version, [this](const char* step) { db_.Execute(step); },
+      [this](std::int64_t reached) { db_.Prepare(sql::kInsertVersion).Bind(1, reached).Run(); });
   auto lease = db_.Prepare(sql::kSelectLease);
   if (lease.Bind(1, who_.instance).Step() && lease.Int(0) >= NowMs()) {
     throw RecordStoreError("the instance \"" + who_.instance + "\" is already running on it");
@@ -196,9 +196,8 @@ bool SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::option
     serial = StoredNumber(*record.serial);
   }
   auto insert = db_.Prepare(sql::kInsertBoard);
-  BindBoard(record, serial, kept ? std::optional<std::string>(kept->pool) : std::nullopt,
-            [&insert](int index, const auto& value) { insert.Bind(index, value); });
-  insert.Run();
+  BindBoard(record, serial, [&insert](int index, const auto& value) { insert.Bind(index, value); });
+  insert.Bind(kKeptPoolParameter, kept ? std::optional<std::string>(kept->pool) : std::nullopt).Run();
   return insert.Changes() > 0;
 }
 

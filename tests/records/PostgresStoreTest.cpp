@@ -5,16 +5,20 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <set>
 #include <thread>
 
+#include "records/RecordSpool.h"
+#include "records/RecordSql.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
 
@@ -171,6 +175,8 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   const std::uint64_t number = ReserveNumber(*store);
   BoardRecord board = Board("line-1", "a");
   board.serial = number;
+  board.keyId = "E0A1B2C3D4F56789";
+  board.trustedComment = "timestamp:1765400000";
 
   Server("pause");
   const ReserveResult refused = store->Reserve("boards");
@@ -186,6 +192,7 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   ASSERT_EQ(boards.size(), 2u);
   EXPECT_EQ(boards[0].slot, "a");
   EXPECT_EQ(boards[0].serial, number);
+  EXPECT_EQ(std::tie(boards[0].keyId, boards[0].trustedComment), std::tie(board.keyId, board.trustedComment));
   store->Finish(board, Reservation{"boards", number});
   EXPECT_EQ(store->Find({}).size(), 2u);
   EXPECT_EQ(ReserveNumber(*store), number + 1);
@@ -214,6 +221,59 @@ TEST_F(PostgresStoreTest, TheSpoolIsSentWhenTheNextStoreOpens) {
   store.reset();
   Server("resume");
   EXPECT_EQ(Open("line-2")->Find({}).size(), 1u);
+}
+
+// Stations opening a database of the first schema at once upgrade it once
+// (a second upgrade would fail on a column that is there), and keep its boards.
+TEST_F(PostgresStoreTest, AFirstSchemaDatabaseIsUpgradedOnceKeepingItsBoards) {
+  Admin("SET search_path TO " + schema_);
+  Admin("CREATE TABLE schema_version (version INTEGER NOT NULL); INSERT INTO schema_version VALUES (1)");
+  for (const char* step : sql::kSchemaVersion1) Admin(step);
+  Admin(
+      "INSERT INTO pools VALUES ('boards', 1, NULL, 2);"
+      "INSERT INTO boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
+      " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id,"
+      " kept_pool) VALUES ('station-0', 'old', 'a', 'COM3', '2026-12-01T08:00:00.000Z', '2026-12-01T08:00:09.000Z',"
+      " 'fw.hex', 'cd34', 1, NULL, '0101', '0000', '1.0', 'ok', '', 1, 0, 'pkg-1', 'boards')");
+  std::vector<std::future<std::unique_ptr<RecordStore>>> opening;
+  for (const char* instance : {"first", "second", "third"}) {
+    opening.push_back(std::async(std::launch::async, [this, instance] { return Open(instance); }));
+  }
+  std::vector<std::unique_ptr<RecordStore>> stores;
+  for (auto& opened : opening) stores.push_back(opened.get());
+  ASSERT_NE(stores[0], nullptr);
+  const auto boards = stores[0]->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(std::tie(boards[0].station, boards[0].serial, boards[0].packageId, boards[0].keyId),
+            std::make_tuple("station-0", std::optional<std::uint64_t>(1), "pkg-1", ""));
+  EXPECT_EQ(ReserveNumber(*stores[0]), 2u);
+  EXPECT_EQ(Admin("SELECT MAX(version) FROM schema_version"), std::to_string(sql::kSchemaVersion));
+}
+
+// A spool an older program left while the server was away: its board is
+// sent when the next store opens, and nothing is lost.
+TEST_F(PostgresStoreTest, AnOlderProgramsSpoolIsSent) {
+  const std::string spool = SpoolPathFor(location_);
+  std::filesystem::create_directories(std::filesystem::path(spool).parent_path());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(spool.c_str(), &db), SQLITE_OK);
+  const char* older =
+      "CREATE TABLE spooled_boards (id INTEGER PRIMARY KEY AUTOINCREMENT, station TEXT NOT NULL,"
+      " instance TEXT NOT NULL, slot TEXT NOT NULL, port TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL,"
+      " file TEXT NOT NULL, file_sha256 TEXT NOT NULL, serial INTEGER, data TEXT, old_version TEXT NOT NULL,"
+      " restore_point TEXT NOT NULL, bootloader_version TEXT NOT NULL, result TEXT NOT NULL, reason TEXT NOT NULL,"
+      " attempts INTEGER NOT NULL, interrupted INTEGER NOT NULL, package_id TEXT NOT NULL, reserved_pool TEXT,"
+      " reserved_number INTEGER, holder TEXT NOT NULL, refused_because TEXT);"
+      "INSERT INTO spooled_boards (station, instance, slot, port, started, ended, file, file_sha256, old_version,"
+      " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, holder) VALUES"
+      " ('station-0', 'old', 'a', 'COM3', '2026-12-01T08:00:00.000Z', '2026-12-01T08:00:09.000Z', 'fw.hex', 'cd34',"
+      " '', '', '', 'device-failed', 'no answer', 1, 0, '', 'old')";
+  EXPECT_EQ(sqlite3_exec(db, older, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  const auto boards = Open("line-1")->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(boards[0].reason, "no answer");
+  EXPECT_EQ(Open("line-2")->Find({}).size(), 1u);  // sent once
 }
 
 TEST_F(PostgresStoreTest, ANewerSchemaIsRefused) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "records/RecordSql.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
 
@@ -38,6 +39,21 @@ void RunSql(const std::filesystem::path& file, const char* statement) {
   ASSERT_EQ(sqlite3_open(reinterpret_cast<const char*>(name.c_str()), &db), SQLITE_OK);
   EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
+}
+
+// A file of the first schema as an older program left it: pool "boards" has
+// given out 1 and 2, and the board that kept 1 is recorded.
+void WriteFirstSchemaFile(const std::filesystem::path& file) {
+  std::filesystem::create_directories(file.parent_path());
+  RunSql(file, "CREATE TABLE schema_version (version INTEGER NOT NULL); INSERT INTO schema_version VALUES (1)");
+  for (const char* step : sql::kSchemaVersion1) RunSql(file, step);
+  RunSql(file,
+         "INSERT INTO pools VALUES ('boards', 1, NULL, 3); INSERT INTO free_numbers VALUES ('boards', 2);"
+         "INSERT INTO boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
+         " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id,"
+         " kept_pool) VALUES ('station-0', 'old', 'a', 'COM3', '2026-12-01T08:00:00.000Z',"
+         " '2026-12-01T08:00:09.000Z', 'fw.hex', 'cd34', 1, '0a', '0101', '0000', '1.0', 'ok', '', 1, 0, 'pkg-1',"
+         " 'boards')");
 }
 
 class RecordStoreTest : public ::testing::Test {
@@ -90,6 +106,29 @@ TEST_F(RecordStoreTest, RefusesWhatItCannotUse) {
   OpenedStore folder = OpenRecordStore(dir_.Path().string(), {"station-1", "instance-1"});
   EXPECT_EQ(folder.store, nullptr);
   EXPECT_NE(folder.error.find("cannot open the record database " + dir_.Path().string()), std::string::npos);
+}
+
+// Stations opening it at once upgrade it once (a second upgrade would fail
+// on a column that is there), and keep what it held.
+TEST_F(RecordStoreTest, UpgradesAFirstSchemaFileKeepingItsBoards) {
+  WriteFirstSchemaFile(file_);
+  std::vector<std::future<std::unique_ptr<RecordStore>>> opening;
+  for (int station = 0; station < 4; ++station) {
+    opening.push_back(
+        std::async(std::launch::async, [this, station] { return Open("instance-" + std::to_string(station)); }));
+  }
+  std::vector<std::unique_ptr<RecordStore>> stores;
+  for (auto& opened : opening) stores.push_back(opened.get());
+  ASSERT_NE(stores[0], nullptr);
+  const auto boards = stores[0]->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(
+      std::tie(boards[0].station, boards[0].serial, boards[0].packageId, boards[0].keyId, boards[0].trustedComment),
+      std::make_tuple("station-0", std::optional<std::uint64_t>(1), "pkg-1", "", ""));
+  EXPECT_EQ(ReserveNumber(*stores[0]), 2u);
+  EXPECT_EQ(ReserveNumber(*stores[1]), 3u);
+  stores.clear();
+  EXPECT_NE(Open("instance-5"), nullptr);  // already upgraded: opens as it is
 }
 
 TEST_F(RecordStoreTest, OneInstanceRunsOnceAtATime) {
@@ -172,6 +211,8 @@ TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
   board.attempts = 3;
   board.interrupted = true;
   board.packageId = "pkg-7";
+  board.keyId = "E0A1B2C3D4F56789";
+  board.trustedComment = "timestamp:1765400000\tfile:fw.hex";
   store->Finish(board, std::nullopt);
   const auto boards = store->Find({});
   ASSERT_EQ(boards.size(), 1u);
@@ -180,9 +221,10 @@ TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
                      read.fileSha256, read.serial, read.data, read.oldVersion, read.restorePoint),
             std::tie(board.station, board.instance, board.slot, board.port, board.started, board.ended, board.file,
                      board.fileSha256, board.serial, board.data, board.oldVersion, board.restorePoint));
-  EXPECT_EQ(std::tie(read.bootloaderVersion, read.result, read.reason, read.attempts, read.interrupted, read.packageId),
+  EXPECT_EQ(std::tie(read.bootloaderVersion, read.result, read.reason, read.attempts, read.interrupted, read.packageId,
+                     read.keyId, read.trustedComment),
             std::tie(board.bootloaderVersion, board.result, board.reason, board.attempts, board.interrupted,
-                     board.packageId));
+                     board.packageId, board.keyId, board.trustedComment));
 }
 
 TEST_F(RecordStoreTest, FindsBoardsByFilterOldestFirst) {
