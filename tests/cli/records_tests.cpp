@@ -11,26 +11,20 @@
 #include "Records.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
+#include "support/TestBoard.h"
 
 namespace mx::flash {
 namespace {
 
 using records::BoardRecord;
 
+// A board of station line-a, from `started` to `ended`.
 BoardRecord Board(const std::string& slot, const std::string& started, const std::string& ended,
                   const std::string& result, std::optional<std::uint64_t> serial) {
-  BoardRecord board;
+  BoardRecord board = test::TestBoard(slot, started, result);
   board.station = "line-a";
-  board.instance = "instance-1";
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = started;
   board.ended = ended;
-  board.file = "fw.hex";
-  board.fileSha256 = "ab12";
   board.serial = serial;
-  board.result = result;
-  board.reason = result == records::kPassedResult ? "" : "no answer";
   return board;
 }
 

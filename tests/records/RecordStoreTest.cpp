@@ -11,26 +11,13 @@
 #include "records/RecordSql.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
+#include "support/TestBoard.h"
 
 namespace mx::records {
 namespace {
 
 using Status = ReserveResult::Status;
-
-// A board of `slot` that started at `started` and ended with `result`.
-BoardRecord Board(const std::string& slot, const std::string& started, const std::string& result = kPassedResult) {
-  BoardRecord board;
-  board.station = "station-1";
-  board.instance = "instance-1";
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = started;
-  board.ended = started;
-  board.file = "firmware.hex";
-  board.fileSha256 = "ab12";
-  board.result = result;
-  return board;
-}
+using test::TestBoard;
 
 // Runs one statement on the file beside the store, as another program would.
 void RunSql(const std::filesystem::path& file, const char* statement) {
@@ -163,9 +150,9 @@ TEST_F(RecordStoreTest, GivesTheLowestFreeNumberAndTakesBackFailedBoards) {
   EXPECT_EQ(first.number, 100u);
   EXPECT_EQ(second.number, 101u);
 
-  store->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), first);
+  store->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z", "port-failed"), first);
   EXPECT_EQ(ReserveNumber(*store), 100u);
-  store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), second);
+  store->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), second);
   EXPECT_EQ(ReserveNumber(*store), 102u);
 
   const ReserveResult exhausted = store->Reserve("boards");
@@ -178,7 +165,7 @@ TEST_F(RecordStoreTest, FinishingTwiceRecordsOneBoard) {
   auto store = Open("instance-1");
   ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
   const Reservation reservation{"boards", ReserveNumber(*store)};
-  const BoardRecord board = Board("a", "2026-12-09T10:00:00.000Z");
+  const BoardRecord board = TestBoard("a", "2026-12-09T10:00:00.000Z");
   store->Finish(board, reservation);
   store->Finish(board, reservation);
   const auto boards = store->Find({});
@@ -191,9 +178,9 @@ TEST_F(RecordStoreTest, NoTwoPassedBoardsHoldOneNumber) {
   auto store = Open("instance-1");
   ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
   const Reservation reservation{"boards", ReserveNumber(*store)};
-  store->Finish(Board("a", "2026-12-09T10:00:00.000Z"), reservation);
-  EXPECT_THROW(store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), reservation), RecordStoreError);
-  BoardRecord otherNumber = Board("c", "2026-12-09T10:00:02.000Z");
+  store->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z"), reservation);
+  EXPECT_THROW(store->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), reservation), RecordStoreError);
+  BoardRecord otherNumber = TestBoard("c", "2026-12-09T10:00:02.000Z");
   otherNumber.serial = 7;
   EXPECT_THROW(store->Finish(otherNumber, Reservation{"boards", ReserveNumber(*store)}), RecordStoreError);
   EXPECT_EQ(store->Find({}).size(), 1u);
@@ -201,7 +188,7 @@ TEST_F(RecordStoreTest, NoTwoPassedBoardsHoldOneNumber) {
 
 TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
   auto store = Open("instance-1");
-  BoardRecord board = Board("pci-0000:00:14.0-usb-0:2:1.0", "2026-12-09T22:41:07.123Z", "port-failed");
+  BoardRecord board = TestBoard("pci-0000:00:14.0-usb-0:2:1.0", "2026-12-09T22:41:07.123Z", "port-failed");
   board.serial = 4711;
   board.data = "0011ff";
   board.oldVersion = "0102";
@@ -229,11 +216,11 @@ TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
 
 TEST_F(RecordStoreTest, FindsBoardsByFilterOldestFirst) {
   auto store = Open("instance-1");
-  BoardRecord late = Board("a", "2026-12-09T12:00:00.000Z");
+  BoardRecord late = TestBoard("a", "2026-12-09T12:00:00.000Z");
   late.serial = 3;
   store->Finish(late, std::nullopt);
-  store->Finish(Board("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
-  store->Finish(Board("a", "2026-12-09T11:00:00.000Z"), std::nullopt);
+  store->Finish(TestBoard("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
+  store->Finish(TestBoard("a", "2026-12-09T11:00:00.000Z"), std::nullopt);
   const std::string ten = "2026-12-09T10:00:00.000Z", eleven = "2026-12-09T11:00:00.000Z",
                     twelve = "2026-12-09T12:00:00.000Z";
   const struct {
@@ -280,8 +267,8 @@ TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
   EXPECT_EQ(ReserveNumber(*second), 1u);
   // The first instance, seen as gone, still records its boards: a failed one
   // gives back nothing it no longer holds, a passed one keeps its number.
-  first->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
-  first->Finish(Board("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
+  first->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
+  first->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
   EXPECT_EQ(ReserveNumber(*second), 3u);
 }
 
