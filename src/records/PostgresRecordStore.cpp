@@ -28,7 +28,7 @@ constexpr const char* kGoneInstance =
     " AND clock_timestamp() - pg_postmaster_start_time() > ?2 * interval '1 millisecond'";
 const std::string kGiveBackGoneReservations =
     std::string("INSERT INTO free_numbers (pool, number) SELECT r.pool, r.number FROM reservations r WHERE") +
-    kGoneInstance;
+    kGoneInstance + " AND" + sql::kNotKept;
 const std::string kDeleteGoneReservations = std::string("DELETE FROM reservations r WHERE") + kGoneInstance;
 
 std::string NotReached(const std::string& location, const std::string& detail) {

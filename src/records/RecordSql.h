@@ -57,15 +57,25 @@ inline constexpr const char* kRenewLease =
     " ON CONFLICT (instance) DO UPDATE SET station = excluded.station, lease_until = excluded.lease_until";
 inline constexpr const char* kEndLease = "DELETE FROM instances WHERE instance = ?1";
 
+// A number r.pool, r.number goes back to its pool only while no passed board
+// keeps it: one whose keeper's lease had lapsed may have been reserved again
+// and kept meanwhile. (Also in kGiveBackLapsedReservations, kInsertFreeNumber.)
+inline constexpr const char* kNotKept =
+    " NOT EXISTS (SELECT 1 FROM boards WHERE boards.kept_pool = r.pool AND boards.serial = r.number)";
+
 // Reservations whose instance holds no lease at ?1 or later are given back.
 inline constexpr const char* kGiveBackLapsedReservations =
-    "INSERT INTO free_numbers (pool, number) SELECT pool, number FROM reservations"
-    " WHERE instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1)";
+    "INSERT INTO free_numbers (pool, number) SELECT pool, number FROM reservations r"
+    " WHERE instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1) AND"
+    " NOT EXISTS (SELECT 1 FROM boards WHERE boards.kept_pool = r.pool AND boards.serial = r.number)";
 inline constexpr const char* kDeleteLapsedReservations =
     "DELETE FROM reservations WHERE instance NOT IN (SELECT instance FROM instances WHERE lease_until >= ?1)";
 
 inline constexpr const char* kLowestFreeNumber = "SELECT MIN(number) FROM free_numbers WHERE pool = ?1";
-inline constexpr const char* kInsertFreeNumber = "INSERT INTO free_numbers (pool, number) VALUES (?1, ?2)";
+inline constexpr const char* kInsertFreeNumber =
+    "INSERT INTO free_numbers (pool, number) SELECT r.pool, r.number FROM"
+    " (SELECT CAST(?1 AS TEXT) AS pool, CAST(?2 AS BIGINT) AS number) r WHERE"
+    " NOT EXISTS (SELECT 1 FROM boards WHERE boards.kept_pool = r.pool AND boards.serial = r.number)";
 inline constexpr const char* kDeleteFreeNumber = "DELETE FROM free_numbers WHERE pool = ?1 AND number = ?2";
 inline constexpr const char* kInsertReservation =
     "INSERT INTO reservations (pool, number, instance) VALUES (?1, ?2, ?3)";

@@ -272,6 +272,28 @@ TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
   EXPECT_EQ(ReserveNumber(*second), 3u);
 }
 
+// A number a passed board keeps never goes back to the pool: not when the
+// instance that took it over while the keeper's lease had lapsed fails its
+// board, nor when that instance goes without finishing.
+TEST_F(RecordStoreTest, ANumberAPassedBoardKeepsIsNeverGivenAgain) {
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  for (const bool takerFinishes : {true, false}) {
+    auto keeper = Open("keeper");
+    ASSERT_EQ(keeper->OpenPool("boards", {1, 10}), std::nullopt);
+    const Reservation kept{"boards", ReserveNumber(*keeper)};
+    auto taker = Open("taker", later);  // sees the keeper's lease as lapsed
+    ASSERT_EQ(ReserveNumber(*taker), kept.number);
+    keeper->Finish(TestBoard("a", "2026-12-09T10:00:0" + std::to_string(takerFinishes) + ".000Z"), kept);
+    if (takerFinishes) {
+      taker->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z", "port-failed"), kept);
+    } else {
+      taker.reset();
+    }
+    EXPECT_NE(ReserveNumber(*Open("next", later)), kept.number) << "taker finishes: " << takerFinishes;
+  }
+}
+
 TEST_F(RecordStoreTest, ALiveStoreRenewsItsLease) {
   // The first store's clock jumps an hour ahead; once its renewal has read
   // that time, a store living an hour ahead still sees it alive.
