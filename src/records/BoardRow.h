@@ -11,11 +11,15 @@
 
 namespace mx::records {
 
-// Calls bind(index, value) for kInsertBoard's ?1..?19: the board with the
-// number it holds (`serial`) and, when it keeps its pool's number, the pool.
+// A board's own columns, kSelectBoards' all; kInsertBoard's parameters
+// after them (from ?21 on) belong to the store.
+inline constexpr int kBoardColumns = 20;
+inline constexpr int kKeptPoolParameter = kBoardColumns + 1;
+
+// Calls bind(index, value) for kInsertBoard's ?1..?20: the board with the
+// number it holds (`serial`).
 template <typename Bind>
-void BindBoard(const BoardRecord& record, const std::optional<std::int64_t>& serial,
-               const std::optional<std::string>& keptPool, Bind bind) {
+void BindBoard(const BoardRecord& record, const std::optional<std::int64_t>& serial, Bind bind) {
   bind(1, record.station);
   bind(2, record.instance);
   bind(3, record.slot);
@@ -34,10 +38,11 @@ void BindBoard(const BoardRecord& record, const std::optional<std::int64_t>& ser
   bind(16, std::int64_t{record.attempts});
   bind(17, std::int64_t{record.interrupted ? 1 : 0});
   bind(18, record.packageId);
-  bind(19, keptPool);
+  bind(19, record.keyId);
+  bind(20, record.trustedComment);
 }
 
-// The board of a row whose columns start with kSelectBoards' eighteen.
+// The board of a row whose columns start with kSelectBoards' twenty.
 template <typename Row>
 BoardRecord ReadBoardRow(const Row& row) {
   BoardRecord board;
@@ -59,6 +64,8 @@ BoardRecord ReadBoardRow(const Row& row) {
   board.attempts = static_cast<int>(row.Int(15));
   board.interrupted = row.Int(16) != 0;
   board.packageId = row.Text(17);
+  board.keyId = row.Text(18);
+  board.trustedComment = row.Text(19);
   return board;
 }
 

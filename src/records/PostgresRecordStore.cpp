@@ -5,6 +5,7 @@
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
+#include "records/SchemaUpgrade.h"
 
 namespace mx::records {
 
@@ -27,7 +28,7 @@ constexpr const char* kGoneInstance =
     " AND clock_timestamp() - pg_postmaster_start_time() > ?2 * interval '1 millisecond'";
 const std::string kGiveBackGoneReservations =
     std::string("INSERT INTO free_numbers (pool, number) SELECT r.pool, r.number FROM reservations r WHERE") +
-    kGoneInstance;
+    kGoneInstance + " AND" + sql::kNotKept;
 const std::string kDeleteGoneReservations = std::string("DELETE FROM reservations r WHERE") + kGoneInstance;
 
 std::string NotReached(const std::string& location, const std::string& detail) {
@@ -43,24 +44,17 @@ PostgresRecordStore::PostgresRecordStore(const std::string& location, const Stat
       options_(options),
       connection_(location),
       spool_(spoolPath) {
-  // A zero pause would renew without rest.
-  options_.renewEvery = std::max(options_.renewEvery, std::chrono::milliseconds(1));
   connection_.EnsureConnected();
   PrepareSchema();
   TakeInstanceLock();
   if (!instanceLocked_) throw RecordStoreError("the instance \"" + who_.instance + "\" is already running on it");
   RenewLease();
   SendSpool();
-  renewer_ = std::thread([this] { RenewUntilStopped(); });
+  renewer_.emplace(mutex_, options_.renewEvery, [this] { Refresh(); });
 }
 
 PostgresRecordStore::~PostgresRecordStore() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  stopWanted_.notify_all();
-  renewer_.join();
+  renewer_.reset();
   try {
     if (connection_.Connected()) connection_.Run(sql::kEndLease, PgParameters().Add(who_.instance));
   } catch (const RecordStoreError&) {
@@ -75,14 +69,9 @@ void PostgresRecordStore::PrepareSchema() {
   auto select = connection_.Run(sql::kSelectVersion);
   select.Step();
   const std::int64_t version = select.OptionalInt(0).value_or(0);
-  if (version > sql::kSchemaVersion) {
-    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
-                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
-  }
-  if (version < 1) {
-    for (const char* step : sql::kSchemaVersion1) connection_.Run(step);
-    connection_.Run(sql::kInsertVersion, PgParameters().Add(std::int64_t{1}));
-  }
+  UpgradeSchema(
+      version, [this](const char* step) { connection_.Run(step); },
+      [this](std::int64_t reached) { connection_.Run(sql::kInsertVersion, PgParameters().Add(reached)); });
   transaction.Commit();
 }
 
@@ -110,20 +99,8 @@ void PostgresRecordStore::Refresh() {
   SendSpool();
 }
 
-void PostgresRecordStore::RenewUntilStopped() {
-  std::unique_lock lock(mutex_);
-  while (!stopWanted_.wait_for(lock, options_.renewEvery, [this] { return stopping_; })) {
-    try {
-      Refresh();
-    } catch (const RecordStoreError&) {
-      // Out of reach for now: the next renewal or call tries again.
-    }
-  }
-}
-
 std::optional<std::string> PostgresRecordStore::OpenPool(const std::string& pool, const PoolRange& range) {
-  if (pool.empty()) return "a pool needs a name";
-  if (auto problem = RangeProblem(range)) return "pool \"" + pool + "\": " + *problem;
+  if (auto problem = PoolProblem(pool, range)) return problem;
   std::lock_guard lock(mutex_);
   try {
     Refresh();
@@ -133,11 +110,7 @@ std::optional<std::string> PostgresRecordStore::OpenPool(const std::string& pool
     if (select.Step()) {
       const PoolRange stored{static_cast<std::uint64_t>(select.Int(0)),
                              select.IsNull(1) ? std::nullopt : std::optional<std::uint64_t>(select.Int(1))};
-      if (stored.first != range.first || stored.last != range.last) {
-        return "pool \"" + pool + "\" has the numbers " + RangeText(stored) + " in " + shownLocation_ + ", not " +
-               RangeText(range);
-      }
-      return std::nullopt;
+      return RangeMismatch(pool, stored, range, shownLocation_);
     }
     const auto last = range.last ? std::optional<std::int64_t>(StoredNumber(*range.last)) : std::nullopt;
     connection_.Run(sql::kInsertPool, PgParameters().Add(pool).Add(StoredNumber(range.first)).Add(last));
@@ -200,10 +173,7 @@ ReserveResult PostgresRecordStore::ReserveLowest(const std::string& pool) {
 }
 
 void PostgresRecordStore::Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) {
-  if (reservation && record.result == kPassedResult && record.serial && *record.serial != reservation->number) {
-    throw RecordStoreError("the board of slot " + record.slot + " holds " + std::to_string(*record.serial) +
-                           ", not its reserved number " + std::to_string(reservation->number));
-  }
+  KeepsNumber(record, reservation);  // refuses a board that holds another number
   std::lock_guard lock(mutex_);
   try {
     for (int attempt = 0;; ++attempt) {
@@ -226,16 +196,11 @@ void PostgresRecordStore::Finish(const BoardRecord& record, const std::optional<
 
 void PostgresRecordStore::Record(const BoardRecord& record, const std::optional<Reservation>& reservation,
                                  const std::string& holder) {
-  const bool keeps = reservation && record.result == kPassedResult;
-  std::optional<std::int64_t> serial;
-  if (keeps) {
-    serial = StoredNumber(reservation->number);
-  } else if (record.serial) {
-    serial = StoredNumber(*record.serial);
-  }
+  const bool keeps = KeepsNumber(record, reservation);
   PgParameters board;
-  BindBoard(record, serial, keeps ? std::optional<std::string>(reservation->pool) : std::nullopt,
+  BindBoard(record, RecordedNumber(record, keeps ? reservation : std::nullopt),
             [&board](int, const auto& value) { board.Add(value); });
+  board.Add(keeps ? std::optional<std::string>(reservation->pool) : std::nullopt);
   PgTransaction transaction(connection_);
   connection_.Run(kTakePoolsLock);
   // A board recorded before has settled its reservation then.

@@ -6,11 +6,11 @@
 // server restart). Boards finished while the server is out of reach wait in
 // a local spool and are sent in order once it is back.
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <optional>
 
+#include "records/LeaseRenewer.h"
 #include "records/Postgres.h"
 #include "records/RecordSpool.h"
 #include "records/RecordStore.h"
@@ -40,7 +40,6 @@ class PostgresRecordStore : public RecordStore {
   void PrepareSchema();
   std::int64_t NowMs() const;
   void RenewLease();
-  void RenewUntilStopped();
   ReserveResult ReserveLowest(const std::string& pool);
   void Record(const BoardRecord& record, const std::optional<Reservation>& reservation, const std::string& holder);
   void Settle(const Reservation& reservation, bool keeps, const std::string& holder);
@@ -53,9 +52,7 @@ class PostgresRecordStore : public RecordStore {
   PgConnection connection_;
   bool instanceLocked_ = false;  // this session holds the instance's advisory lock
   RecordSpool spool_;
-  std::condition_variable stopWanted_;
-  bool stopping_ = false;
-  std::thread renewer_;
+  std::optional<LeaseRenewer> renewer_;
 };
 
 }  // namespace mx::records

@@ -1,5 +1,6 @@
 #include "records/RecordSpool.h"
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -20,15 +21,25 @@ constexpr const char* kCreateSpool =
     " old_version TEXT NOT NULL, restore_point TEXT NOT NULL, bootloader_version TEXT NOT NULL, result TEXT NOT NULL,"
     " reason TEXT NOT NULL, attempts INTEGER NOT NULL, interrupted INTEGER NOT NULL, package_id TEXT NOT NULL,"
     " reserved_pool TEXT, reserved_number INTEGER, holder TEXT NOT NULL, refused_because TEXT)";
+// A spool of an older program waits with its boards: it gains the
+// signature's columns (PRAGMA user_version 1).
+constexpr const char* kSelectSpoolVersion = "PRAGMA user_version";
+constexpr std::array<const char*, 3> kSpoolVersion1 = {
+    "ALTER TABLE spooled_boards ADD COLUMN key_id TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE spooled_boards ADD COLUMN trusted_comment TEXT NOT NULL DEFAULT ''",
+    "PRAGMA user_version = 1",
+};
 constexpr const char* kInsertSpooled =
     "INSERT INTO spooled_boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
-    " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id,"
-    " reserved_pool, reserved_number, holder)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)";
+    " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, key_id,"
+    " trusted_comment, reserved_pool, reserved_number, holder)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22,"
+    " ?23)";
 constexpr const char* kSelectOldest =
     "SELECT station, instance, slot, port, started, ended, file, file_sha256, serial, data, old_version,"
-    " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, reserved_pool,"
-    " reserved_number, holder, id FROM spooled_boards WHERE refused_because IS NULL ORDER BY id LIMIT 1";
+    " restore_point, bootloader_version, result, reason, attempts, interrupted, package_id, key_id, trusted_comment,"
+    " reserved_pool, reserved_number, holder, id FROM spooled_boards WHERE refused_because IS NULL ORDER BY id"
+    " LIMIT 1";
 constexpr const char* kSetAside = "UPDATE spooled_boards SET refused_because = ?2 WHERE id = ?1";
 constexpr const char* kDeleteSpooled = "DELETE FROM spooled_boards WHERE id = ?1";
 
@@ -54,7 +65,19 @@ std::string Digest(const std::string& text) {
 RecordSpool::RecordSpool(const std::string& path) : path_(path), db_(CreatedFolderOf(path)) {
   sqlite3_busy_timeout(db_.Handle(), kBusyTimeoutMs);
   db_.Execute("PRAGMA synchronous = FULL");
+  // One transaction: two processes opening the spool at once upgrade it once.
+  SqliteTransaction transaction(db_);
   db_.Execute(kCreateSpool);
+  std::int64_t version = 0;
+  {
+    auto select = db_.Prepare(kSelectSpoolVersion);
+    select.Step();
+    version = select.Int(0);
+  }
+  if (version < 1) {
+    for (const char* step : kSpoolVersion1) db_.Execute(step);
+  }
+  transaction.Commit();
 }
 
 void RecordSpool::Add(const BoardRecord& record, const std::optional<Reservation>& reservation,
@@ -63,11 +86,11 @@ void RecordSpool::Add(const BoardRecord& record, const std::optional<Reservation
   auto insert = db_.Prepare(kInsertSpooled);
   const auto serial =
       record.serial ? std::optional<std::int64_t>(static_cast<std::int64_t>(*record.serial)) : std::nullopt;
-  BindBoard(record, serial, std::nullopt, [&insert](int index, const auto& value) { insert.Bind(index, value); });
-  insert.Bind(19, reservation ? std::optional<std::string>(reservation->pool) : std::nullopt);
-  insert.Bind(20,
+  BindBoard(record, serial, [&insert](int index, const auto& value) { insert.Bind(index, value); });
+  insert.Bind(kBoardColumns + 1, reservation ? std::optional<std::string>(reservation->pool) : std::nullopt);
+  insert.Bind(kBoardColumns + 2,
               reservation ? std::optional<std::int64_t>(static_cast<std::int64_t>(reservation->number)) : std::nullopt);
-  insert.Bind(21, holder);
+  insert.Bind(kBoardColumns + 3, holder);
   insert.Run();
 }
 
@@ -75,9 +98,11 @@ std::optional<SpooledBoard> RecordSpool::Oldest() {
   std::lock_guard lock(mutex_);
   auto select = db_.Prepare(kSelectOldest);
   if (!select.Step()) return std::nullopt;
-  SpooledBoard spooled{select.Int(21), ReadBoardRow(select), std::nullopt, select.Text(20)};
-  if (!select.IsNull(18)) {
-    spooled.reservation = Reservation{select.Text(18), static_cast<std::uint64_t>(select.Int(19))};
+  // After the board's own columns: reserved_pool, reserved_number, holder, id.
+  constexpr int pool = kBoardColumns, number = kBoardColumns + 1, holder = kBoardColumns + 2, id = kBoardColumns + 3;
+  SpooledBoard spooled{select.Int(id), ReadBoardRow(select), std::nullopt, select.Text(holder)};
+  if (!select.IsNull(pool)) {
+    spooled.reservation = Reservation{select.Text(pool), static_cast<std::uint64_t>(select.Int(number))};
   }
   return spooled;
 }

@@ -34,7 +34,9 @@ struct BoardRecord {
   std::string reason;
   int attempts = 1;
   bool interrupted = false;
-  std::string packageId;  // the sealed package the run came from, if any
+  std::string packageId;       // the sealed package the run came from, if any
+  std::string keyId;           // the file's signing key, 16 upper-case hex digits; empty when unsigned
+  std::string trustedComment;  // the signature's trusted comment, if any
 };
 
 // Who writes: a station's name and this process's unique instance.

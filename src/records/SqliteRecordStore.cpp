@@ -5,6 +5,7 @@
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
 #include "records/RecordSql.h"
+#include "records/SchemaUpgrade.h"
 
 namespace mx::records {
 
@@ -17,20 +18,13 @@ constexpr int kBusyTimeoutMs = 15000;
 
 SqliteRecordStore::SqliteRecordStore(const std::string& path, const StationIdentity& who, const StoreOptions& options)
     : path_(path), who_(who), options_(options), db_(path) {
-  // A zero pause would renew without rest.
-  options_.renewEvery = std::max(options_.renewEvery, std::chrono::milliseconds(1));
   Configure();
   PrepareSchema();
-  renewer_ = std::thread([this] { RenewUntilStopped(); });
+  renewer_.emplace(mutex_, options_.renewEvery, [this] { RenewLease(); });
 }
 
 SqliteRecordStore::~SqliteRecordStore() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  stopWanted_.notify_all();
-  renewer_.join();
+  renewer_.reset();
   try {
     db_.Prepare(sql::kEndLease).Bind(1, who_.instance).Run();
   } catch (const RecordStoreError&) {
@@ -47,17 +41,16 @@ void SqliteRecordStore::Configure() {
 void SqliteRecordStore::PrepareSchema() {
   SqliteTransaction transaction(db_);
   db_.Execute(sql::kCreateVersionTable);
-  auto select = db_.Prepare(sql::kSelectVersion);
-  select.Step();
-  const std::int64_t version = select.OptionalInt(0).value_or(0);
-  if (version > sql::kSchemaVersion) {
-    throw RecordStoreError("its schema version " + std::to_string(version) + " is newer than this program's (" +
-                           std::to_string(sql::kSchemaVersion) + "); use a newer mx7410-flash");
+  std::int64_t version = 0;
+  {
+    // Done reading before the upgrade changes the tables.
+    auto select = db_.Prepare(sql::kSelectVersion);
+    select.Step();
+    version = select.OptionalInt(0).value_or(0);
   }
-  if (version < 1) {
-    for (const char* step : sql::kSchemaVersion1) db_.Execute(step);
-    db_.Prepare(sql::kInsertVersion).Bind(1, std::int64_t{1}).Run();
-  }
+  UpgradeSchema(
+      version, [this](const char* step) { db_.Execute(step); },
+      [this](std::int64_t reached) { db_.Prepare(sql::kInsertVersion).Bind(1, reached).Run(); });
   auto lease = db_.Prepare(sql::kSelectLease);
   if (lease.Bind(1, who_.instance).Step() && lease.Int(0) >= NowMs()) {
     throw RecordStoreError("the instance \"" + who_.instance + "\" is already running on it");
@@ -78,31 +71,15 @@ void SqliteRecordStore::RenewLease() {
       .Run();
 }
 
-void SqliteRecordStore::RenewUntilStopped() {
-  std::unique_lock lock(mutex_);
-  while (!stopWanted_.wait_for(lock, options_.renewEvery, [this] { return stopping_; })) {
-    try {
-      RenewLease();
-    } catch (const RecordStoreError&) {
-      // The file is busy or gone for now: the next renewal or reservation tries again.
-    }
-  }
-}
-
 std::optional<std::string> SqliteRecordStore::OpenPool(const std::string& pool, const PoolRange& range) {
-  if (pool.empty()) return "a pool needs a name";
-  if (auto problem = RangeProblem(range)) return "pool \"" + pool + "\": " + *problem;
+  if (auto problem = PoolProblem(pool, range)) return problem;
   std::lock_guard lock(mutex_);
   try {
     SqliteTransaction transaction(db_);
     auto select = db_.Prepare(sql::kSelectPool);
     if (select.Bind(1, pool).Step()) {
       const PoolRange stored{static_cast<std::uint64_t>(select.Int(0)), select.OptionalInt(1)};
-      if (stored.first != range.first || stored.last != range.last) {
-        return "pool \"" + pool + "\" has the numbers " + RangeText(stored) + " in " + path_ + ", not " +
-               RangeText(range);
-      }
-      return std::nullopt;
+      return RangeMismatch(pool, stored, range, path_);
     }
     const auto last = range.last ? std::optional<std::int64_t>(StoredNumber(*range.last)) : std::nullopt;
     db_.Prepare(sql::kInsertPool).Bind(1, pool).Bind(2, StoredNumber(range.first)).Bind(3, last).Run();
@@ -160,11 +137,7 @@ std::optional<std::int64_t> SqliteRecordStore::TakeLowestFreeNumber(const std::s
 }
 
 void SqliteRecordStore::Finish(const BoardRecord& record, const std::optional<Reservation>& reservation) {
-  const bool keeps = reservation && record.result == kPassedResult;
-  if (keeps && record.serial && *record.serial != reservation->number) {
-    throw RecordStoreError("the board of slot " + record.slot + " holds " + std::to_string(*record.serial) +
-                           ", not its reserved number " + std::to_string(reservation->number));
-  }
+  const bool keeps = KeepsNumber(record, reservation);
   std::lock_guard lock(mutex_);
   try {
     SqliteTransaction transaction(db_);
@@ -201,16 +174,10 @@ void SqliteRecordStore::Settle(const Reservation& reservation, bool keeps) {
 }
 
 bool SqliteRecordStore::InsertBoard(const BoardRecord& record, const std::optional<Reservation>& kept) {
-  std::optional<std::int64_t> serial;
-  if (kept) {
-    serial = StoredNumber(kept->number);
-  } else if (record.serial) {
-    serial = StoredNumber(*record.serial);
-  }
   auto insert = db_.Prepare(sql::kInsertBoard);
-  BindBoard(record, serial, kept ? std::optional<std::string>(kept->pool) : std::nullopt,
+  BindBoard(record, RecordedNumber(record, kept),
             [&insert](int index, const auto& value) { insert.Bind(index, value); });
-  insert.Run();
+  insert.Bind(kKeptPoolParameter, kept ? std::optional<std::string>(kept->pool) : std::nullopt).Run();
   return insert.Changes() > 0;
 }
 

@@ -4,10 +4,10 @@
 // computer may share: WAL, every commit on disk before it returns, and a busy
 // timeout so that writers wait their turn.
 
-#include <condition_variable>
 #include <mutex>
-#include <thread>
+#include <optional>
 
+#include "records/LeaseRenewer.h"
 #include "records/RecordStore.h"
 #include "records/Sqlite.h"
 
@@ -33,7 +33,6 @@ class SqliteRecordStore : public RecordStore {
   void PrepareSchema();
   std::int64_t NowMs() const;
   void RenewLease();
-  void RenewUntilStopped();
   ReserveResult ReserveLowest(const std::string& pool);
   std::optional<std::int64_t> TakeLowestFreeNumber(const std::string& pool);
   // Whether the board is new: the same instance, slot and start are recorded once.
@@ -46,9 +45,7 @@ class SqliteRecordStore : public RecordStore {
   StoreOptions options_;
   std::mutex mutex_;  // one connection: every use of db_ holds it
   SqliteDatabase db_;
-  std::condition_variable stopWanted_;
-  bool stopping_ = false;
-  std::thread renewer_;
+  std::optional<LeaseRenewer> renewer_;
 };
 
 }  // namespace mx::records

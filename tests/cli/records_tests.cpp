@@ -11,26 +11,20 @@
 #include "Records.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
+#include "support/TestBoard.h"
 
 namespace mx::flash {
 namespace {
 
 using records::BoardRecord;
 
+// A board of station line-a, from `started` to `ended`.
 BoardRecord Board(const std::string& slot, const std::string& started, const std::string& ended,
                   const std::string& result, std::optional<std::uint64_t> serial) {
-  BoardRecord board;
+  BoardRecord board = test::TestBoard(slot, started, result);
   board.station = "line-a";
-  board.instance = "instance-1";
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = started;
   board.ended = ended;
-  board.file = "fw.hex";
-  board.fileSha256 = "ab12";
   board.serial = serial;
-  board.result = result;
-  board.reason = result == records::kPassedResult ? "" : "no answer";
   return board;
 }
 
@@ -74,6 +68,9 @@ TEST(RecordsCommandLineTest, RefusesWhatItCannotUse) {
 TEST(RecordsOutputTest, JsonHasEveryFieldWithNullsAndNumbers) {
   BoardRecord board = Board("s1", "2026-12-09T10:00:00.000Z", "2026-12-09T10:00:09.000Z", "ok", 7);
   board.data = "0A0B";
+  board.packageId = "pkg-7";
+  board.keyId = "E0A1B2C3D4F56789";
+  board.trustedComment = "timestamp:1765400000";
   std::ostringstream out;
   PrintBoardJson({board, Board("s2", "2026-12-09T10:01:00.000Z", "2026-12-09T10:01:05.000Z", "device-failed", {})},
                  out);
@@ -81,17 +78,20 @@ TEST(RecordsOutputTest, JsonHasEveryFieldWithNullsAndNumbers) {
   std::string line;
   std::getline(lines, line);
   const auto passed = nlohmann::json::parse(line);
-  EXPECT_EQ(passed.size(), 16u);
+  EXPECT_EQ(passed.size(), 19u);
   EXPECT_EQ(passed["serial"], 7);
   EXPECT_EQ(passed["data"], "0A0B");
   EXPECT_EQ(passed["attempts"], 1);
   EXPECT_EQ(passed["interrupted"], false);
   EXPECT_EQ(passed["file_sha256"], "ab12");
+  EXPECT_EQ(std::tie(passed["package_id"], passed["key_id"], passed["trusted_comment"]),
+            std::make_tuple("pkg-7", "E0A1B2C3D4F56789", "timestamp:1765400000"));
   std::getline(lines, line);
   const auto failed = nlohmann::json::parse(line);
   EXPECT_TRUE(failed["serial"].is_null());
   EXPECT_TRUE(failed["data"].is_null());
   EXPECT_EQ(failed["reason"], "no answer");
+  EXPECT_EQ(failed["key_id"], "");
 }
 
 TEST(RecordsOutputTest, CsvQuotesWhatNeedsIt) {
@@ -103,8 +103,9 @@ TEST(RecordsOutputTest, CsvQuotesWhatNeedsIt) {
   const std::string text = out.str();
   EXPECT_TRUE(
       text.starts_with("station,slot,port,started,ended,file,file_sha256,serial,data,old_version,"
-                       "restore_point,bootloader_version,result,reason,attempts,interrupted\r\n"));
-  EXPECT_NE(text.find(",\"said \"\"no\"\", twice\",1,false\r\n"), std::string::npos) << text;
+                       "restore_point,bootloader_version,result,reason,attempts,interrupted,package_id,key_id,"
+                       "trusted_comment\r\n"));
+  EXPECT_NE(text.find(",\"said \"\"no\"\", twice\",1,false,,,\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find(",\"C:\\fw\nnew.hex\","), std::string::npos) << text;
 }
 
@@ -127,7 +128,9 @@ class RecordsProgramTest : public ::testing::Test {
   void SetUp() override {
     records::OpenedStore opened = records::OpenRecordStore(file_, {"line-a", "instance-1"});
     ASSERT_NE(opened.store, nullptr) << opened.error;
-    opened.store->Finish(Board("s1", "2026-12-09T10:00:00.000Z", "2026-12-09T10:00:09.000Z", "ok", 5), {});
+    BoardRecord signedBoard = Board("s1", "2026-12-09T10:00:00.000Z", "2026-12-09T10:00:09.000Z", "ok", 5);
+    signedBoard.keyId = "E0A1B2C3D4F56789";
+    opened.store->Finish(signedBoard, {});
     opened.store->Finish(Board("s2", "2026-12-09T11:00:00.000Z", "2026-12-09T11:00:09.000Z", "device-failed", {}), {});
   }
   test::ChildResult Records(std::vector<std::string> arguments) {
@@ -150,6 +153,7 @@ TEST_F(RecordsProgramTest, FindsAndPrintsTheBoards) {
   const auto bySerial = Records({"--serial", "5", "--json"});
   EXPECT_EQ(bySerial.exitStatus, kExitSuccess) << bySerial.err;
   EXPECT_EQ(nlohmann::json::parse(bySerial.out)["slot"], "s1");
+  EXPECT_EQ(nlohmann::json::parse(bySerial.out)["key_id"], "E0A1B2C3D4F56789");
   const auto later = Records({"--since", "2026-12-09T10:30", "--csv"});
   EXPECT_EQ(std::count(later.out.begin(), later.out.end(), '\n'), 2) << later.out;
   EXPECT_NE(Records({"--summary"}).out.find("line-a   s2    0       1       0.0%"), std::string::npos);

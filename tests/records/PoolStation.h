@@ -11,6 +11,7 @@
 
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
+#include "support/TestBoard.h"
 
 namespace mx::records {
 
@@ -21,11 +22,9 @@ inline std::vector<std::uint64_t> RunStation(RecordStore& store, const std::stri
   for (int turn = 0; turn < count; ++turn) {
     const ReserveResult reserved = store.Reserve("boards");
     if (reserved.status != ReserveResult::Status::Reserved) throw RecordStoreError(reserved.message);
-    BoardRecord board;
+    BoardRecord board =
+        test::TestBoard(slot, std::to_string(1000 + turn), turn % 2 == 0 ? kPassedResult : "port-failed");
     board.instance = slot;
-    board.slot = slot;
-    board.started = std::to_string(1000 + turn);
-    board.result = turn % 2 == 0 ? kPassedResult : "port-failed";
     store.Finish(board, reserved.reservation);
     if (turn % 2 == 0) kept.push_back(reserved.reservation.number);
   }

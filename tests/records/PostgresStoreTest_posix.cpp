@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "PostgresStoreFixture.h"
+#include "support/TestBoard.h"
 
 namespace mx::records {
 
@@ -17,19 +19,7 @@ void PointDataHomeAt(const std::filesystem::path& folder) { setenv("XDG_DATA_HOM
 
 namespace {
 
-BoardRecord Board(const std::string& instance, const std::string& slot, const std::string& result = kPassedResult) {
-  BoardRecord board;
-  board.station = "station-1";
-  board.instance = instance;
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = "2026-12-09T10:00:00.000Z";
-  board.ended = "2026-12-09T10:00:09.000Z";
-  board.file = "firmware.hex";
-  board.fileSha256 = "ab12";
-  board.result = result;
-  return board;
-}
+using test::TestBoard;
 
 // Runs the server's script: "pause" or "resume".
 void Server(const char* action) {
@@ -83,15 +73,17 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   auto store = Open("line-1");
   ASSERT_EQ(store->OpenPool("boards", {1, std::nullopt}), std::nullopt);
   const std::uint64_t number = ReserveNumber(*store);
-  BoardRecord board = Board("line-1", "a");
+  BoardRecord board = TestBoard("a");
   board.serial = number;
+  board.keyId = "E0A1B2C3D4F56789";
+  board.trustedComment = "timestamp:1765400000";
 
   Server("pause");
   const ReserveResult refused = store->Reserve("boards");
   EXPECT_EQ(refused.status, Status::Unreachable);
   EXPECT_NE(refused.message.find("cannot be reached"), std::string::npos) << refused.message;
   EXPECT_NO_THROW(store->Finish(board, Reservation{"boards", number}));
-  EXPECT_NO_THROW(store->Finish(Board("line-1", "b", "port-failed"), std::nullopt));
+  EXPECT_NO_THROW(store->Finish(TestBoard("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt));
   EXPECT_THROW(store->Find({}), RecordStoreError);
   Server("resume");
 
@@ -100,6 +92,7 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   ASSERT_EQ(boards.size(), 2u);
   EXPECT_EQ(boards[0].slot, "a");
   EXPECT_EQ(boards[0].serial, number);
+  EXPECT_EQ(std::tie(boards[0].keyId, boards[0].trustedComment), std::tie(board.keyId, board.trustedComment));
   store->Finish(board, Reservation{"boards", number});
   EXPECT_EQ(store->Find({}).size(), 2u);
   EXPECT_EQ(ReserveNumber(*store), number + 1);
@@ -124,7 +117,7 @@ TEST_F(PostgresStoreTest, AfterARestartAStationHasALeaseLongToComeBack) {
 TEST_F(PostgresStoreTest, TheSpoolIsSentWhenTheNextStoreOpens) {
   auto store = Open("line-1");
   Server("pause");
-  store->Finish(Board("line-1", "a", "port-failed"), std::nullopt);
+  store->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
   store.reset();
   Server("resume");
   EXPECT_EQ(Open("line-2")->Find({}).size(), 1u);

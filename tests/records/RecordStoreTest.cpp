@@ -8,28 +8,16 @@
 #include <mutex>
 #include <thread>
 
+#include "records/RecordSql.h"
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
+#include "support/TestBoard.h"
 
 namespace mx::records {
 namespace {
 
 using Status = ReserveResult::Status;
-
-// A board of `slot` that started at `started` and ended with `result`.
-BoardRecord Board(const std::string& slot, const std::string& started, const std::string& result = kPassedResult) {
-  BoardRecord board;
-  board.station = "station-1";
-  board.instance = "instance-1";
-  board.slot = slot;
-  board.port = "/dev/ttyUSB0";
-  board.started = started;
-  board.ended = started;
-  board.file = "firmware.hex";
-  board.fileSha256 = "ab12";
-  board.result = result;
-  return board;
-}
+using test::TestBoard;
 
 // Runs one statement on the file beside the store, as another program would.
 void RunSql(const std::filesystem::path& file, const char* statement) {
@@ -38,6 +26,21 @@ void RunSql(const std::filesystem::path& file, const char* statement) {
   ASSERT_EQ(sqlite3_open(reinterpret_cast<const char*>(name.c_str()), &db), SQLITE_OK);
   EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
+}
+
+// A file of the first schema as an older program left it: pool "boards" has
+// given out 1 and 2, and the board that kept 1 is recorded.
+void WriteFirstSchemaFile(const std::filesystem::path& file) {
+  std::filesystem::create_directories(file.parent_path());
+  RunSql(file, "CREATE TABLE schema_version (version INTEGER NOT NULL); INSERT INTO schema_version VALUES (1)");
+  for (const char* step : sql::kSchemaVersion1) RunSql(file, step);
+  RunSql(file,
+         "INSERT INTO pools VALUES ('boards', 1, NULL, 3); INSERT INTO free_numbers VALUES ('boards', 2);"
+         "INSERT INTO boards (station, instance, slot, port, started, ended, file, file_sha256, serial, data,"
+         " old_version, restore_point, bootloader_version, result, reason, attempts, interrupted, package_id,"
+         " kept_pool) VALUES ('station-0', 'old', 'a', 'COM3', '2026-12-01T08:00:00.000Z',"
+         " '2026-12-01T08:00:09.000Z', 'fw.hex', 'cd34', 1, '0a', '0101', '0000', '1.0', 'ok', '', 1, 0, 'pkg-1',"
+         " 'boards')");
 }
 
 class RecordStoreTest : public ::testing::Test {
@@ -92,6 +95,29 @@ TEST_F(RecordStoreTest, RefusesWhatItCannotUse) {
   EXPECT_NE(folder.error.find("cannot open the record database " + dir_.Path().string()), std::string::npos);
 }
 
+// Stations opening it at once upgrade it once (a second upgrade would fail
+// on a column that is there), and keep what it held.
+TEST_F(RecordStoreTest, UpgradesAFirstSchemaFileKeepingItsBoards) {
+  WriteFirstSchemaFile(file_);
+  std::vector<std::future<std::unique_ptr<RecordStore>>> opening;
+  for (int station = 0; station < 4; ++station) {
+    opening.push_back(
+        std::async(std::launch::async, [this, station] { return Open("instance-" + std::to_string(station)); }));
+  }
+  std::vector<std::unique_ptr<RecordStore>> stores;
+  for (auto& opened : opening) stores.push_back(opened.get());
+  ASSERT_NE(stores[0], nullptr);
+  const auto boards = stores[0]->Find({});
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(
+      std::tie(boards[0].station, boards[0].serial, boards[0].packageId, boards[0].keyId, boards[0].trustedComment),
+      std::make_tuple("station-0", std::optional<std::uint64_t>(1), "pkg-1", "", ""));
+  EXPECT_EQ(ReserveNumber(*stores[0]), 2u);
+  EXPECT_EQ(ReserveNumber(*stores[1]), 3u);
+  stores.clear();
+  EXPECT_NE(Open("instance-5"), nullptr);  // already upgraded: opens as it is
+}
+
 TEST_F(RecordStoreTest, OneInstanceRunsOnceAtATime) {
   auto first = Open("instance-1");
   OpenedStore second = OpenRecordStore(file_.string(), {"station-1", "instance-1"});
@@ -124,9 +150,9 @@ TEST_F(RecordStoreTest, GivesTheLowestFreeNumberAndTakesBackFailedBoards) {
   EXPECT_EQ(first.number, 100u);
   EXPECT_EQ(second.number, 101u);
 
-  store->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), first);
+  store->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z", "port-failed"), first);
   EXPECT_EQ(ReserveNumber(*store), 100u);
-  store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), second);
+  store->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), second);
   EXPECT_EQ(ReserveNumber(*store), 102u);
 
   const ReserveResult exhausted = store->Reserve("boards");
@@ -139,7 +165,7 @@ TEST_F(RecordStoreTest, FinishingTwiceRecordsOneBoard) {
   auto store = Open("instance-1");
   ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
   const Reservation reservation{"boards", ReserveNumber(*store)};
-  const BoardRecord board = Board("a", "2026-12-09T10:00:00.000Z");
+  const BoardRecord board = TestBoard("a", "2026-12-09T10:00:00.000Z");
   store->Finish(board, reservation);
   store->Finish(board, reservation);
   const auto boards = store->Find({});
@@ -152,9 +178,9 @@ TEST_F(RecordStoreTest, NoTwoPassedBoardsHoldOneNumber) {
   auto store = Open("instance-1");
   ASSERT_EQ(store->OpenPool("boards", {1, 10}), std::nullopt);
   const Reservation reservation{"boards", ReserveNumber(*store)};
-  store->Finish(Board("a", "2026-12-09T10:00:00.000Z"), reservation);
-  EXPECT_THROW(store->Finish(Board("b", "2026-12-09T10:00:01.000Z"), reservation), RecordStoreError);
-  BoardRecord otherNumber = Board("c", "2026-12-09T10:00:02.000Z");
+  store->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z"), reservation);
+  EXPECT_THROW(store->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), reservation), RecordStoreError);
+  BoardRecord otherNumber = TestBoard("c", "2026-12-09T10:00:02.000Z");
   otherNumber.serial = 7;
   EXPECT_THROW(store->Finish(otherNumber, Reservation{"boards", ReserveNumber(*store)}), RecordStoreError);
   EXPECT_EQ(store->Find({}).size(), 1u);
@@ -162,7 +188,7 @@ TEST_F(RecordStoreTest, NoTwoPassedBoardsHoldOneNumber) {
 
 TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
   auto store = Open("instance-1");
-  BoardRecord board = Board("pci-0000:00:14.0-usb-0:2:1.0", "2026-12-09T22:41:07.123Z", "port-failed");
+  BoardRecord board = TestBoard("pci-0000:00:14.0-usb-0:2:1.0", "2026-12-09T22:41:07.123Z", "port-failed");
   board.serial = 4711;
   board.data = "0011ff";
   board.oldVersion = "0102";
@@ -172,6 +198,8 @@ TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
   board.attempts = 3;
   board.interrupted = true;
   board.packageId = "pkg-7";
+  board.keyId = "E0A1B2C3D4F56789";
+  board.trustedComment = "timestamp:1765400000\tfile:fw.hex";
   store->Finish(board, std::nullopt);
   const auto boards = store->Find({});
   ASSERT_EQ(boards.size(), 1u);
@@ -180,18 +208,19 @@ TEST_F(RecordStoreTest, KeepsEveryFieldOfABoard) {
                      read.fileSha256, read.serial, read.data, read.oldVersion, read.restorePoint),
             std::tie(board.station, board.instance, board.slot, board.port, board.started, board.ended, board.file,
                      board.fileSha256, board.serial, board.data, board.oldVersion, board.restorePoint));
-  EXPECT_EQ(std::tie(read.bootloaderVersion, read.result, read.reason, read.attempts, read.interrupted, read.packageId),
+  EXPECT_EQ(std::tie(read.bootloaderVersion, read.result, read.reason, read.attempts, read.interrupted, read.packageId,
+                     read.keyId, read.trustedComment),
             std::tie(board.bootloaderVersion, board.result, board.reason, board.attempts, board.interrupted,
-                     board.packageId));
+                     board.packageId, board.keyId, board.trustedComment));
 }
 
 TEST_F(RecordStoreTest, FindsBoardsByFilterOldestFirst) {
   auto store = Open("instance-1");
-  BoardRecord late = Board("a", "2026-12-09T12:00:00.000Z");
+  BoardRecord late = TestBoard("a", "2026-12-09T12:00:00.000Z");
   late.serial = 3;
   store->Finish(late, std::nullopt);
-  store->Finish(Board("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
-  store->Finish(Board("a", "2026-12-09T11:00:00.000Z"), std::nullopt);
+  store->Finish(TestBoard("b", "2026-12-09T10:00:00.000Z", "port-failed"), std::nullopt);
+  store->Finish(TestBoard("a", "2026-12-09T11:00:00.000Z"), std::nullopt);
   const std::string ten = "2026-12-09T10:00:00.000Z", eleven = "2026-12-09T11:00:00.000Z",
                     twelve = "2026-12-09T12:00:00.000Z";
   const struct {
@@ -238,9 +267,31 @@ TEST_F(RecordStoreTest, ReservationsOfALapsedLeaseComeBack) {
   EXPECT_EQ(ReserveNumber(*second), 1u);
   // The first instance, seen as gone, still records its boards: a failed one
   // gives back nothing it no longer holds, a passed one keeps its number.
-  first->Finish(Board("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
-  first->Finish(Board("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
+  first->Finish(TestBoard("a", "2026-12-09T10:00:00.000Z", "port-failed"), Reservation{"boards", 1});
+  first->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z"), Reservation{"boards", 2});
   EXPECT_EQ(ReserveNumber(*second), 3u);
+}
+
+// A number a passed board keeps never goes back to the pool: not when the
+// instance that took it over while the keeper's lease had lapsed fails its
+// board, nor when that instance goes without finishing.
+TEST_F(RecordStoreTest, ANumberAPassedBoardKeepsIsNeverGivenAgain) {
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  for (const bool takerFinishes : {true, false}) {
+    auto keeper = Open("keeper");
+    ASSERT_EQ(keeper->OpenPool("boards", {1, 10}), std::nullopt);
+    const Reservation kept{"boards", ReserveNumber(*keeper)};
+    auto taker = Open("taker", later);  // sees the keeper's lease as lapsed
+    ASSERT_EQ(ReserveNumber(*taker), kept.number);
+    keeper->Finish(TestBoard("a", "2026-12-09T10:00:0" + std::to_string(takerFinishes) + ".000Z"), kept);
+    if (takerFinishes) {
+      taker->Finish(TestBoard("b", "2026-12-09T10:00:01.000Z", "port-failed"), kept);
+    } else {
+      taker.reset();
+    }
+    EXPECT_NE(ReserveNumber(*Open("next", later)), kept.number) << "taker finishes: " << takerFinishes;
+  }
 }
 
 TEST_F(RecordStoreTest, ALiveStoreRenewsItsLease) {

@@ -213,13 +213,17 @@ std::vector<std::string> BoardFields(const BoardRecord& board) {
           board.result,
           board.reason,
           std::to_string(board.attempts),
-          board.interrupted ? "true" : "false"};
+          board.interrupted ? "true" : "false",
+          board.packageId,
+          board.keyId,
+          board.trustedComment};
 }
 
-constexpr std::array<const char*, 16> kFieldNames = {"station", "slot",        "port",          "started",
-                                                     "ended",   "file",        "file_sha256",   "serial",
-                                                     "data",    "old_version", "restore_point", "bootloader_version",
-                                                     "result",  "reason",      "attempts",      "interrupted"};
+constexpr std::array<const char*, 19> kFieldNames = {
+    "station",        "slot",   "port",     "started",     "ended",         "file",
+    "file_sha256",    "serial", "data",     "old_version", "restore_point", "bootloader_version",
+    "result",         "reason", "attempts", "interrupted", "package_id",    "key_id",
+    "trusted_comment"};
 
 // Milliseconds since 1970 of a stored time, for spans between boards.
 std::optional<std::int64_t> TimeMs(const std::string& stored) {
