@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "PackageTrust.h"
 #include "cli/CliFixture.h"
@@ -154,6 +155,10 @@ TEST_F(Packages, AStationRunsThePackageAndItsBoardsNameIt) {
   const std::vector<records::BoardRecord> recorded = opened.store->Find({});
   ASSERT_EQ(recorded.size(), 1u);
   EXPECT_EQ(recorded[0].packageId, id);
+  EXPECT_EQ(std::tie(recorded[0].keyId, recorded[0].trustedComment),
+            std::tie(boards[0].at("key_id").get_ref<const std::string&>(),
+                     boards[0].at("trusted_comment").get_ref<const std::string&>()));
+  EXPECT_EQ(recorded[0].keyId.size(), 16u);
   EXPECT_EQ(recorded[0].serial, 7u);
 }
 

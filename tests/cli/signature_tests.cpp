@@ -3,6 +3,7 @@
 // before any port opens.
 
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "cli/CliFixture.h"
 
@@ -38,13 +39,15 @@ class Signatures : public Cli {
   TempDir config;
 };
 
+// The JSON end and the board's record name the key and the trusted comment.
 TEST_F(Signatures, ASignedFileIsWrittenAndItsEndNamesTheKeyAndComment) {
   const std::string pub = MakeKeys("release");
   Device device;
   const std::string file = WriteImage(SampleImage(320, 0x0001));
   ASSERT_EQ(SignWith("release", file, "v1.2 \xE9t\xE9").exitStatus, 0);  // Latin-1: not UTF-8
 
-  const ChildResult run = FlashWith({"--trust", pub, "--json", "--port", device.Port(), "update", file});
+  const std::string db = (files.Path() / "boards.db").string();
+  const ChildResult run = FlashWith({"--trust", pub, "--json", "--port", device.Port(), "--db", db, "update", file});
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
   std::string why;
   EXPECT_TRUE(device.sim.MatchesHexFile(file, &why)) << why;
@@ -55,6 +58,14 @@ TEST_F(Signatures, ASignedFileIsWrittenAndItsEndNamesTheKeyAndComment) {
   const std::string keyLine = ReadFile(pub).substr(0, ReadFile(pub).find('\n'));
   EXPECT_EQ("untrusted comment: minisign public key " + end.at("key_id").get<std::string>(), keyLine);
   EXPECT_EQ(end.at("trusted_comment"), "v1.2 \xEF\xBF\xBDt\xEF\xBF\xBD");  // U+FFFD for each byte JSON cannot take
+
+  const ChildResult records = FlashWith({"records", "--db", db, "--json"});
+  ASSERT_EQ(records.exitStatus, 0) << records.err;
+  const std::vector<std::string> rows = Lines(records.out);
+  ASSERT_EQ(rows.size(), 1u) << records.out;
+  const Json row = Json::parse(rows[0]);
+  EXPECT_EQ(std::tie(row.at("key_id"), row.at("trusted_comment")),
+            std::tie(end.at("key_id"), end.at("trusted_comment")));
 }
 
 // Names of files are bytes; the JSON lines carry them, with U+FFFD where not UTF-8.

@@ -211,6 +211,8 @@ std::string BoardImages::Finish(const BoardImage& board, records::BoardRecord re
   if (board.serial && board.image) record.serial = board.serial->number;
   if (board.data) record.data = HexText(*board.data);
   record.packageId = writes_.packageId;
+  record.keyId = writes_.keyId;
+  record.trustedComment = writes_.trustedComment;
   const bool passed = board.image && record.result == records::kPassedResult;
   std::string error;
   try {

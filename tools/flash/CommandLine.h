@@ -42,6 +42,8 @@ struct BoardWrites {
   std::optional<std::uint32_t> boardDataAt;    // --board-data-at ADDR
   std::optional<std::uint64_t> maxBoards;      // package --max-boards: boards flashed from a package, at most
   std::string packageId;                       // the sealed package the run comes from, if any
+  std::string keyId;                           // the key whose signature vouches for the file or package
+  std::string trustedComment;                  // and that signature's trusted comment; both empty: unsigned
 
   bool Serial() const { return serialAddress.has_value(); }
   bool BoardData() const { return !boardDataFile.empty(); }

@@ -111,6 +111,8 @@ void TakeSettings(Options& options, const package::SealedPackage& sealed) {
   const package::Manifest& manifest = sealed.contents.manifest;
   BoardWrites& writes = options.boardWrites;
   writes.packageId = sealed.id;
+  writes.keyId = trust::KeyIdText(sealed.verification.keyId);
+  writes.trustedComment = sealed.verification.trustedComment;
   writes.maxBoards = manifest.maxBoards;
   if (const auto& serial = manifest.serial) {
     writes.serialAddress = serial->address;

@@ -45,9 +45,14 @@ void StationReport::BoardCaught(const std::string& port) {
   if (row.state == kWaitingState) row.state = "connecting";
 }
 
-// A board from a sealed package names it.
-void StationReport::AddPackageId(nlohmann::json& record) const {
-  if (!options_.boardWrites.packageId.empty()) record["package"] = options_.boardWrites.packageId;
+// A board from a sealed package names it, and one from a signed file or
+// package names the key and the trusted comment.
+void StationReport::AddProvenance(nlohmann::json& record) const {
+  const BoardWrites& writes = options_.boardWrites;
+  if (!writes.packageId.empty()) record["package"] = writes.packageId;
+  if (writes.keyId.empty()) return;
+  record["key_id"] = writes.keyId;
+  record["trusted_comment"] = writes.trustedComment;
 }
 
 nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOutcome& board) {
@@ -57,7 +62,7 @@ nlohmann::json StationReport::BoardEnded(const std::string& port, const BoardOut
   record.update({{"board", ++boards_}, {"port", port}, {"file", AbsoluteFile(options_)}});
   AddRunResult(record, board.result, board.messages);
   if (!record.contains("file_sha256")) AddFileHash(record, fileDigest_);
-  AddPackageId(record);
+  AddProvenance(record);
   record["attempts"] = 1 + board.retries;
   if (board.interrupted) record["interrupted"] = true;
   KeepRecord(port, record, board.result.exitStatus, board.result.outcome.reason, board.result.elapsed);
@@ -108,7 +113,7 @@ void StationReport::Abandoned(int exitStatus) {
                      {"interrupted", true},
                      {"stage", row.state}});
       AddFileHash(record, fileDigest_);
-      AddPackageId(record);
+      AddProvenance(record);
       if (row.progress) AddProgress(record, row.progress->bytesDone.value_or(0), row.progress->bytesTotal.value_or(0));
       KeepRecord(port, record, exitStatus, "interrupted", now - row.started);
     }

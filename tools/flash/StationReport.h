@@ -115,7 +115,7 @@ class StationReport {
     std::chrono::steady_clock::time_point changed;
     std::chrono::steady_clock::time_point started;  // of the board now on the port
   };
-  void AddPackageId(nlohmann::json& record) const;
+  void AddProvenance(nlohmann::json& record) const;
   void KeepRecord(const std::string& port, const nlohmann::json& record, int exitStatus, const std::string& reason,
                   std::chrono::duration<double> elapsed);  // with the lock held
   void ClearTable();                                       // with the lock held

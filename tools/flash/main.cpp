@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
     case ParsedCommandLine::Action::Run:
       break;
   }
-  const Options& options = parsed.options;
+  Options options = parsed.options;
   if (options.command == Command::Keygen) return GenerateKeys(options, std::cout, std::cerr);
   if (options.command == Command::Sign) return SignFile(options, std::cout, std::cerr);
   if (options.command == Command::Package) return MakePackage(options, std::cout, std::cerr);
@@ -276,6 +276,10 @@ int main(int argc, char** argv) {
   std::optional<mx::trust::Verification> signature;
   const auto image = ImageForCommand(options, trusted.keys, signature);
   if (!image) return kExitFileRefused;
+  if (signature) {  // each board's record names who vouched for its file
+    options.boardWrites.keyId = mx::trust::KeyIdText(signature->keyId);
+    options.boardWrites.trustedComment = signature->trustedComment;
+  }
   BoardSetup boards;
   if (const int status = PrepareBoards(options, *image, boards); status != kExitSuccess) return status;
   if (options.command == Command::Station) return RunStation(options, *image, boards.boards.get());
