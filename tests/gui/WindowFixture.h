@@ -79,6 +79,13 @@ class WindowTest : public ::testing::Test {
     ASSERT_FALSE(Form().State(Control::cbAuto_select).checked);
     ASSERT_EQ(Form().State(Control::ComboBox1).caption, path);
   }
+  // The window started and connected by hand to the port at `path`.
+  void StartConnectedTo(const std::string& path) {
+    Start();
+    ChoosePortByHand(path);
+    Find<QToolButton>("Button_Open")->click();
+    ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
+  }
 
   TempDir settings;
   std::vector<std::string> ports{"ttyMX0", "ttyMX9"};

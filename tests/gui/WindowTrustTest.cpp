@@ -21,10 +21,7 @@ TEST_F(WindowTest, WithTrustedKeysOnlyASignedFileIsWritten) {
       settings.Write("unsigned.hex", HexImage().Bytes(0, Pattern(20 * 16, 5)).End().Text()).string();
   sim::SimulatedBootloader device;
   device.Start();
-  Start();
-  ChoosePortByHand(device.PortPath());
-  Find<QToolButton>("Button_Open")->click();
-  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
+  ASSERT_NO_FATAL_FAILURE(StartConnectedTo(device.PortPath()));
 
   auto* update = Find<QToolButton>("BtnFileOpen");
   const QString status = Find<QLabel>("Label11")->text();

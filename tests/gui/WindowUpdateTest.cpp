@@ -16,11 +16,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
   device.Start();
   const std::string hexFile =
       settings.Write("firmware.hex", HexImage().Bytes(0, Pattern(40 * 16)).End().Text()).string();
-  Start();
-  ChoosePortByHand(device.PortPath());
-
-  Find<QToolButton>("Button_Open")->click();
-  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
+  ASSERT_NO_FATAL_FAILURE(StartConnectedTo(device.PortPath()));
   EXPECT_TRUE(Find<QToolButton>("BtnFileOpen")->isEnabled());
   EXPECT_TRUE(Find<QPlainTextEdit>("Memo")->isReadOnly());
   ExpectCaptions(*window, {{"Label1", "Bootloader Version:1.1"}});
@@ -65,10 +61,7 @@ TEST_F(WindowTest, UpdateRunsThroughTheWindowAndClosingDuringItIsRefused) {
 TEST_F(WindowTest, ARefusedFileLeavesItsStatusWholeAndTheFocusWhereReturnDoesNoHarm) {
   sim::SimulatedBootloader device;
   device.Start();
-  Start();
-  ChoosePortByHand(device.PortPath());
-  Find<QToolButton>("Button_Open")->click();
-  ASSERT_TRUE(Form().FConnected()) << (dialogs->messages.empty() ? "" : dialogs->messages.front());
+  ASSERT_NO_FATAL_FAILURE(StartConnectedTo(device.PortPath()));
 
   auto* update = Find<QToolButton>("BtnFileOpen");
   update->setFocus();
