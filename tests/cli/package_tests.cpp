@@ -89,6 +89,17 @@ TEST_F(Packages, AMadePackageIsATarThatCheckReads) {
   EXPECT_FALSE(fs::exists(Path("outside.mxpkg")));
 }
 
+// A firmware team's key made by minisign itself seals packages as well.
+TEST_F(Packages, AKeyMadeByMinisignSealsAPackage) {
+  const ChildResult made = RunChild(
+      {{MINISIGN_PATH, "-G", "-W", "-p", Path("m.pub"), "-s", Path("m.key")}, {{"HOME", files.Path().string()}}});
+  ASSERT_EQ(made.exitStatus, 0) << made.err;
+  ASSERT_EQ(MakePackage("line.mxpkg", {}, "m").exitStatus, 0);
+  const ChildResult checked = Flash({"--trust", Path("m.pub"), "check", Path("line.mxpkg")});
+  EXPECT_EQ(checked.exitStatus, 0) << checked.out << checked.err;
+  EXPECT_EQ(Flash({"--trust", Path("line.pub"), "check", Path("line.mxpkg")}).exitStatus, 3);
+}
+
 TEST_F(Packages, RefusalsComeBeforeAnyPortAndSayWhereTheAdministratorsKeysGo) {
   ASSERT_EQ(MakePackage("line.mxpkg", {}).exitStatus, 0);
   ASSERT_EQ(MakePackage("other.mxpkg", {}, "other").exitStatus, 0);
