@@ -8,7 +8,9 @@
 # order, Return on Connect, the Menu key and Shift+F10). Also the designed
 # outer size, the memo's font, a refused file (where the focus goes, the
 # status label fits its text), Show Message on a screen too short for it
-# and the close question's icon. Expects the cross build in build-win and the
+# and the close question's icon. With a trusted key beside a copy of the
+# program in a folder named in Chinese, an unsigned file is refused and never
+# sent, a signed one is written. Expects the cross build in build-win and the
 # simulator in build (scripts/test-windows.sh builds both).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,13 +44,14 @@ done
 run_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 # Starts a simulated bootloader (with the given options) on COM5; sets
-# sim_pid and sim_fd, the descriptor of its output.
+# sim_pid and sim_fd, the descriptor of its output. Its messages go to the
+# descriptor sim_messages_fd, if set.
 sim_count=0
 start_simulator() {
   sim_count=$((sim_count + 1))
   rm -f "$work/sim.out"
   mkfifo "$work/sim.out"
-  "$sim" --port-dir "$work/ports" --name "sim$sim_count" "$@" >"$work/sim.out" &
+  "$sim" --port-dir "$work/ports" --name "sim$sim_count" "$@" >"$work/sim.out" 2>&"${sim_messages_fd:-2}" &
   sim_pid=$!
   pids+=("$sim_pid")
   exec {sim_fd}<"$work/sim.out"
@@ -71,10 +74,11 @@ mkdir -p "$app"
 cp "$window_exe" "$app/"
 printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$app/Comport.ini"
 
+# Starts the window from the folder $1 (default: $app).
 start_window() {
   rm -f "$work/trace"
   mkfifo "$work/trace"
-  (cd "$app" && exec "${launcher[@]}" wine mx_7410Update.exe --trace) >"$work/trace" </dev/null 2>/dev/null &
+  (cd "${1:-$app}" && exec "${launcher[@]}" wine mx_7410Update.exe --trace) >"$work/trace" </dev/null 2>/dev/null &
   window_pid=$!
   pids+=("$window_pid")
   exec {trace_fd}<"$work/trace"
@@ -197,11 +201,11 @@ needed=$(grep '^text-width LabelTimeout ' "$artifacts/window-trace.txt" | tail -
 fits=$(probe fits LabelTimeout "$needed" | tr -d '\r') || fail "\"Hex File Openning...\" does not fit its label: $fits"
 echo "   \"Hex File Openning...\" fits its label: $fits"
 
-# Types the sample into the open file dialog, waits for "Finish Update" and
-# the simulator's verdict on its memory, and closes the message; $1 names
-# the step in an error.
+# Types the file $2 (default: the sample) into the open file dialog, waits
+# for "Finish Update" and the simulator's verdict on its memory, and closes
+# the message; $1 names the step in an error.
 update_with_sample() {
-  probe file "$(run_wine winepath -w "$root/firmware/sample.hex" 2>/dev/null)"
+  probe file "$(run_wine winepath -w "${2:-$root/firmware/sample.hex}" 2>/dev/null)"
   wait_for '^message .*Finish'
   echo "   $matched"
   local verdict="" line
@@ -228,8 +232,24 @@ if [[ $matched == confirm* ]]; then
 fi
 wait "$window_pid"
 
+# The trusted keys' window: a folder of its own with a public key beside the
+# program; a small image, signed, and the same unsigned. The folders' names
+# are beyond the ANSI code page.
+trusted_app="$work/信任的程式 Ü"
+firmware="$work/韌體"
+mkdir -p "$trusted_app/trusted-keys" "$firmware"
+cp "$window_exe" "$trusted_app/"
+printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$trusted_app/Comport.ini"
+minisign -G -W -p "$trusted_app/trusted-keys/station.pub" -s "$work/station.key" >/dev/null </dev/null
+{ head -n 33 "$root/firmware/sample.hex"; echo ':00000001FF'; } >"$firmware/signed.hex"
+cp "$firmware/signed.hex" "$firmware/unsigned.hex"
+minisign -S -s "$work/station.key" -m "$firmware/signed.hex" >/dev/null </dev/null
+
 echo "-- window: Chinese texts; Show Message on a short screen; the close guard while connected"
-start_simulator
+# This window only connects; the simulator stays for the trusted keys' one,
+# which writes the signed image.
+exec {frames_fd}>"$work/sim-frames.log"
+sim_messages_fd=$frames_fd start_simulator --log --verify "$firmware/signed.hex" --exit-after-end
 printf '[ComPort]\r\nPort=COM5\r\nlanguage=CH\r\nShowmag=0\r\n' >"$app/Comport.ini"
 start_window
 wait_for '^control ComboBox1 .*caption=COM5'
@@ -263,6 +283,37 @@ probe press 6  # Yes
 wait_for '^closed'
 wait "$window_pid"
 
+echo "-- window: trusted keys beside it refuse an unsigned file, take a signed one"
+trust_start=$SECONDS
+start_window "$trusted_app"
+wait_for '^control ComboBox1 .*caption=COM5'
+probe click Button_Open
+wait_for '^control Label1 .*caption=.+'
+probe click BtnFileOpen
+wait_for '^file-dialog shown'
+probe file "$(run_wine winepath -w "$firmware/unsigned.hex" 2>/dev/null)"
+wait_for '^message '
+echo "   $matched"
+[[ $matched == "message The file is not signed by a trusted key: No signature:"* ]] || fail "an unsigned file: $matched"
+probe press 1
+[[ $(last_state BtnFileOpen) == *" enabled=1 "* ]] || fail "after the refusal Update is $(last_state BtnFileOpen)"
+probe click BtnFileOpen
+wait_for '^file-dialog shown'
+update_with_sample "a signed file" "$firmware/signed.hex"
+# Neither the Chinese window nor the refused file erased: the one erase is
+# the signed file's.
+erases=$(grep -c 'erase: memory cleared' "$work/sim-frames.log" || true)
+((erases == 1)) || fail "$erases erase commands reached the simulator, not the signed file's one"
+echo "   one erase, the signed file's"
+probe close
+wait_for '^(confirm|closed)'
+if [[ $matched == confirm* ]]; then
+  probe press 6
+  wait_for '^closed'
+fi
+wait "$window_pid"
+echo "   trusted keys: $((SECONDS - trust_start)) s"
+
 echo "-- window: the Update Wizard catches a power-on"
 start_simulator --power-on-after 1500 --verify "$root/firmware/sample.hex" --exit-after-end
 printf '[ComPort]\r\nPort=COM5\r\nlanguage=ENG\r\nShowmag=1\r\n' >"$app/Comport.ini"
@@ -280,4 +331,5 @@ if [[ $matched == confirm* ]]; then
   wait_for '^closed'
 fi
 wait "$window_pid"
+
 echo "test-windows-window: passed in $((SECONDS - start)) s"

@@ -21,7 +21,7 @@ modem_ports=(COM6 COM7)
 
 # A developer's machine without the Windows tools skips this stage; CI never
 # does: there a missing tool fails the run.
-for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja Xvfb xdotool import makensis; do
+for tool in x86_64-w64-mingw32-g++-posix wine wineboot wineserver cmake ninja Xvfb xdotool import makensis minisign; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     if [ "${CI:-}" = "true" ]; then
       echo "test-windows: $tool is not installed (scripts/install-deps.sh installs it)" >&2

@@ -20,6 +20,8 @@
 // The window reports what happened on its --trace output.
 
 #include <windows.h>
+// after windows.h
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -166,9 +168,13 @@ int main(int argc, char** argv) {
                : Fail("press");
   }
   if (command == "file") {
-    std::wstring path(std::string_view(argv[2]).size() + 1, L'\0');
-    path.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, path.data(), static_cast<int>(path.size())) - 1));
+    // The path as typed, from the wide command line: the narrow argv holds
+    // only what the ANSI code page can spell.
+    int wideCount = 0;
+    LPWSTR* wideArgs = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+    if (wideArgs == nullptr || wideCount < 3) return Fail("no path");
+    const std::wstring path = wideArgs[2];
+    LocalFree(wideArgs);
     // The file name field: an edit (edt1) or the edit inside a combo box
     // (cmb13), anywhere among the dialog's children.
     HWND name = nullptr;
