@@ -31,6 +31,22 @@ const std::string kGiveBackGoneReservations =
     kGoneInstance + " AND" + sql::kNotKept;
 const std::string kDeleteGoneReservations = std::string("DELETE FROM reservations r WHERE") + kGoneInstance;
 
+// Sends one spooled entry, then forgets it. One the server refuses (its
+// number is another's) stays in the spool with the reason, for the
+// operator, and blocks no later one. Throws PostgresUnreachable.
+void SendOrSetAside(const std::function<void()>& send, const std::function<void(const std::string&)>& setAside,
+                    const std::function<void()>& forget) {
+  try {
+    send();
+  } catch (const PostgresUnreachable&) {
+    throw;
+  } catch (const RecordStoreError& error) {
+    setAside(error.what());
+    return;
+  }
+  forget();
+}
+
 std::string NotReached(const std::string& location, const std::string& detail) {
   return "the record server " + location + " cannot be reached: " + detail;
 }
@@ -262,9 +278,15 @@ void PostgresRecordStore::SendSpool() {
     const auto board = spool_.Oldest();
     const auto kept = spool_.OldestKeptCount();
     if (kept && (!board || kept->afterBoard < board->id)) {
-      SendKeptCount(*kept);
+      // Kept as a late board keeps its number: out of the pool even if its
+      // holder was taken for gone and the place given back meanwhile.
+      SendOrSetAside([&] { SettleInTransaction(kept->reservation, true, kept->holder); },
+                     [&](const std::string& why) { spool_.SetAsideKeptCount(kept->id, why); },
+                     [&] { spool_.RemoveKeptCount(kept->id); });
     } else if (board) {
-      SendSpooledBoard(*board);
+      SendOrSetAside([&] { Record(board->record, board->reservation, board->holder); },
+                     [&](const std::string& why) { spool_.SetAside(board->id, why); },
+                     [&] { spool_.Remove(board->id); });
     } else {
       break;
     }
@@ -273,34 +295,6 @@ void PostgresRecordStore::SendSpool() {
     SettleInTransaction(unsentGiveBacks_.front(), false, who_.instance);
     unsentGiveBacks_.erase(unsentGiveBacks_.begin());
   }
-}
-
-void PostgresRecordStore::SendSpooledBoard(const SpooledBoard& spooled) {
-  try {
-    Record(spooled.record, spooled.reservation, spooled.holder);
-  } catch (const PostgresUnreachable&) {
-    throw;
-  } catch (const RecordStoreError& error) {
-    // The server refuses this board (its number is another's): it stays
-    // in the spool with the reason, for the operator, and blocks no later one.
-    spool_.SetAside(spooled.id, error.what());
-    return;
-  }
-  spool_.Remove(spooled.id);
-}
-
-// Kept as a late board keeps its number: out of the pool even if its holder
-// was taken for gone and the place given back meanwhile.
-void PostgresRecordStore::SendKeptCount(const SpooledKeptCount& spooled) {
-  try {
-    SettleInTransaction(spooled.reservation, true, spooled.holder);
-  } catch (const PostgresUnreachable&) {
-    throw;
-  } catch (const RecordStoreError& error) {
-    spool_.SetAsideKeptCount(spooled.id, error.what());
-    return;
-  }
-  spool_.RemoveKeptCount(spooled.id);
 }
 
 std::vector<BoardRecord> PostgresRecordStore::Find(const RecordQuery& query) {

@@ -53,8 +53,6 @@ class PostgresRecordStore : public RecordStore {
   void SettleInTransaction(const Reservation& reservation, bool keeps, const std::string& holder);
   void Settle(const Reservation& reservation, bool keeps, const std::string& holder);
   void SendSpool();
-  void SendSpooledBoard(const SpooledBoard& spooled);
-  void SendKeptCount(const SpooledKeptCount& spooled);
 
   std::string shownLocation_;
   StationIdentity who_;
