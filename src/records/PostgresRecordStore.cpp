@@ -31,6 +31,22 @@ const std::string kGiveBackGoneReservations =
     kGoneInstance + " AND" + sql::kNotKept;
 const std::string kDeleteGoneReservations = std::string("DELETE FROM reservations r WHERE") + kGoneInstance;
 
+// Sends one spooled entry, then forgets it. One the server refuses (its
+// number is another's) stays in the spool with the reason, for the
+// operator, and blocks no later one. Throws PostgresUnreachable.
+void SendOrSetAside(const std::function<void()>& send, const std::function<void(const std::string&)>& setAside,
+                    const std::function<void()>& forget) {
+  try {
+    send();
+  } catch (const PostgresUnreachable&) {
+    throw;
+  } catch (const RecordStoreError& error) {
+    setAside(error.what());
+    return;
+  }
+  forget();
+}
+
 std::string NotReached(const std::string& location, const std::string& detail) {
   return "the record server " + location + " cannot be reached: " + detail;
 }
@@ -56,7 +72,11 @@ PostgresRecordStore::PostgresRecordStore(const std::string& location, const Stat
 PostgresRecordStore::~PostgresRecordStore() {
   renewer_.reset();
   try {
-    if (connection_.Connected()) connection_.Run(sql::kEndLease, PgParameters().Add(who_.instance));
+    if (!connection_.Connected()) return;
+    // A place kept while the server was away reaches it before the lease
+    // ends: after that, this instance's reservations are anyone's.
+    SendSpool();
+    connection_.Run(sql::kEndLease, PgParameters().Add(who_.instance));
   } catch (const RecordStoreError&) {
     // The lease then runs out by itself.
   }
@@ -176,16 +196,8 @@ void PostgresRecordStore::Finish(const BoardRecord& record, const std::optional<
   KeepsNumber(record, reservation);  // refuses a board that holds another number
   std::lock_guard lock(mutex_);
   try {
-    for (int attempt = 0;; ++attempt) {
-      try {
-        Refresh();
-        Record(record, reservation, who_.instance);
-        return;
-      } catch (const PostgresUnreachable&) {
-        // A repeated commit records once: the board's key is unique.
-        if (attempt > 0) throw;
-      }
-    }
+    // A repeated commit records once: the board's key is unique.
+    SendReconnectingOnce([&] { Record(record, reservation, who_.instance); });
   } catch (const PostgresUnreachable&) {
     spool_.Add(record, reservation, who_.instance);
   } catch (const RecordStoreError& error) {
@@ -208,18 +220,43 @@ void PostgresRecordStore::Record(const BoardRecord& record, const std::optional<
   transaction.Commit();
 }
 
+void PostgresRecordStore::SendReconnectingOnce(const std::function<void()>& send) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      Refresh();
+      send();
+      return;
+    } catch (const PostgresUnreachable&) {
+      if (attempt > 0) throw;
+    }
+  }
+}
+
+// Settling twice does no harm: a kept place is taken out of the pool again,
+// and a place given back returns only while this instance still holds it,
+// which it cannot have reserved anew in between (the mutex is held).
 void PostgresRecordStore::SettleCount(const Reservation& reservation, bool keep) {
   std::lock_guard lock(mutex_);
   try {
-    Refresh();
-    PgTransaction transaction(connection_);
-    connection_.Run(kTakePoolsLock);
-    Settle(reservation, keep, who_.instance);
-    transaction.Commit();
+    SendReconnectingOnce([&] { SettleInTransaction(reservation, keep, who_.instance); });
+  } catch (const PostgresUnreachable&) {
+    // A kept place must outlive this process: it goes to the spool file.
+    if (keep) {
+      spool_.AddKeptCount(reservation, who_.instance);
+    } else {
+      unsentGiveBacks_.push_back(reservation);
+    }
   } catch (const RecordStoreError& error) {
     throw RecordStoreError("cannot settle number " + std::to_string(reservation.number) + " of pool \"" +
                            reservation.pool + "\" in " + shownLocation_ + ": " + error.what());
   }
+}
+
+void PostgresRecordStore::SettleInTransaction(const Reservation& reservation, bool keeps, const std::string& holder) {
+  PgTransaction transaction(connection_);
+  connection_.Run(kTakePoolsLock);
+  Settle(reservation, keeps, holder);
+  transaction.Commit();
 }
 
 void PostgresRecordStore::Settle(const Reservation& reservation, bool keeps, const std::string& holder) {
@@ -234,19 +271,29 @@ void PostgresRecordStore::Settle(const Reservation& reservation, bool keeps, con
   }
 }
 
+// Boards and kept places in the order they were spooled, then the places
+// given back. Throws PostgresUnreachable, leaving the rest for later.
 void PostgresRecordStore::SendSpool() {
-  while (auto spooled = spool_.Oldest()) {
-    try {
-      Record(spooled->record, spooled->reservation, spooled->holder);
-    } catch (const PostgresUnreachable&) {
-      throw;
-    } catch (const RecordStoreError& error) {
-      // The server refuses this board (its number is another's): it stays
-      // in the spool with the reason, for the operator, and blocks no later one.
-      spool_.SetAside(spooled->id, error.what());
-      continue;
+  for (;;) {
+    const auto board = spool_.Oldest();
+    const auto kept = spool_.OldestKeptCount();
+    if (kept && (!board || kept->afterBoard < board->id)) {
+      // Kept as a late board keeps its number: out of the pool even if its
+      // holder was taken for gone and the place given back meanwhile.
+      SendOrSetAside([&] { SettleInTransaction(kept->reservation, true, kept->holder); },
+                     [&](const std::string& why) { spool_.SetAsideKeptCount(kept->id, why); },
+                     [&] { spool_.RemoveKeptCount(kept->id); });
+    } else if (board) {
+      SendOrSetAside([&] { Record(board->record, board->reservation, board->holder); },
+                     [&](const std::string& why) { spool_.SetAside(board->id, why); },
+                     [&] { spool_.Remove(board->id); });
+    } else {
+      break;
     }
-    spool_.Remove(spooled->id);
+  }
+  while (!unsentGiveBacks_.empty()) {
+    SettleInTransaction(unsentGiveBacks_.front(), false, who_.instance);
+    unsentGiveBacks_.erase(unsentGiveBacks_.begin());
   }
 }
 

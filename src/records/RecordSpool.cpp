@@ -43,6 +43,21 @@ constexpr const char* kSelectOldest =
 constexpr const char* kSetAside = "UPDATE spooled_boards SET refused_because = ?2 WHERE id = ?1";
 constexpr const char* kDeleteSpooled = "DELETE FROM spooled_boards WHERE id = ?1";
 
+// A table of its own: an older spool gains it as it opens, and an older
+// program, not knowing it, leaves it for a newer one to send.
+constexpr const char* kCreateKeptCounts =
+    "CREATE TABLE IF NOT EXISTS spooled_kept_counts (id INTEGER PRIMARY KEY AUTOINCREMENT, pool TEXT NOT NULL,"
+    " number INTEGER NOT NULL, holder TEXT NOT NULL, after_board INTEGER NOT NULL, refused_because TEXT)";
+// after_board: the last board spooled so far, sent before this place.
+constexpr const char* kInsertKeptCount =
+    "INSERT INTO spooled_kept_counts (pool, number, holder, after_board) VALUES (?1, ?2, ?3,"
+    " COALESCE((SELECT seq FROM sqlite_sequence WHERE name = 'spooled_boards'), 0))";
+constexpr const char* kSelectOldestKeptCount =
+    "SELECT pool, number, holder, after_board, id FROM spooled_kept_counts WHERE refused_because IS NULL"
+    " ORDER BY id LIMIT 1";
+constexpr const char* kSetAsideKeptCount = "UPDATE spooled_kept_counts SET refused_because = ?2 WHERE id = ?1";
+constexpr const char* kDeleteKeptCount = "DELETE FROM spooled_kept_counts WHERE id = ?1";
+
 std::string CreatedFolderOf(const std::string& path) {
   const auto folder = std::filesystem::path(std::u8string(path.begin(), path.end())).parent_path();
   std::error_code error;
@@ -68,6 +83,7 @@ RecordSpool::RecordSpool(const std::string& path) : path_(path), db_(CreatedFold
   // One transaction: two processes opening the spool at once upgrade it once.
   SqliteTransaction transaction(db_);
   db_.Execute(kCreateSpool);
+  db_.Execute(kCreateKeptCounts);
   std::int64_t version = 0;
   {
     auto select = db_.Prepare(kSelectSpoolVersion);
@@ -115,6 +131,33 @@ void RecordSpool::SetAside(std::int64_t id, const std::string& reason) {
 void RecordSpool::Remove(std::int64_t id) {
   std::lock_guard lock(mutex_);
   db_.Prepare(kDeleteSpooled).Bind(1, id).Run();
+}
+
+void RecordSpool::AddKeptCount(const Reservation& reservation, const std::string& holder) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare(kInsertKeptCount)
+      .Bind(1, reservation.pool)
+      .Bind(2, static_cast<std::int64_t>(reservation.number))
+      .Bind(3, holder)
+      .Run();
+}
+
+std::optional<SpooledKeptCount> RecordSpool::OldestKeptCount() {
+  std::lock_guard lock(mutex_);
+  auto select = db_.Prepare(kSelectOldestKeptCount);
+  if (!select.Step()) return std::nullopt;
+  return SpooledKeptCount{
+      select.Int(4), {select.Text(0), static_cast<std::uint64_t>(select.Int(1))}, select.Text(2), select.Int(3)};
+}
+
+void RecordSpool::SetAsideKeptCount(std::int64_t id, const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare(kSetAsideKeptCount).Bind(1, id).Bind(2, reason).Run();
+}
+
+void RecordSpool::RemoveKeptCount(std::int64_t id) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare(kDeleteKeptCount).Bind(1, id).Run();
 }
 
 std::string SpoolPathFor(const std::string& location) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// Boards finished while the server could not be reached, in a local SQLite
-// file, oldest first, until they are sent. Every addition is on disk before
-// Add returns.
+// Boards finished while the server could not be reached, and places of a
+// count that passed boards keep, in a local SQLite file, oldest first, until
+// they are sent. Every addition is on disk before it returns.
 
 #include <cstdint>
 #include <mutex>
@@ -21,6 +21,15 @@ struct SpooledBoard {
   std::string holder;  // the instance that reserved the number
 };
 
+// A place of a count (a reservation no board's record carries) that a passed
+// board keeps.
+struct SpooledKeptCount {
+  std::int64_t id = 0;
+  Reservation reservation;
+  std::string holder;
+  std::int64_t afterBoard = 0;  // sent before any spooled board of a higher id
+};
+
 class RecordSpool {
  public:
   // Opens or creates the file (and its folder). Throws RecordStoreError.
@@ -34,6 +43,12 @@ class RecordSpool {
   void SetAside(std::int64_t id, const std::string& reason);
   // Forgets a board once the server has it.
   void Remove(std::int64_t id);
+
+  void AddKeptCount(const Reservation& reservation, const std::string& holder);
+  // The oldest kept place not set aside.
+  std::optional<SpooledKeptCount> OldestKeptCount();
+  void SetAsideKeptCount(std::int64_t id, const std::string& reason);
+  void RemoveKeptCount(std::int64_t id);
 
  private:
   std::string path_;

@@ -101,8 +101,10 @@ class RecordStore {
 
   // Settles a reservation that no board's record carries (a count of boards,
   // not a number written): kept, it is never given out again; else it goes
-  // back to the pool. Throws RecordStoreError when it cannot be settled; the
-  // number then stays this instance's while its lease lasts.
+  // back to the pool. While a server is out of reach a kept number waits in
+  // the local spool with the boards, one given back waits in memory, and
+  // both are sent later. Throws RecordStoreError when it cannot be settled;
+  // the number then stays this instance's while its lease lasts.
   virtual void SettleCount(const Reservation& reservation, bool keep) = 0;
 
   // The recorded boards that match `query`, oldest first.

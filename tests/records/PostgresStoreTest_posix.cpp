@@ -98,6 +98,32 @@ TEST_F(PostgresStoreTest, ABoardFinishedWhileTheServerIsDownArrivesOnceWhenItIsB
   EXPECT_EQ(ReserveNumber(*store), number + 1);
 }
 
+// A place of a count kept while the server is away reaches it before the
+// station's next instance, or any other, could take the first one for gone.
+TEST_F(PostgresStoreTest, ACountsPlaceKeptWhileTheServerIsAwayIsNeverGivenAgain) {
+  auto store = Open("line-1");
+  ASSERT_EQ(store->OpenPool("package", {1, 3}), std::nullopt);
+  const Reservation kept{"package", store->Reserve("package").reservation.number};
+  const Reservation givenBack{"package", store->Reserve("package").reservation.number};
+  Server("pause");
+  EXPECT_NO_THROW(store->SettleCount(kept, true));
+  EXPECT_NO_THROW(store->SettleCount(givenBack, false));
+  Server("resume");
+  EXPECT_EQ(store->Reserve("package").reservation.number, givenBack.number);
+
+  Server("pause");
+  store->SettleCount({"package", givenBack.number}, true);
+  store.reset();
+  Server("resume");
+  // line-1 is gone for this one, and both its places with it.
+  StoreOptions later;
+  later.clock = [] { return std::chrono::system_clock::now() + std::chrono::hours(1); };
+  later.leaseLength = std::chrono::milliseconds(1);
+  auto next = Open("line-2", later);
+  EXPECT_EQ(next->Reserve("package").reservation.number, 3u);
+  EXPECT_EQ(next->Reserve("package").status, Status::Exhausted);
+}
+
 TEST_F(PostgresStoreTest, AfterARestartAStationHasALeaseLongToComeBack) {
   StoreOptions quiet;
   quiet.renewEvery = std::chrono::hours(1);
