@@ -1,6 +1,8 @@
 #include "records/SqliteRecordStore.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "records/BoardRow.h"
 #include "records/PoolNumbers.h"
@@ -32,9 +34,18 @@ SqliteRecordStore::~SqliteRecordStore() {
   }
 }
 
+// Switching a new file to WAL needs it alone for a moment, and SQLite does
+// not wait for that through the busy timeout: a station opening the same
+// file at that instant is told "database is locked" at once. It asks again,
+// for as long as a writer would wait.
 void SqliteRecordStore::Configure() {
   sqlite3_busy_timeout(db_.Handle(), kBusyTimeoutMs);
-  db_.Execute("PRAGMA journal_mode = WAL");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  while (sqlite3_exec(db_.Handle(), "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) == SQLITE_BUSY &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  db_.Execute("PRAGMA journal_mode = WAL");  // a no-op once it took; else says why it did not
   db_.Execute("PRAGMA synchronous = FULL");
 }
 
