@@ -201,6 +201,19 @@ needed=$(grep '^text-width LabelTimeout ' "$artifacts/window-trace.txt" | tail -
 fits=$(probe fits LabelTimeout "$needed" | tr -d '\r') || fail "\"Hex File Openning...\" does not fit its label: $fits"
 echo "   \"Hex File Openning...\" fits its label: $fits"
 
+# Closes the window, answering Yes if it asks, and waits for its program to
+# end; --say prints what the close brought.
+close_window() {
+  probe close
+  wait_for '^(confirm|closed)'
+  [ "${1:-}" != --say ] || echo "   $matched"
+  if [[ $matched == confirm* ]]; then
+    probe press 6
+    wait_for '^closed'
+  fi
+  wait "$window_pid"
+}
+
 # Types the file $2 (default: the sample) into the open file dialog, waits
 # for "Finish Update" and the simulator's verdict on its memory, and closes
 # the message; $1 names the step in an error.
@@ -223,14 +236,7 @@ wait_for '^file-dialog shown'
 update_with_sample update
 
 echo "-- window: the close guard"
-probe close
-wait_for '^(confirm|closed)'
-echo "   $matched"
-if [[ $matched == confirm* ]]; then
-  probe press 6
-  wait_for '^closed'
-fi
-wait "$window_pid"
+close_window --say
 
 # The trusted keys' window: a folder of its own with a public key beside the
 # program; a small image, signed, and the same unsigned. The folders' names
@@ -305,13 +311,7 @@ update_with_sample "a signed file" "$firmware/signed.hex"
 erases=$(grep -c 'erase: memory cleared' "$work/sim-frames.log" || true)
 ((erases == 1)) || fail "$erases erase commands reached the simulator, not the signed file's one"
 echo "   one erase, the signed file's"
-probe close
-wait_for '^(confirm|closed)'
-if [[ $matched == confirm* ]]; then
-  probe press 6
-  wait_for '^closed'
-fi
-wait "$window_pid"
+close_window
 echo "   trusted keys: $((SECONDS - trust_start)) s"
 
 echo "-- window: the Update Wizard catches a power-on"
@@ -324,12 +324,6 @@ wait_for '^memo .*Bootloader Version'
 echo "   $matched"
 wait_for '^file-dialog shown'
 update_with_sample wizard
-probe close
-wait_for '^(confirm|closed)'
-if [[ $matched == confirm* ]]; then
-  probe press 6
-  wait_for '^closed'
-fi
-wait "$window_pid"
+close_window
 
 echo "test-windows-window: passed in $((SECONDS - start)) s"
